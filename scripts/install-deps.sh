@@ -1,0 +1,24 @@
+#!/bin/sh
+# Installs what pdftopjl needs to build, test and benchmark, from Debian's
+# archive.  Safe to run again: only missing packages are installed.
+set -eu
+
+PACKAGES="g++ cmake make pkg-config
+libcups2-dev libqpdf-dev libpoppler-cpp-dev libgtest-dev libgmock-dev
+qpdf poppler-utils cups-filters cups cups-client time"
+
+missing=""
+for p in $PACKAGES; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+        missing="$missing $p"
+    fi
+done
+[ -z "$missing" ] && exit 0
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+echo "Installing:$missing"
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -q
+# shellcheck disable=SC2086
+$SUDO apt-get install -y -q --no-install-recommends $missing

@@ -1,0 +1,22 @@
+#!/bin/sh
+# Installs dependencies, builds the filter, runs it on the bundled sample the
+# way CUPS would, writes the job to build/sample-job.pjl and shows its header.
+set -eu
+cd "$(dirname "$0")/.."
+JOBS=$(nproc 2>/dev/null || echo 2)
+
+scripts/install-deps.sh
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPDFTOPJL_BUILD_TESTS=OFF >/dev/null
+cmake --build build -j "$JOBS" --target pdftopjl
+
+OUT=build/sample-job.pjl
+TMP=$(mktemp -d)
+trap 'rm -rf "$TMP"' EXIT
+OPTIONS="ZRInputSlot=1stTray media=A4 ZRStaple=UpperLeftSinglePort Collate=true com.apple.print.PrintSettings.PMDuplexing..n.=2"
+
+PPD=samples/pdftopjl-sample.ppd TMPDIR="$TMP" \
+    build/pdftopjl 1 "$(id -un)" "Sample report" 2 "$OPTIONS" samples/sample.pdf > "$OUT"
+
+echo "Wrote $OUT ($(wc -c < "$OUT") bytes). Its PJL header (ESC shown as ^[):"
+# The header ends with the switch to PDF; the document follows.
+sed -n '1,/^@PJL ENTER LANGUAGE=PDF/p' "$OUT" | cat -v

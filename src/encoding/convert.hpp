@@ -1,0 +1,10 @@
+#pragma once
+
+// Converts zero-terminated UTF-8 text into the printer code set (Shift-JIS
+// X0213; backslash and tilde stay single bytes), one UTF-16 unit at a time,
+// into dst of dstSize bytes (terminating zero included).  Returns the length
+// of the result; 0 with a message when the source is not valid UTF-8.
+int ConvertUTF8ToEncoding(const char* src, char* dst, int dstSize);
+
+// The same, rebuilding the text as UTF-8 under the same rules.
+int ConvertUTF8ToEncodingForUTF8(const char* src, char* dst, int dstSize);

@@ -1,0 +1,6 @@
+#include "driver/filter.hpp"
+
+int main(int argc, char* argv[])
+{
+    return FilterMain(argc, argv);
+}

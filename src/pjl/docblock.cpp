@@ -1,0 +1,3 @@
+#include "pjl/blocks.hpp"
+
+void OutputJobDocCommand(char* /*argv*/[], PrintOptions* /*options*/) {}

@@ -1,0 +1,6 @@
+#include "pjl/blocks.hpp"
+
+int PutJACommand(char* /*argv*/[], PrintOptions* /*options*/)
+{
+    return 1;
+}

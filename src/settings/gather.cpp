@@ -1,0 +1,6 @@
+#include "settings/gather.hpp"
+
+int GetPrintOptions(char* /*argv*/[], PrintOptions* /*options*/)
+{
+    return 1;
+}

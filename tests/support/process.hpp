@@ -1,0 +1,42 @@
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+struct RunResult {
+    int exitCode = -1;      // exit status, or -1 when killed
+    int signal = 0;         // the signal that ended the process, if any
+    bool timedOut = false;
+    std::string out;
+    std::string err;
+};
+
+struct RunOptions {
+    std::vector<std::string> args;                 // argv, args[0] included
+    std::map<std::string, std::optional<std::string>> env;  // set (value) or unset (nullopt)
+    std::string input;                             // written to standard input
+    std::optional<std::string> stdinFile;          // or: a file opened as standard input
+    bool closeStdoutAfter = false;                 // reader goes away after readLimit bytes
+    size_t readLimit = 0;
+    int timeoutMs = 60000;
+    int signalAfterMs = 0;                         // send signalToSend after this long
+    int signalToSend = 0;
+    std::string program;                           // defaults to the built filter
+    long long fileSizeLimit = 0;                   // RLIMIT_FSIZE for the child, 0: none
+    bool keepStdinOpen = false;                    // never close standard input
+    std::string workDir;                           // chdir before exec, if set
+};
+
+RunResult RunProgram(const RunOptions& options);
+
+// Path of the built filter binary.
+std::string FilterBinary();
+
+// True when the output of a sanitizer (ASan/UBSan) appears in the text.
+bool HasSanitizerReport(const std::string& err);
+
+}  // namespace testsupport
