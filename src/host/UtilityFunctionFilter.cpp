@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -15,6 +16,7 @@
 #include <string_view>
 
 #include "driver/output.hpp"
+#include "encoding/unicode.hpp"
 #include "settings/ppd.hpp"
 
 namespace {
@@ -60,45 +62,18 @@ void SetAddressResolver(AddressResolver resolver) { gAddressResolver = std::move
 
 namespace {
 
-// Length of the well-formed UTF-8 character at text (1 to 4) and the UTF-16
-// units it takes, or 0 when the bytes there are not well-formed UTF-8.
-size_t decodeUTF8(const unsigned char* text, size_t* units)
-{
-    const unsigned char c = text[0];
-    auto cont = [&](size_t i) { return (text[i] & 0xC0) == 0x80; };
-    *units = 1;
-    if (c < 0x80) return 1;
-    if (c >= 0xC2 && c <= 0xDF) return cont(1) ? 2 : 0;
-    if (c >= 0xE0 && c <= 0xEF) {
-        const unsigned char lo = c == 0xE0 ? 0xA0 : 0x80;
-        const unsigned char hi = c == 0xED ? 0x9F : 0xBF;
-        return text[1] >= lo && text[1] <= hi && cont(2) ? 3 : 0;
-    }
-    if (c >= 0xF0 && c <= 0xF4) {
-        const unsigned char lo = c == 0xF0 ? 0x90 : 0x80;
-        const unsigned char hi = c == 0xF4 ? 0x8F : 0xBF;
-        *units = 2;
-        return text[1] >= lo && text[1] <= hi && cont(2) && cont(3) ? 4 : 0;
-    }
-    return 0;
-}
-
-// Cuts a UTF-8 name to maxUnits UTF-16 units, keeping whole characters so
-// that a surrogate pair is never split.  Text that is not UTF-8 is kept.
+// Cuts a UTF-8 name to maxUnits UTF-16 units, never splitting a surrogate
+// pair (that would drop the character and could leave the name empty).
+// Text that is not UTF-8 is kept as read.
 void cutToUTF16Units(char* name, size_t size, size_t maxUnits)
 {
-    const auto* text = reinterpret_cast<const unsigned char*>(name);
-    size_t units = 0;
-    size_t keep = 0;
-    for (size_t at = 0; text[at] != 0;) {
-        size_t charUnits = 0;
-        const size_t length = decodeUTF8(text + at, &charUnits);
-        if (length == 0) return;
-        units += charUnits;
-        at += length;
-        if (units <= maxUnits) keep = at;
-    }
-    if (units > maxUnits) std::memset(name + keep, 0, size - keep);
+    std::u16string units;
+    if (!DecodeUTF8(name, &units) || units.size() <= maxUnits) return;
+    size_t keep = maxUnits;
+    if (keep > 0 && units[keep - 1] >= 0xD800 && units[keep - 1] <= 0xDBFF) --keep;
+    const std::string cut = EncodeUnitsAsUTF8(std::u16string_view(units).substr(0, keep));
+    std::memset(name, 0, size);
+    std::memcpy(name, cut.data(), std::min(cut.size(), size - 1));
 }
 
 bool printerIsUTF8()

@@ -72,7 +72,11 @@ protected:
         EXPECT_EQ(r.exitCode, 0) << r.err;
         Job job = ParseJob(r.out);
         EXPECT_TRUE(job.framed) << job.error;
-        return BlockLines(job);
+        // The owner block ends where the document block starts.
+        std::vector<std::string> lines = BlockLines(job);
+        for (size_t i = 0; i < lines.size(); ++i)
+            if (lines[i].rfind("@PJL COMMENT DNAME=", 0) == 0) lines.resize(i);
+        return lines;
     }
 
     TempDir tmp;
