@@ -5,46 +5,18 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
-#include <map>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "driver/platform.hpp"
 #include "driver/prefilter.hpp"
 #include "support/fixtures.hpp"
+#include "unit/prefilter_fixture.hpp"
 
 using namespace testsupport;
 
 namespace {
-
-const char* const kCupsVariables[] = {"CUPS_DATADIR", "CUPS_SERVERROOT", "CUPS_SERVERBIN", "PPD"};
-
-// Sets variables for one test and puts the old values back afterwards.
-class ScopedEnv {
-public:
-    ScopedEnv()
-    {
-        for (const char* name : kCupsVariables) {
-            const char* value = std::getenv(name);
-            saved_[name] = value ? std::optional<std::string>(value) : std::nullopt;
-        }
-    }
-    ~ScopedEnv()
-    {
-        for (const auto& [name, value] : saved_) {
-            if (value)
-                setenv(name.c_str(), value->c_str(), 1);
-            else
-                unsetenv(name.c_str());
-        }
-    }
-
-private:
-    std::map<std::string, std::optional<std::string>> saved_;
-};
 
 constexpr const char* kPdfLine = "application/pdf application/vnd.cups-pdf 66 ";
 
@@ -54,36 +26,8 @@ struct Selection {
     std::string err;
 };
 
-class PreFilterSelection : public ::testing::Test {
+class PreFilterSelection : public CupsInstallation {
 protected:
-    void SetUp() override
-    {
-        // Short names keep the fixture paths inside the 64-byte fields.
-        for (const char* dir : {"d", "d/mime", "r", "b", "b/filter"})
-            ASSERT_EQ(mkdir(root.file(dir).c_str(), 0755), 0);
-        setenv("CUPS_DATADIR", root.file("d").c_str(), 1);
-        setenv("CUPS_SERVERROOT", root.file("r").c_str(), 1);
-        setenv("CUPS_SERVERBIN", root.file("b").c_str(), 1);
-        setenv("PPD", root.file("p.ppd").c_str(), 1);
-        Ppd({"*cupsFilter: \"application/pdf 0 pdftopjl\""});
-    }
-
-    std::string TablePath(int index) const
-    {
-        static const char* const places[] = {"d/mime/cupsfilters.convs", "d/mime/mime.convs",
-                                             "r/cupsfilters.convs", "r/mime.convs"};
-        return root.file(places[index]);
-    }
-    void Table(int index, const std::string& content) { WriteFile(TablePath(index), content); }
-    void Ppd(const std::vector<std::string>& lines) { WriteFile(root.file("p.ppd"), MakePpd(lines)); }
-    std::string Program(const std::string& name)
-    {
-        std::string path = root.file("b/filter/" + name);
-        WriteFile(path, "#!/bin/sh\nexit 0\n");
-        chmod(path.c_str(), 0755);
-        return path;
-    }
-
     Selection Select()
     {
         char path[kPrefilterPathSize] = {0};
@@ -106,9 +50,6 @@ protected:
         EXPECT_EQ(s.result, -1);
         EXPECT_EQ(s.err, messages);
     }
-
-    ScopedEnv env;
-    TempDir root;
 };
 
 TEST_F(PreFilterSelection, TablesAreSearchedInOrder)
