@@ -2,3 +2,6 @@
 
 char StdDocumentName[256];
 char PTStdDocumentName[256];
+
+void InvalidateStdDocumentNameForProductType(char*[], bool) {}
+void InvalidatePrintTypeDocumentNameForProductType(char*[]) {}
