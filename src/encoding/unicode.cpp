@@ -80,8 +80,23 @@ std::string EncodeUnitsAsUTF8(std::u16string_view units)
 {
     std::string out;
     out.reserve(units.size() * 3);
-    char bytes[3];
-    for (char16_t unit : units) out.append(bytes, static_cast<size_t>(EncodeUnitAsUTF8(unit, bytes)));
+    char bytes[4];
+    for (size_t i = 0; i < units.size(); ++i) {
+        const char16_t unit = units[i];
+        const bool high = unit >= 0xD800 && unit <= 0xDBFF;
+        if (high && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
+            const char32_t value = 0x10000 + ((static_cast<char32_t>(unit) - 0xD800) << 10) +
+                                   (units[i + 1] - 0xDC00);
+            bytes[0] = static_cast<char>(0xF0 | (value >> 18));
+            bytes[1] = static_cast<char>(0x80 | ((value >> 12) & 0x3F));
+            bytes[2] = static_cast<char>(0x80 | ((value >> 6) & 0x3F));
+            bytes[3] = static_cast<char>(0x80 | (value & 0x3F));
+            out.append(bytes, 4);
+            ++i;
+            continue;
+        }
+        out.append(bytes, static_cast<size_t>(EncodeUnitAsUTF8(unit, bytes)));
+    }
     return out;
 }
 

@@ -12,8 +12,8 @@ bool DecodeUTF8(std::string_view text, std::u16string* units);
 // number of bytes.  A surrogate half has no encoding of its own: 0.
 int EncodeUnitAsUTF8(char16_t unit, char* out);
 
-// The units as UTF-8; surrogate halves (paired or not) contribute nothing,
-// as with the per-unit conversion.
+// The units as one UTF-8 text: a surrogate pair gives its character, a
+// half without its partner (as after a cut) contributes nothing.
 std::string EncodeUnitsAsUTF8(std::u16string_view units);
 
 // Longest prefix of `text` of at most maxBytes bytes that does not end inside

@@ -163,10 +163,12 @@ INSTANTIATE_TEST_SUITE_P(Boundaries, Decode,
                                            UnitCase{"\xF0\x90\x80\x80", u"\xD800\xDC00"},
                                            UnitCase{"\xF4\x8F\xBF\xBF", u"\xDBFF\xDFFF"}));
 
-TEST(Unicode, UnitsBackToUtf8DropSurrogateHalves)
+TEST(Unicode, UnitsBackToUtf8DropOnlyLoneSurrogateHalves)
 {
-    EXPECT_EQ(EncodeUnitsAsUTF8(u"A\xD83D\xDE00\x00E9\x3042"), "A\xC3\xA9\xE3\x81\x82");
-    EXPECT_EQ(EncodeUnitsAsUTF8(u"\xD83D"), "");
+    EXPECT_EQ(EncodeUnitsAsUTF8(u"A\xD83D\xDE00\x00E9\x3042"),
+              "A\xF0\x9F\x98\x80\xC3\xA9\xE3\x81\x82");
+    EXPECT_EQ(EncodeUnitsAsUTF8(u"a\xD83D"), "a");
+    EXPECT_EQ(EncodeUnitsAsUTF8(u"\xDE00" "b\xD83D" "c"), "bc");
 }
 
 TEST(Unicode, CutAtCharacterNeverSplitsOne)

@@ -264,26 +264,4 @@ TEST(TicketTable, MegabyteOptionStringIsSafe)
     EXPECT_STREQ(after, "ok");
 }
 
-TEST(TicketTables, HaveTheirSizesAndEveryRowFitsItsField)
-{
-    const std::pair<const TicketData*, int> tables[] = {
-        {PrintTypeticketData, 6},  {PrintTypeticketDataForUTF8, 6},
-        {KVRticketDataCommon, 20}, {KVRticketDataCommonForUTF8, 24},
-        {KVRticketDataAdmin, 8},   {KVRticketDataAdminForUTF8, 8},
-        {FeaturesticketData, 32}};
-    EXPECT_EQ(KVRTicketDataNumCommon, 20);
-    EXPECT_EQ(KVRTicketDataNumAdmin, 8);
-    for (const auto& [table, rows] : tables) {
-        for (int i = 0; i < rows; ++i) {
-            const TicketData& row = table[i];
-            ASSERT_NE(row.key, nullptr);
-            ASSERT_NE(row.destination, nullptr);
-            ASSERT_NE(row.reader, nullptr);
-            bool integer = row.reader == GetTicketInteger || row.reader == CheckTicketKey;
-            if (integer) EXPECT_EQ(row.width, 4) << row.key;
-            else EXPECT_GE(row.width, 17) << row.key;
-        }
-    }
-}
-
 }  // namespace
