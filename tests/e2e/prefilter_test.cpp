@@ -234,8 +234,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         FailureCase{"ExitStatusOne", "cat \"${6:--}\"\nexit 1\n", 0755, "",
                     "The pre-filter @ failed with exit status 1\n"},
-        FailureCase{"KilledBySignal", "cat \"${6:--}\"\nkill -SEGV $$\n", 0755, "",
-                    "The pre-filter @ was killed by signal 11\n"},
+        FailureCase{"KilledBySignal", "cat \"${6:--}\"\nkill -USR1 $$\n", 0755, "",
+                    "The pre-filter @ was killed by signal 10\n"},
         FailureCase{"NoOutput", "exit 0\n", 0755, "", "The pre-filter @ produced no output\n"},
         FailureCase{"NotExecutable", "cat \"${6:--}\"\n", 0644, "",
                     "Cannot run the pre-filter @: Permission denied\n"},
