@@ -43,6 +43,7 @@ bool joinBounded(char* dst, size_t size, std::initializer_list<std::string_view>
     if (total >= size) return false;
     char* at = dst;
     for (std::string_view part : parts) {
+        if (part.empty()) continue;  // an empty view may hold no pointer at all
         std::memcpy(at, part.data(), part.size());
         at += part.size();
     }
