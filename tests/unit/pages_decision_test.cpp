@@ -105,7 +105,7 @@ TEST_P(Turning, AddsHalfTurnsPerRule)
 
 struct CopiesCase {
     const char* name;
-    const char* options;
+    std::string options;
     int pages;
     int preFiltered;
     int result;
@@ -115,54 +115,32 @@ struct CopiesCase {
 
 class Copies : public Decision, public ::testing::WithParamInterface<CopiesCase> {};
 
-const char kCopies3[] = "com.apple.print.PrintSettings.PMCopies..n.=3";
+const std::string kCopies = "com.apple.print.PrintSettings.PMCopies..n.=";
+const std::string kSides = " com.apple.print.PrintSettings.PMTotalSidesImaged..n.=";
 
 INSTANTIATE_TEST_SUITE_P(
     Rules, Copies,
     ::testing::Values(
-        CopiesCase{"CollatedKeepsFirstCopy", "com.apple.print.PrintSettings.PMCopies..n.=3 Collate=true",
-                   12, 1, 1, 4, 1},
-        CopiesCase{"UncollatedKeepsEveryThirdPage",
-                   "com.apple.print.PrintSettings.PMCopies..n.=3 Collate=false", 12, 1, 1, 12, 3},
-        CopiesCase{"NoCollateOption", kCopies3, 12, 1, 1, 12, 1},
-        CopiesCase{"NotPreFilteredNeverFires", "com.apple.print.PrintSettings.PMCopies..n.=2", 12,
-                   0, 0, 12, 1},
-        CopiesCase{"OneCopy", "com.apple.print.PrintSettings.PMCopies..n.=1 Collate=false", 12, 1,
-                   0, 12, 1},
-        CopiesCase{"ZeroCopies", "com.apple.print.PrintSettings.PMCopies..n.=0 Collate=false", 12,
-                   1, 0, 12, 1},
-        CopiesCase{"CopiesWithoutDigits",
-                   "com.apple.print.PrintSettings.PMCopies..n.=abc Collate=false", 12, 1, 0, 12, 1},
+        CopiesCase{"CollatedKeepsFirstCopy", kCopies + "3 Collate=true", 12, 1, 1, 4, 1},
+        CopiesCase{"UncollatedKeepsEveryThirdPage", kCopies + "3 Collate=false", 12, 1, 1, 12, 3},
+        CopiesCase{"NoCollateOption", kCopies + "3", 12, 1, 1, 12, 1},
+        CopiesCase{"NotPreFilteredNeverFires", kCopies + "2", 12, 0, 0, 12, 1},
+        CopiesCase{"OneCopy", kCopies + "1 Collate=false", 12, 1, 0, 12, 1},
+        CopiesCase{"ZeroCopies", kCopies + "0 Collate=false", 12, 1, 0, 12, 1},
+        CopiesCase{"CopiesWithoutDigits", kCopies + "abc Collate=false", 12, 1, 0, 12, 1},
         CopiesCase{"NoCopiesOption", "Collate=false", 12, 1, 0, 12, 1},
         // T = 7 from the total-sides option; 3 pages fit one copy of 7 / 2.
-        CopiesCase{"OddPagesOfSeven",
-                   "com.apple.print.PrintSettings.PMCopies..n.=2 "
-                   "com.apple.print.PrintSettings.PMTotalSidesImaged..n.=7 page-set=odd",
-                   3, 1, 0, 4, 1},
-        CopiesCase{"EvenPagesOfSeven",
-                   "com.apple.print.PrintSettings.PMCopies..n.=2 "
-                   "com.apple.print.PrintSettings.PMTotalSidesImaged..n.=7 page-set=even",
-                   3, 1, 0, 3, 1},
-        CopiesCase{"PageSetStaysWithoutCollate",
-                   "com.apple.print.PrintSettings.PMCopies..n.=2 "
-                   "com.apple.print.PrintSettings.PMTotalSidesImaged..n.=7 page-set=odd",
-                   12, 1, 1, 4, 1},
+        CopiesCase{"OddPagesOfSeven", kCopies + "2" + kSides + "7 page-set=odd", 3, 1, 0, 4, 1},
+        CopiesCase{"EvenPagesOfSeven", kCopies + "2" + kSides + "7 page-set=even", 3, 1, 0, 3, 1},
+        CopiesCase{"PageSetStaysWithoutCollate", kCopies + "2" + kSides + "7 page-set=odd", 12, 1,
+                   1, 4, 1},
         CopiesCase{"CollateOverridesPageSet",
-                   "com.apple.print.PrintSettings.PMCopies..n.=2 "
-                   "com.apple.print.PrintSettings.PMTotalSidesImaged..n.=7 page-set=even "
-                   "Collate=true",
-                   12, 1, 1, 6, 1},
-        CopiesCase{"OtherPageSetChangesNothing",
-                   "com.apple.print.PrintSettings.PMCopies..n.=2 "
-                   "com.apple.print.PrintSettings.PMTotalSidesImaged..n.=7 page-set=all",
-                   3, 1, 0, 3, 1},
-        CopiesCase{"TotalSidesWithoutDigits",
-                   "com.apple.print.PrintSettings.PMCopies..n.=2 "
-                   "com.apple.print.PrintSettings.PMTotalSidesImaged..n.=none",
-                   1, 0, 1, 1, 1},
+                   kCopies + "2" + kSides + "7 page-set=even Collate=true", 12, 1, 1, 6, 1},
+        CopiesCase{"OtherPageSetChangesNothing", kCopies + "2" + kSides + "7 page-set=all", 3, 1,
+                   0, 3, 1},
+        CopiesCase{"TotalSidesWithoutDigits", kCopies + "2" + kSides + "none", 1, 0, 1, 1, 1},
         // Pages times copies would pass 32 bits.
-        CopiesCase{"HugeCopiesDoNotWrap", "com.apple.print.PrintSettings.PMCopies..n.=2147483647",
-                   12, 0, 0, 12, 1}),
+        CopiesCase{"HugeCopiesDoNotWrap", kCopies + "2147483647", 12, 0, 0, 12, 1}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_P(Copies, KeepsOneCopysPages)
