@@ -123,6 +123,24 @@ bool writePageImage(RasterPdfWriter& writer, const poppler::page_renderer& rende
 
 }  // namespace
 
+bool RasterPixelSize(const PageRect& area, int* width, int* height, std::string* why)
+{
+    const double w = std::trunc(area.w * kDotsPerInch / kPointsPerInch);
+    const double h = std::trunc(area.h * kDotsPerInch / kPointsPerInch);
+    if (!(w >= 1 && h >= 1)) {
+        *why = "it is too small to rasterise";
+        return false;
+    }
+    if (w * h > kMaxPagePixels) {
+        *why = "it is too large to rasterise (" + FormatNumber(area.w) + " x " +
+               FormatNumber(area.h) + " points)";
+        return false;
+    }
+    *width = static_cast<int>(w);
+    *height = static_cast<int>(h);
+    return true;
+}
+
 std::shared_ptr<OutputContext> MakeRasterOutput(FILE* file)
 {
     return std::make_shared<RasterOutput>(file);
@@ -155,51 +173,41 @@ int processImage(PdfDocInfo* info)
     renderer.set_paper_color(0xffffffff);
 
     std::vector<unsigned char> row;
-    const int64_t step = std::max<int64_t>(1, info->pageStep);
-    for (int64_t n = 1; n <= info->lastPage; n += step) {
-        const long long number = static_cast<long long>(n);
+    for (int32_t n : EmittedPages(info)) {
         if (CancelJob) return -1;
         if (n > document->pages()) {
-            ReportRenderFailure("page %lld does not exist", number);
+            ReportRenderFailure("page %d does not exist", n);
             return -1;
         }
         PageGeometry geometry;
         std::string why;
-        if (!ReadPageGeometry(source.pages[static_cast<size_t>(n - 1)], &geometry, &why)) {
-            ReportRenderFailure("page %lld: %s", number, why.c_str());
+        if (!ReadPageGeometry(source.pages[n - 1], &geometry, &why)) {
+            ReportRenderFailure("page %d: %s", n, why.c_str());
             return -1;
         }
-        std::unique_ptr<poppler::page> page(document->create_page(static_cast<int>(n - 1)));
+        std::unique_ptr<poppler::page> page(document->create_page(n - 1));
         if (!page) {
-            ReportRenderFailure("poppler cannot read page %lld", number);
+            ReportRenderFailure("poppler cannot read page %d", n);
             return -1;
         }
         const int rotate = degreesOf(page->orientation());
         if (rotate != geometry.rotate) {
-            ReportRenderFailure("page %lld: poppler and qpdf disagree on its /Rotate", number);
+            ReportRenderFailure("page %d: poppler and qpdf disagree on its /Rotate", n);
             return -1;
         }
 
         // Poppler paints the crop box, which is what viewers show of the page.
         const poppler::rectf box = page->page_rect(poppler::crop_box);
         const PageRect crop{box.x(), box.y(), box.width(), box.height()};
-        const double widthPixels = std::trunc(crop.w * kDotsPerInch / kPointsPerInch);
-        const double heightPixels = std::trunc(crop.h * kDotsPerInch / kPointsPerInch);
-        if (!(widthPixels >= 1 && heightPixels >= 1)) {
-            ReportRenderFailure("page %lld is too small to rasterise", number);
+        int width, height;
+        if (!RasterPixelSize(crop, &width, &height, &why)) {
+            ReportRenderFailure("page %d: %s", n, why.c_str());
             return -1;
         }
-        if (widthPixels * heightPixels > kMaxPagePixels) {
-            ReportRenderFailure("page %lld is too large to rasterise (%s x %s points)", number,
-                                FormatNumber(crop.w).c_str(), FormatNumber(crop.h).c_str());
-            return -1;
-        }
-        const int width = static_cast<int>(widthPixels);
-        const int height = static_cast<int>(heightPixels);
 
         // The bitmap takes the page's transformation as whole-pixel moves.
         PageMatrix ctm;
-        setContextCTM(info, &ctm, PageRect{0, 0, widthPixels, heightPixels}, rotate);
+        setContextCTM(info, &ctm, PageRect{0, 0, double(width), double(height)}, rotate);
         if (ctm.b != 0 || ctm.c != 0) {
             ReportRenderFailure("a turn of %d degrees cannot be rasterised", info->rotation);
             return -1;

@@ -3,7 +3,9 @@
 #include <cups/cups.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -22,7 +24,39 @@ struct CupsFileCloser {
     void operator()(cups_file_t* file) const { cupsFileClose(file); }
 };
 
+// Every page the pass would stumble on is found before a page is painted.
+bool checkEmittedPages(const PdfDocInfo* info)
+{
+    const SourceDocument& source = *info->document;
+    for (int32_t n : EmittedPages(info)) {
+        if (n > static_cast<int64_t>(source.pages.size())) {
+            ReportRenderFailure("page %d does not exist", n);
+            return false;
+        }
+        PageGeometry geometry;
+        std::string why;
+        int width, height;
+        if (!ReadPageGeometry(source.pages[n - 1], &geometry, &why) ||
+            (info->rasterMode && !RasterPixelSize(geometry.crop, &width, &height, &why))) {
+            ReportRenderFailure("page %d: %s", n, why.c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
+
+std::vector<int32_t> EmittedPages(const PdfDocInfo* info)
+{
+    std::vector<int32_t> pages;
+    const int64_t step = std::max<int64_t>(1, info->pageStep);
+    for (int64_t n = 1; n <= info->lastPage; n += step) {
+        pages.push_back(static_cast<int32_t>(n));
+        if (n > info->pageCount) break;
+    }
+    return pages;
+}
 
 void ReportRenderFailure(const char* format, ...)
 {
@@ -49,6 +83,7 @@ int PreProcess(PdfDocInfo* info, char* stagedPath)
         ReportRenderFailure("the document is damaged (%s)", info->document->damage.c_str());
         return 0;
     }
+    if (!checkEmittedPages(info)) return 0;
 
     std::memset(stagedPath, 0, kStagedPathBytes);
     std::unique_ptr<cups_file_t, CupsFileCloser> temp(cupsTempFile2(stagedPath, kStagedPathBytes));

@@ -1,5 +1,9 @@
 #pragma once
 
+#include <cstdint>
+#include <string>
+#include <vector>
+
 #include "pages/geometry.hpp"
 #include "pages/pdf_doc_info.hpp"
 
@@ -20,3 +24,12 @@ int processImage(PdfDocInfo* info);
 // turned by /Rotate 90 or 270 it flips the page's own vertical axis.
 void setContextCTM(const PdfDocInfo* info, PageMatrix* ctm, const PageRect& rect,
                    int pageRotate = 0);
+
+// The page numbers the passes emit: 1, 1 + pageStep, ... while not above
+// lastPage.  A number beyond the document's pages ends the list.
+std::vector<int32_t> EmittedPages(const PdfDocInfo* info);
+
+// The bitmap size of a page area at 300 dpi, trunc(points x 300 / 72) each
+// way.  False, with the reason, when the page is too small or too large to
+// rasterise.
+bool RasterPixelSize(const PageRect& area, int* width, int* height, std::string* why);

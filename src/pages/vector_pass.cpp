@@ -2,11 +2,11 @@
 // one cm onto a new page of the same media box.  The new pages live in the
 // source document itself, so fonts, images and other resources are written
 // once, byte for byte, however many pages use them.
+#include <qpdf/Pl_Flate.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFPageObjectHelper.hh>
 #include <qpdf/QPDFWriter.hh>
 
-#include <algorithm>
 #include <exception>
 #include <map>
 #include <set>
@@ -39,6 +39,22 @@ std::string newWarning(QPDF& pdf, size_t from)
     std::vector<QPDFExc> warnings = pdf.getWarnings();
     return from < warnings.size() ? warnings[from].what() : std::string("unknown problem");
 }
+
+// A page's content streams joined into one, compressed, for its form.
+class JoinedContents : public QPDFObjectHandle::StreamDataProvider {
+public:
+    explicit JoinedContents(QPDFObjectHandle page) : page_(page) {}
+
+    void provideStreamData(QPDFObjGen const&, Pipeline* out) override
+    {
+        Pl_Flate flate("joined page contents", out, Pl_Flate::a_deflate);
+        QPDFPageObjectHelper(page_).pipeContents(&flate);
+        flate.finish();
+    }
+
+private:
+    QPDFObjectHandle page_;
+};
 
 class VectorOutput : public OutputContext {
 public:
@@ -100,6 +116,10 @@ public:
             QPDFWriter writer(source_.pdf);
             writer.setOutputFile("re-rendered document", file_, false);
             writer.setPreserveEncryption(false);
+            // Streams go out as they came in: nothing decoded, nothing
+            // compressed again.
+            writer.setDecodeLevel(qpdf_dl_none);
+            writer.setCompressStreams(false);
             writer.write();
         } catch (const std::exception& e) {
             ReportRenderFailure("cannot write the new document: %s", e.what());
@@ -118,25 +138,27 @@ public:
 
 private:
     // The page's single content stream serves as the form itself, so the
-    // content is carried without being decoded or compressed again; pages
-    // with several streams (or a stream already used) get a form of their own.
+    // content is carried byte for byte; pages with several streams (or a
+    // stream another page already took) get one joined stream of their own.
     QPDFObjectHandle formFor(QPDFObjectHandle sourcePage, const PageGeometry& g)
     {
-        QPDFPageObjectHelper helper(sourcePage);
         QPDFObjectHandle contents = sourcePage.getKey("/Contents");
         QPDFObjectHandle form;
         if (contents.isStream() && usedStreams_.insert(contents.getObjGen()).second) {
             form = contents;
-            QPDFObjectHandle dict = form.getDict();
-            dict.replaceKey("/Type", name("/XObject"));
-            dict.replaceKey("/Subtype", name("/Form"));
-            dict.removeKey("/Matrix");
-            dict.replaceKey("/Resources", helper.getAttribute("/Resources", false));
-            dict.replaceKey("/Group", sourcePage.getKey("/Group"));
         } else {
-            form = helper.getFormXObjectForPage(false);
+            form = QPDFObjectHandle::newStream(&source_.pdf);
+            form.replaceStreamData(std::make_shared<JoinedContents>(sourcePage),
+                                   name("/FlateDecode"), QPDFObjectHandle::newNull());
         }
-        form.getDict().replaceKey("/BBox", rectangle(g.crop));
+        QPDFObjectHandle dict = form.getDict();
+        dict.replaceKey("/Type", name("/XObject"));
+        dict.replaceKey("/Subtype", name("/Form"));
+        dict.removeKey("/Matrix");
+        dict.replaceKey("/BBox", rectangle(g.crop));
+        dict.replaceKey("/Resources",
+                        QPDFPageObjectHelper(sourcePage).getAttribute("/Resources", false));
+        dict.replaceKey("/Group", sourcePage.getKey("/Group"));
         return form;
     }
 
@@ -173,19 +195,17 @@ int processPDF(PdfDocInfo* info)
     SourceDocument& source = *info->document;
     try {
         out->prepare();
-        // 64-bit so that a step near the limit cannot wrap.
-        const int64_t step = std::max<int64_t>(1, info->pageStep);
-        for (int64_t n = 1; n <= info->lastPage; n += step) {
+        for (int32_t n : EmittedPages(info)) {
             if (CancelJob) return -1;
             if (n > static_cast<int64_t>(source.pages.size())) {
-                ReportRenderFailure("page %lld does not exist", static_cast<long long>(n));
+                ReportRenderFailure("page %d does not exist", n);
                 return -1;
             }
-            QPDFObjectHandle page = source.pages[static_cast<size_t>(n - 1)];
+            QPDFObjectHandle page = source.pages[n - 1];
             PageGeometry geometry;
             std::string why;
             if (!ReadPageGeometry(page, &geometry, &why)) {
-                ReportRenderFailure("page %lld: %s", static_cast<long long>(n), why.c_str());
+                ReportRenderFailure("page %d: %s", n, why.c_str());
                 return -1;
             }
             PageMatrix ctm;
