@@ -12,13 +12,12 @@
 #include <string>
 
 #include "driver/output.hpp"
+#include "driver/staging.hpp"
 #include "driver/tempfiles.hpp"
 #include "pages/output_context.hpp"
 #include "pages/source_document.hpp"
 
 namespace {
-
-constexpr int kStagedPathBytes = 128;
 
 struct CupsFileCloser {
     void operator()(cups_file_t* file) const { cupsFileClose(file); }
@@ -85,11 +84,11 @@ int PreProcess(PdfDocInfo* info, char* stagedPath)
     }
     if (!checkEmittedPages(info)) return 0;
 
-    std::memset(stagedPath, 0, kStagedPathBytes);
-    std::unique_ptr<cups_file_t, CupsFileCloser> temp(cupsTempFile2(stagedPath, kStagedPathBytes));
+    std::memset(stagedPath, 0, kStagedPathSize);
+    std::unique_ptr<cups_file_t, CupsFileCloser> temp(cupsTempFile2(stagedPath, kStagedPathSize));
     if (!temp) {
         ReportRenderFailure("cannot create a temporary file: %s", std::strerror(errno));
-        std::memset(stagedPath, 0, kStagedPathBytes);
+        std::memset(stagedPath, 0, kStagedPathSize);
         return 0;
     }
     RegisterTempFile(stagedPath);
@@ -115,7 +114,7 @@ int PreProcess(PdfDocInfo* info, char* stagedPath)
 
     if (!ok) {
         RemoveTempFile(stagedPath);
-        std::memset(stagedPath, 0, kStagedPathBytes);
+        std::memset(stagedPath, 0, kStagedPathSize);
         return 0;
     }
     // The caller owns the new file from here on.

@@ -169,6 +169,22 @@ std::string DeeplyNested()
 }
 
 
+// A filled form field whose look is left to the viewer: qpdf cannot draw it,
+// so a rewrite would lose it.
+std::string FormNeedingAppearances()
+{
+    return Rewritten([](QPDF& qpdf) {
+        QPDFObjectHandle page = qpdf.getAllPages().at(0);
+        QPDFObjectHandle field = qpdf.makeIndirectObject(QPDFObjectHandle::parse(
+            "<< /Type /Annot /Subtype /Widget /FT /Tx /T (name) /V (Filled in) "
+            "/DA (/Helv 12 Tf 0 g) /Rect [300 400 550 430] /F 4 >>"));
+        page.replaceKey("/Annots", QPDFObjectHandle::newArray({field}));
+        QPDFObjectHandle form = QPDFObjectHandle::parse("<< /NeedAppearances true >>");
+        form.replaceKey("/Fields", QPDFObjectHandle::newArray({field}));
+        qpdf.getRoot().replaceKey("/AcroForm", form);
+    });
+}
+
 struct HostileCase {
     const char* name;
     std::string document;
@@ -200,6 +216,8 @@ INSTANTIATE_TEST_SUITE_P(
         HostileCase{"PageTreeLoopRaster", PageTreeLoop(), kBareRaster, "the document could not be opened"},
         HostileCase{"DeeplyNested", DeeplyNested(), kTurn, "Page re-rendering failed"},
         HostileCase{"CountLiesRaster", CountLies(), kRaster, "Page re-rendering failed"},
+        HostileCase{"FormNeedingAppearances", FormNeedingAppearances(), kTurn,
+                    "form fields will not be flattened"},
         HostileCase{"HugeMediaBoxRaster", WithPage(PdfPage{0, 0, 14400, 14400, 0, ""}), kRaster,
                     "page 2: it is too large to rasterise (14400 x 14400 points)"},
         HostileCase{"FarOutMediaBox", WithMediaBox("[0 0 99999999999 792]"), kTurn,
