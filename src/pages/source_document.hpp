@@ -44,6 +44,7 @@ void OpenSourceDocument(SourceDocument* document, const std::string& path);
 
 // What a page needs to be drawn again on a page of its own size.
 struct PageGeometry {
+    QPDFObjectHandle mediaBox;  // the page's own /MediaBox array
     PageRect media;          // normalised media box
     PageRect crop;           // crop box within the media box (the media box when absent)
     int rotate = 0;          // /Rotate as viewers apply it: 0, 90, 180 or 270

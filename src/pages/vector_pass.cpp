@@ -24,12 +24,22 @@ QPDFObjectHandle name(const char* text)
     return QPDFObjectHandle::newName(text);
 }
 
+QPDFObjectHandle number(double v)
+{
+    if (v == static_cast<double>(static_cast<long long>(v)))
+        return QPDFObjectHandle::newInteger(static_cast<long long>(v));
+    return QPDFObjectHandle::newReal(FormatNumber(v));
+}
+
 QPDFObjectHandle rectangle(const PageRect& r)
 {
-    QPDFObjectHandle box = QPDFObjectHandle::newArray();
-    for (double v : {r.x, r.y, r.x + r.w, r.y + r.h})
-        box.appendItem(QPDFObjectHandle::newReal(FormatNumber(v)));
-    return box;
+    return QPDFObjectHandle::newArray(
+        {number(r.x), number(r.y), number(r.x + r.w), number(r.y + r.h)});
+}
+
+bool operator==(const PageRect& a, const PageRect& b)
+{
+    return a.x == b.x && a.y == b.y && a.w == b.w && a.h == b.h;
 }
 
 // The first warning qpdf gave since `from`, or empty.
@@ -86,7 +96,8 @@ public:
         QPDFObjectHandle page = QPDFObjectHandle::newDictionary();
         page.replaceKey("/Type", name("/Page"));
         page.replaceKey("/Parent", pagesNode_);
-        page.replaceKey("/MediaBox", rectangle(g.media));
+        // The source's own array: the same media box to the last digit.
+        page.replaceKey("/MediaBox", g.mediaBox);
         if (g.rotate != 0) page.replaceKey("/Rotate", QPDFObjectHandle::newInteger(g.rotate));
         if (g.userUnit != 0)
             page.replaceKey("/UserUnit", QPDFObjectHandle::newReal(FormatNumber(g.userUnit)));
@@ -155,7 +166,7 @@ private:
         dict.replaceKey("/Type", name("/XObject"));
         dict.replaceKey("/Subtype", name("/Form"));
         dict.removeKey("/Matrix");
-        dict.replaceKey("/BBox", rectangle(g.crop));
+        dict.replaceKey("/BBox", g.crop == g.media ? g.mediaBox : rectangle(g.crop));
         dict.replaceKey("/Resources",
                         QPDFPageObjectHelper(sourcePage).getAttribute("/Resources", false));
         dict.replaceKey("/Group", sourcePage.getKey("/Group"));
