@@ -4,7 +4,7 @@
 set -eu
 
 PACKAGES="g++ cmake make pkg-config
-libcups2-dev libqpdf-dev libpoppler-cpp-dev libgtest-dev libgmock-dev
+libcups2-dev libqpdf-dev libpoppler-cpp-dev zlib1g-dev libgtest-dev libgmock-dev
 qpdf poppler-utils cups-filters cups cups-client time"
 
 missing=""

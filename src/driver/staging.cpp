@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include "driver/copy.hpp"
 #include "driver/output.hpp"
@@ -75,10 +76,39 @@ struct FdCloser {
     }
 };
 
+// Waits for the pre-filter; a cancel request is passed on to it.
+int waitForChild(pid_t child)
+{
+    bool passedOn = false;
+    for (;;) {
+        int status = 0;
+        pid_t r = waitpid(child, &status, WNOHANG);
+        if (r == child) return status;
+        if (r < 0 && errno != EINTR) return 0;
+        if (CancelJob && !passedOn) {
+            kill(child, SIGTERM);
+            passedOn = true;
+        }
+        struct timespec pause = {0, 5 * 1000 * 1000};
+        nanosleep(&pause, nullptr);
+    }
+}
+
+// The errno of a failed exec, sent by the child over a close-on-exec pipe: an
+// empty read means the program started.
+int readExecError(int fd)
+{
+    int error = 0;
+    ssize_t n;
+    while ((n = read(fd, &error, sizeof error)) < 0 && errno == EINTR) {
+    }
+    return n == static_cast<ssize_t>(sizeof error) ? error : 0;
+}
+
 // Runs the pre-filter on the document; its output becomes the intake file.
 int stageThroughPreFilter(int argc, char* argv[], char* intakePath)
 {
-    char prefilterPath[64] = {0};
+    char prefilterPath[kPrefilterPathSize] = {0};
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) {
         message("Cannot create a pipe for the pre-filter: %s\n", std::strerror(errno));
@@ -89,6 +119,16 @@ int stageThroughPreFilter(int argc, char* argv[], char* intakePath)
 
     if (PrepFormat(prefilterPath, sizeof prefilterPath) == -1) return 0;
 
+    int execFds[2];
+    if (pipe2(execFds, O_CLOEXEC) != 0) {
+        message("Cannot create a pipe for the pre-filter: %s\n", std::strerror(errno));
+        return 0;
+    }
+    FdCloser execReadEnd{execFds[0]};
+    FdCloser execWriteEnd{execFds[1]};
+
+    // An inherited SIG_IGN would reap the child before its status is seen.
+    signal(SIGCHLD, SIG_DFL);
     fflush(nullptr);
     pid_t child = fork();
     if (child < 0) {
@@ -96,29 +136,33 @@ int stageThroughPreFilter(int argc, char* argv[], char* intakePath)
         return 0;
     }
     if (child == 0) {
-        dup2(fds[1], STDOUT_FILENO);
+        // dup2 onto itself would keep close-on-exec.
+        if (fds[1] == STDOUT_FILENO)
+            fcntl(STDOUT_FILENO, F_SETFD, 0);
+        else
+            dup2(fds[1], STDOUT_FILENO);
         ExecuteFilter(prefilterPath, argc, argv);
-        // Only raw writes here: the stdio buffers belong to the parent.
-        char line[256];
-        int n = snprintf(line, sizeof line, "Cannot run the pre-filter %s: %s\n", prefilterPath,
-                         std::strerror(errno));
-        if (n > 0) (void)!write(STDERR_FILENO, line, static_cast<size_t>(n));
+        int error = errno;
+        (void)!write(execFds[1], &error, sizeof error);
         _exit(127);
     }
 
     close(writeEnd.fd);
     writeEnd.fd = -1;
+    close(execWriteEnd.fd);
+    execWriteEnd.fd = -1;
     int64_t bytes = SaveToTempFile(readEnd.fd, intakePath);
     close(readEnd.fd);
     readEnd.fd = -1;
 
     if (bytes < 0) kill(child, SIGTERM);  // nobody reads its output any more
-    int status = 0;
-    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
+    const int status = waitForChild(child);
+    const int execError = readExecError(execReadEnd.fd);
     if (bytes < 0) return 0;
 
-    if (WIFSIGNALED(status)) {
+    if (execError != 0) {
+        message("Cannot run the pre-filter %s: %s\n", prefilterPath, std::strerror(execError));
+    } else if (WIFSIGNALED(status)) {
         message("The pre-filter %s was killed by signal %d\n", prefilterPath, WTERMSIG(status));
     } else if (WIFEXITED(status) && WEXITSTATUS(status) != 0) {
         message("The pre-filter %s failed with exit status %d\n", prefilterPath,

@@ -1,24 +1,145 @@
 #include "encoding/convert.hpp"
 
+#include <iconv.h>
+
+#include <cerrno>
 #include <cstring>
 
-// Placeholder until the code-set conversion lands: bounded copy.
-static int boundedCopy(const char* src, char* dst, int dstSize)
+#include "driver/output.hpp"
+#include "encoding/unicode.hpp"
+
+namespace {
+
+constexpr const char* kPrinterCodeSet = "SHIFT_JISX0213";
+constexpr const char* kUnitCodeSet = "UTF-16LE";
+
+// One UTF-16 unit never needs more than 3 bytes in UTF-8 or 2 in the printer
+// code set, plus the terminating zero.
+constexpr size_t kCharBufferSize = 6;
+
+const iconv_t kNoConverter = reinterpret_cast<iconv_t>(-1);
+
+// Opened once per process and kept for its life; a missing converter is
+// reported once and then every unit that needs it contributes nothing.
+iconv_t openConverter(const char* to, const char* from)
+{
+    iconv_t cd = iconv_open(to, from);
+    if (cd == kNoConverter) {
+        std::string message = std::string("Cannot convert from ") + from + " to " + to + ": " +
+                              std::strerror(errno) + "\n";
+        Utlfputs(message.c_str(), stderr);
+    }
+    return cd;
+}
+
+iconv_t encoder()
+{
+    static const iconv_t cd = openConverter(kPrinterCodeSet, kUnitCodeSet);
+    return cd;
+}
+
+iconv_t decoder()
+{
+    static const iconv_t cd = openConverter(kUnitCodeSet, kPrinterCodeSet);
+    return cd;
+}
+
+// Encodes one unit on its own into the printer code set.  The converter holds
+// back a character that may start a combining pair, so it is flushed after
+// the unit; a unit that does not convert (a lone surrogate half, a combining
+// mark alone, a character outside JIS X 0213) leaves the buffer empty.
+size_t encodeUnitInPrinterCodeSet(char16_t unit, char* out)
+{
+    iconv_t cd = encoder();
+    if (cd == kNoConverter) return 0;
+    char in[2] = {static_cast<char>(unit & 0xFF), static_cast<char>(unit >> 8)};
+    char* inPtr = in;
+    size_t inLeft = sizeof in;
+    char* outPtr = out;
+    size_t outLeft = kCharBufferSize - 1;
+    size_t result = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft);
+    if (result != static_cast<size_t>(-1)) result = iconv(cd, nullptr, nullptr, &outPtr, &outLeft);
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    if (result == static_cast<size_t>(-1) || inLeft != 0) {
+        std::memset(out, 0, kCharBufferSize);
+        return 0;
+    }
+    return static_cast<size_t>(outPtr - out);
+}
+
+enum class Target { PrinterCodeSet, UTF8 };
+
+size_t encodeUnit(char16_t unit, Target target, char* out)
+{
+    // Backslash and tilde keep their single ASCII bytes for the printer.
+    if (target == Target::UTF8 || unit == 0x005C || unit == 0x007E)
+        return static_cast<size_t>(EncodeUnitAsUTF8(unit, out));
+    return encodeUnitInPrinterCodeSet(unit, out);
+}
+
+int convert(const char* src, char* dst, int dstSize, Target target)
 {
     if (dst == nullptr || dstSize <= 0) return 0;
-    std::memset(dst, 0, static_cast<size_t>(dstSize));
+    const size_t size = static_cast<size_t>(dstSize);
+    std::memset(dst, 0, size);
     if (src == nullptr) return 0;
-    size_t n = strnlen(src, static_cast<size_t>(dstSize - 1));
-    std::memcpy(dst, src, n);
-    return static_cast<int>(n);
+
+    std::u16string units;
+    if (!DecodeUTF8(src, &units)) {
+        Utlfputs("CFStringCreateWithCString fail\n", stderr);
+        return 0;
+    }
+
+    // Bounded appending: a character is kept as far as it fits, so the text
+    // may end inside it; once full, later characters add nothing.
+    size_t length = 0;
+    for (char16_t unit : units) {
+        if (length >= size - 1) break;
+        char buffer[kCharBufferSize] = {0};
+        size_t count = encodeUnit(unit, target, buffer);
+        size_t room = size - 1 - length;
+        if (count > room) count = room;
+        std::memcpy(dst + length, buffer, count);
+        length += count;
+    }
+    dst[length] = '\0';
+    return static_cast<int>(length);
 }
+
+}  // namespace
 
 int ConvertUTF8ToEncoding(const char* src, char* dst, int dstSize)
 {
-    return boundedCopy(src, dst, dstSize);
+    return convert(src, dst, dstSize, Target::PrinterCodeSet);
 }
 
 int ConvertUTF8ToEncodingForUTF8(const char* src, char* dst, int dstSize)
 {
-    return boundedCopy(src, dst, dstSize);
+    return convert(src, dst, dstSize, Target::UTF8);
+}
+
+std::u16string DecodePrinterCodeSet(std::string_view text)
+{
+    std::u16string units;
+    iconv_t cd = decoder();
+    if (cd == kNoConverter || text.empty()) return units;
+
+    std::string in(text);
+    std::string out(in.size() * 4 + 8, '\0');
+    char* inPtr = in.data();
+    size_t inLeft = in.size();
+    char* outPtr = out.data();
+    size_t outLeft = out.size();
+    // Stops at the first sequence that does not decode; what came before it
+    // is kept.
+    iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft);
+    iconv(cd, nullptr, nullptr, &outPtr, &outLeft);
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+
+    const size_t produced = static_cast<size_t>(outPtr - out.data());
+    units.reserve(produced / 2);
+    for (size_t i = 0; i + 1 < produced; i += 2)
+        units.push_back(static_cast<char16_t>(static_cast<unsigned char>(out[i]) |
+                                              (static_cast<unsigned char>(out[i + 1]) << 8)));
+    return units;
 }

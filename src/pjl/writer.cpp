@@ -136,6 +136,9 @@ int PutPJLCommand(char* argv[], PrintOptions* options, int64_t fileSize)
 
 int OutputKPJLCommand(char* argv[], PrintOptions* options, int64_t fileSize)
 {
+    // Refused before the first byte, so a job that cannot be held as asked
+    // never starts printing.
+    if (!CheckHoldPasscode(options)) return 0;
     PutPJLCommand(argv, options, fileSize);
     return 1;
 }

@@ -1,0 +1,38 @@
+# Shared by the re-rendering benchmarks (sourced): work directory, a minimal
+# PPD, the median and the timing helpers.
+[ -x "$FILTER" ] || { echo "build the filter first ($FILTER)"; exit 2; }
+
+WORK=$(mktemp -d "${BENCH_TMP:-/tmp}/pdftopjl-bench-XXXXXX")
+trap 'rm -rf "$WORK"' EXIT
+mkdir "$WORK/tmp"
+cat > "$WORK/printer.ppd" <<'PPD'
+*PPD-Adobe: "4.3"
+*FormatVersion: "4.3"
+*FileVersion: "1.0"
+*LanguageVersion: English
+*LanguageEncoding: ISOLatin1
+*PCFileName: "BENCH.PPD"
+*Manufacturer: "Bench"
+*Product: "(Bench)"
+*PSVersion: "(3010.000) 0"
+*ShortNickName: "Bench"
+*NickName: "Bench"
+PPD
+
+median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
+# Prints "seconds peak-KiB" of a command, its output discarded; finer than
+# /usr/bin/time's hundredths, which the vector figures need.
+measure() {
+    python3 -c '
+import resource, subprocess, sys, time
+start = time.monotonic()
+subprocess.run(sys.argv[1:], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+elapsed = time.monotonic() - start
+print("%.4f %d" % (elapsed, resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss))
+' "$@"
+}
+# The filter on DOC with OPTIONS, as CUPS would run it.
+filter() { env TMPDIR="$WORK/tmp" PPD="$WORK/printer.ppd" "$FILTER" 1 user title 1 "$1" "$2"; }
+# The same under measure (a function cannot be timed by /usr/bin/time).
+measure_filter() { measure env TMPDIR="$WORK/tmp" PPD="$WORK/printer.ppd" "$FILTER" 1 user title 1 "$1" "$2"; }
+ratio() { awk -v f="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", f / b; else print "inf" }'; }

@@ -1,0 +1,232 @@
+// The raster pass: each emitted page painted by poppler at 300 dpi on white,
+// turned or mirrored by moving pixels, and written as one RGB image over the
+// page.  Pages are painted in bands and written row by row, so memory stays
+// near one page bitmap whatever the page count, and bounded for huge pages.
+#include <poppler-document.h>
+#include <poppler-global.h>
+#include <poppler-image.h>
+#include <poppler-page-renderer.h>
+#include <poppler-page.h>
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "driver/output.hpp"
+#include "pages/output_context.hpp"
+#include "pages/raster_writer.hpp"
+#include "pages/render.hpp"
+#include "pages/source_document.hpp"
+
+namespace {
+
+constexpr double kDotsPerInch = 300;
+constexpr double kPointsPerInch = 72;
+// A page larger than this many pixels (A0 at 300 dpi holds 140 million) is
+// not rasterised: no printer of this kind takes such a page.
+constexpr double kMaxPagePixels = 150e6;
+// Pixels painted at a time; letter, A4 and A3 pages take one band.
+constexpr int kBandPixels = 24 * 1000 * 1000;
+// Poppler's own complaints about a document, passed on up to this many.
+constexpr int kMaxPopplerMessages = 5;
+
+int popplerMessages = 0;
+
+void forwardPopplerMessage(const std::string& text, void*)
+{
+    if (popplerMessages++ >= kMaxPopplerMessages) return;
+    std::string line = "poppler: " + text;
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    Utlfputs((line + "\n").c_str(), stderr);
+}
+
+class RasterOutput : public OutputContext {
+public:
+    explicit RasterOutput(FILE* file) : writer(file) {}
+
+    bool close() override
+    {
+        if (writer.finish()) return true;
+        ReportRenderFailure("cannot write the new document");
+        return false;
+    }
+
+    RasterPdfWriter writer;
+};
+
+int degreesOf(poppler::page::orientation_enum orientation)
+{
+    switch (orientation) {
+    case poppler::page::landscape: return 90;
+    case poppler::page::upside_down: return 180;
+    case poppler::page::seascape: return 270;
+    default: return 0;
+    }
+}
+
+bool writeFailed()
+{
+    ReportRenderFailure("cannot write the new document");
+    return false;
+}
+
+struct Flips {
+    bool x = false;  // each row reversed
+    bool y = false;  // the rows in reverse order
+};
+
+// Writes one page's image: painted band by band, rows and pixels moved as the
+// flips say.
+bool writePageImage(RasterPdfWriter& writer, const poppler::page_renderer& renderer,
+                    const poppler::page* page, int width, int height, Flips flips,
+                    poppler::rotation_enum undoRotate, std::vector<unsigned char>& row)
+{
+    const size_t rowBytes = static_cast<size_t>(width) * 3;
+    row.resize(rowBytes);  // keeps its allocation for pages of the same width
+    if (!writer.beginImage(width, height)) return writeFailed();
+
+    const int bandRows = std::max(1, std::min(height, kBandPixels / width));
+    const int bands = (height + bandRows - 1) / bandRows;
+    for (int b = 0; b < bands; ++b) {
+        if (CancelJob) return false;
+        const int band = flips.y ? bands - 1 - b : b;
+        const int top = band * bandRows;
+        const int rows = std::min(bandRows, height - top);
+        poppler::image image = renderer.render_page(page, kDotsPerInch, kDotsPerInch, 0, top,
+                                                    width, rows, undoRotate);
+        if (!image.is_valid() || image.width() != width || image.height() != rows ||
+            image.format() != poppler::image::format_rgb24) {
+            ReportRenderFailure("poppler could not paint the page");
+            return false;
+        }
+        const char* data = image.const_data();
+        for (int r = 0; r < rows; ++r) {
+            const int source = flips.y ? rows - 1 - r : r;
+            const auto* pixels = reinterpret_cast<const unsigned char*>(
+                data + static_cast<size_t>(source) * image.bytes_per_row());
+            if (!flips.x) {
+                if (!writer.writeRow(pixels)) return writeFailed();
+                continue;
+            }
+            for (size_t at = 0, from = rowBytes - 3; at < rowBytes; at += 3, from -= 3) {
+                row[at] = pixels[from];
+                row[at + 1] = pixels[from + 1];
+                row[at + 2] = pixels[from + 2];
+            }
+            if (!writer.writeRow(row.data())) return writeFailed();
+        }
+    }
+    return writer.endImage() || writeFailed();
+}
+
+}  // namespace
+
+bool RasterPixelSize(const PageRect& area, int* width, int* height, std::string* why)
+{
+    const double w = std::trunc(area.w * kDotsPerInch / kPointsPerInch);
+    const double h = std::trunc(area.h * kDotsPerInch / kPointsPerInch);
+    if (!(w >= 1 && h >= 1)) {
+        *why = "it is too small to rasterise";
+        return false;
+    }
+    if (w * h > kMaxPagePixels) {
+        *why = "it is too large to rasterise (" + FormatNumber(area.w) + " x " +
+               FormatNumber(area.h) + " points)";
+        return false;
+    }
+    *width = static_cast<int>(w);
+    *height = static_cast<int>(h);
+    return true;
+}
+
+std::shared_ptr<OutputContext> MakeRasterOutput(FILE* file)
+{
+    return std::make_shared<RasterOutput>(file);
+}
+
+int processImage(PdfDocInfo* info)
+{
+    auto* out = dynamic_cast<RasterOutput*>(info->outputContext.get());
+    if (out == nullptr || !info->document) return -1;
+    if (info->lastPage <= 0) return 0;
+    SourceDocument& source = *info->document;
+
+    popplerMessages = 0;
+    poppler::set_debug_error_function(forwardPopplerMessage, nullptr);
+    std::unique_ptr<poppler::document> document(poppler::document::load_from_file(source.path));
+    if (!document || document->is_locked()) {
+        ReportRenderFailure("poppler cannot open the document");
+        return -1;
+    }
+    if (document->pages() != static_cast<int>(source.pages.size())) {
+        ReportRenderFailure("poppler and qpdf disagree on the page count (%d, %zu)",
+                            document->pages(), source.pages.size());
+        return -1;
+    }
+
+    poppler::page_renderer renderer;
+    renderer.set_render_hint(poppler::page_renderer::antialiasing);
+    renderer.set_render_hint(poppler::page_renderer::text_antialiasing);
+    renderer.set_image_format(poppler::image::format_rgb24);
+    renderer.set_paper_color(0xffffffff);
+
+    std::vector<unsigned char> row;
+    for (int32_t n : EmittedPages(info)) {
+        if (CancelJob) return -1;
+        if (n > document->pages()) {
+            ReportRenderFailure("page %d does not exist", n);
+            return -1;
+        }
+        PageGeometry geometry;
+        std::string why;
+        if (!ReadPageGeometry(source.pages[n - 1], &geometry, &why)) {
+            ReportRenderFailure("page %d: %s", n, why.c_str());
+            return -1;
+        }
+        std::unique_ptr<poppler::page> page(document->create_page(n - 1));
+        if (!page) {
+            ReportRenderFailure("poppler cannot read page %d", n);
+            return -1;
+        }
+        const int rotate = degreesOf(page->orientation());
+        if (rotate != geometry.rotate) {
+            ReportRenderFailure("page %d: poppler and qpdf disagree on its /Rotate", n);
+            return -1;
+        }
+
+        // Poppler paints the crop box, which is what viewers show of the page.
+        const poppler::rectf box = page->page_rect(poppler::crop_box);
+        const PageRect crop{box.x(), box.y(), box.width(), box.height()};
+        int width, height;
+        if (!RasterPixelSize(crop, &width, &height, &why)) {
+            ReportRenderFailure("page %d: %s", n, why.c_str());
+            return -1;
+        }
+
+        // The bitmap takes the page's transformation as whole-pixel moves.
+        PageMatrix ctm;
+        setContextCTM(info, &ctm, PageRect{0, 0, double(width), double(height)}, rotate);
+        if (ctm.b != 0 || ctm.c != 0) {
+            ReportRenderFailure("a turn of %d degrees cannot be rasterised", info->rotation);
+            return -1;
+        }
+        const Flips flips{ctm.a < 0, ctm.d < 0};
+
+        // The image covers the crop box, moved as the page's content moves.
+        const PageRect& m = geometry.media;
+        PageRect placement = crop;
+        if (flips.x) placement.x = 2 * m.x + m.w - crop.x - crop.w;
+        if (flips.y) placement.y = 2 * m.y + m.h - crop.y - crop.h;
+
+        const auto undo = static_cast<poppler::rotation_enum>(((360 - rotate) % 360) / 90);
+        if (!writePageImage(out->writer, renderer, page.get(), width, height, flips, undo, row))
+            return -1;
+        if (!out->writer.addPage(m, geometry.rotate, geometry.userUnit, placement)) {
+            writeFailed();
+            return -1;
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,153 @@
+#include "pages/raster_writer.hpp"
+
+#include <cinttypes>
+
+namespace {
+
+constexpr int kCatalogObject = 1;
+constexpr int kPagesObject = 2;
+constexpr size_t kDeflateChunk = 1 << 18;
+
+std::string ref(int object)
+{
+    return std::to_string(object) + " 0 R";
+}
+
+}  // namespace
+
+RasterPdfWriter::RasterPdfWriter(FILE* file) : file_(file), offsets_(2, 0), zbuf_(kDeflateChunk) {}
+
+RasterPdfWriter::~RasterPdfWriter()
+{
+    if (deflating_) deflateEnd(&zs_);
+}
+
+bool RasterPdfWriter::put(const void* data, size_t size)
+{
+    if (!ok_) return false;
+    if (size > 0 && std::fwrite(data, 1, size, file_) != size) ok_ = false;
+    offset_ += size;
+    return ok_;
+}
+
+bool RasterPdfWriter::put(std::string_view text)
+{
+    return put(text.data(), text.size());
+}
+
+void RasterPdfWriter::start()
+{
+    if (started_) return;
+    started_ = true;
+    put("%PDF-1.4\n%\xE2\xE3\xCF\xD3\n");
+    offsets_[kCatalogObject - 1] = offset_;
+    put("1 0 obj\n<< /Type /Catalog /Pages 2 0 R >>\nendobj\n");
+}
+
+int RasterPdfWriter::beginObject()
+{
+    start();
+    offsets_.push_back(offset_);
+    const int object = static_cast<int>(offsets_.size());
+    put(std::to_string(object) + " 0 obj\n");
+    return object;
+}
+
+bool RasterPdfWriter::pump(int flush)
+{
+    for (;;) {
+        zs_.next_out = zbuf_.data();
+        zs_.avail_out = static_cast<uInt>(zbuf_.size());
+        const int rc = deflate(&zs_, flush);
+        if (rc == Z_STREAM_ERROR) return ok_ = false;
+        const size_t produced = zbuf_.size() - zs_.avail_out;
+        streamBytes_ += produced;
+        if (!put(zbuf_.data(), produced)) return false;
+        if (flush == Z_FINISH ? rc == Z_STREAM_END : zs_.avail_out != 0) return true;
+    }
+}
+
+bool RasterPdfWriter::beginImage(int width, int height)
+{
+    if (!ok_ || deflating_ || width <= 0 || height <= 0) return ok_ = false;
+    imageObject_ = beginObject();
+    put("<< /Type /XObject /Subtype /Image /Width " + std::to_string(width) + " /Height " +
+        std::to_string(height) +
+        " /ColorSpace /DeviceRGB /BitsPerComponent 8 /Filter /FlateDecode /Length " +
+        ref(imageObject_ + 1) + " >>\nstream\n");
+    zs_ = z_stream{};
+    if (deflateInit(&zs_, Z_DEFAULT_COMPRESSION) != Z_OK) return ok_ = false;
+    deflating_ = true;
+    streamBytes_ = 0;
+    rowBytes_ = static_cast<size_t>(width) * 3;
+    return ok_;
+}
+
+bool RasterPdfWriter::writeRow(const unsigned char* rgb)
+{
+    if (!ok_ || !deflating_) return ok_ = false;
+    zs_.next_in = const_cast<unsigned char*>(rgb);
+    zs_.avail_in = static_cast<uInt>(rowBytes_);
+    return pump(Z_NO_FLUSH);
+}
+
+bool RasterPdfWriter::endImage()
+{
+    if (!ok_ || !deflating_) return ok_ = false;
+    pump(Z_FINISH);
+    deflateEnd(&zs_);
+    deflating_ = false;
+    put("\nendstream\nendobj\n");
+    beginObject();
+    put(std::to_string(streamBytes_) + "\nendobj\n");
+    return ok_;
+}
+
+bool RasterPdfWriter::addPage(const PageRect& mediaBox, int rotate, double userUnit,
+                              const PageRect& imageRect)
+{
+    if (!ok_ || deflating_ || imageObject_ == 0) return ok_ = false;
+    const std::string content = "q " + FormatNumber(imageRect.w) + " 0 0 " +
+                                FormatNumber(imageRect.h) + " " + FormatNumber(imageRect.x) + " " +
+                                FormatNumber(imageRect.y) + " cm /Im0 Do Q\n";
+    const int contentObject = beginObject();
+    put("<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content +
+        "endstream\nendobj\n");
+
+    const int pageObject = beginObject();
+    std::string page = "<< /Type /Page /Parent 2 0 R /MediaBox [" + FormatNumber(mediaBox.x) + " " +
+                       FormatNumber(mediaBox.y) + " " + FormatNumber(mediaBox.x + mediaBox.w) +
+                       " " + FormatNumber(mediaBox.y + mediaBox.h) + "]";
+    if (rotate != 0) page += " /Rotate " + std::to_string(rotate);
+    if (userUnit != 0) page += " /UserUnit " + FormatNumber(userUnit);
+    page += " /Resources << /XObject << /Im0 " + ref(imageObject_) + " >> >> /Contents " +
+            ref(contentObject) + " >>\nendobj\n";
+    put(page);
+    pages_.push_back(pageObject);
+    imageObject_ = 0;
+    return ok_;
+}
+
+bool RasterPdfWriter::finish()
+{
+    if (!ok_ || deflating_) return ok_ = false;
+    start();
+    offsets_[kPagesObject - 1] = offset_;
+    std::string pages = "2 0 obj\n<< /Type /Pages /Kids [";
+    for (size_t i = 0; i < pages_.size(); ++i) pages += (i ? " " : "") + ref(pages_[i]);
+    pages += "] /Count " + std::to_string(pages_.size()) + " >>\nendobj\n";
+    put(pages);
+
+    const uint64_t xref = offset_;
+    std::string table = "xref\n0 " + std::to_string(offsets_.size() + 1) + "\n0000000000 65535 f \n";
+    char line[32];
+    for (uint64_t at : offsets_) {
+        std::snprintf(line, sizeof line, "%010" PRIu64 " 00000 n \n", at);
+        table += line;
+    }
+    table += "trailer\n<< /Size " + std::to_string(offsets_.size() + 1) +
+             " /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
+    put(table);
+    if (std::fflush(file_) != 0 || std::ferror(file_)) ok_ = false;
+    return ok_;
+}

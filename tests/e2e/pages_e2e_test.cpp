@@ -1,0 +1,247 @@
+// Page editing as CUPS runs the filter: re-rendered jobs, and damaged or
+// hostile documents that must go out unchanged, never as pages of garbage.
+#include <gtest/gtest.h>
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFWriter.hh>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "../unit/pages_pixels.hpp"
+#include "support/fixtures.hpp"
+#include "support/process.hpp"
+
+using namespace testsupport;
+using namespace pagetest;
+
+namespace {
+
+class PageEditing : public ::testing::Test {
+protected:
+    void SetUp() override { WriteFile(data.file("printer.ppd"), MakePpd({})); }
+
+    RunResult Print(const std::string& document, const std::string& options,
+                    long long fileSizeLimit = 0)
+    {
+        WriteFile(data.file("doc.pdf"), document);
+        RunOptions o;
+        o.args = {"pdftopjl", "42", "alice", "Report", "1", options, data.file("doc.pdf")};
+        o.env["TMPDIR"] = tmp.path();
+        o.env["PPD"] = data.file("printer.ppd");
+        o.timeoutMs = 120000;
+        o.fileSizeLimit = fileSizeLimit;
+        return RunProgram(o);
+    }
+
+    // The job's body, checked for its frame.
+    std::string Body(const RunResult& r)
+    {
+        EXPECT_FALSE(r.timedOut);
+        EXPECT_FALSE(HasSanitizerReport(r.err)) << r.err;
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        Job job = ParseJob(r.out);
+        EXPECT_TRUE(job.framed) << job.error;
+        EXPECT_EQ(job.fsiz, static_cast<long long>(job.body.size()));
+        EXPECT_EQ(tmp.entries(), std::vector<std::string>{}) << "temporary files left behind";
+        WriteFile(data.file("body.pdf"), job.body);
+        return job.body;
+    }
+
+    void ExpectHalfTurned(int pages)
+    {
+        for (int i = 0; i < pages; ++i) {
+            Picture got = Paint(data.file("body.pdf"), i);
+            EXPECT_LT(Mismatch(got, HalfTurn(Paint(data.file("doc.pdf"), i))), 0.005) << "page " << i + 1;
+            EXPECT_GT(Ink(got), 0.01);
+        }
+        EXPECT_TRUE(Paint(data.file("body.pdf"), pages).rgb.empty()) << "more pages than the source";
+    }
+
+    TempDir tmp;
+    TempDir data;
+};
+
+TEST_F(PageEditing, TurnedPagesAsVectors)
+{
+    std::string doc = MakePdf({PdfPage{}, PdfPage{100, 200, 520, 795, 0, ""}, PdfPage{0, 0, 612, 792, 90, ""}});
+    std::string body = Body(Print(doc, "ZRTurnPage=true"));
+    EXPECT_NE(body, doc);
+    EXPECT_EQ(body.rfind("%PDF-", 0), 0u);
+    ExpectHalfTurned(3);
+}
+
+TEST_F(PageEditing, TurnedPagesAsImages)
+{
+    std::string doc = MakePdf({PdfPage{}, PdfPage{0, 0, 420, 595, 0, ""}});
+    std::string body = Body(Print(doc, "ZRInputSlot=BypassTray ZRMSILeadingEdge=LongEdgeR ZRPDFRasterizedMode=true"));
+    EXPECT_NE(body.find("/Subtype /Image /Width 2550 /Height 3300"), std::string::npos);
+    EXPECT_NE(body.find("/Subtype /Image /Width 1750 /Height 2479"), std::string::npos);
+    ExpectHalfTurned(2);
+}
+
+TEST_F(PageEditing, FullTurnRedrawsWithoutTurning)
+{
+    std::string doc = MakePdf(2);
+    std::string body = Body(Print(doc, "orientation-requested=6 ZRTurnPage=true"));
+    EXPECT_NE(body, doc);
+    for (int i = 0; i < 2; ++i)
+        EXPECT_LT(Mismatch(Paint(data.file("body.pdf"), i), Paint(data.file("doc.pdf"), i)), 0.005);
+}
+
+TEST_F(PageEditing, NoRuleFiringSendsTheDocumentAsItIs)
+{
+    std::string doc = MakePdf(2);
+    EXPECT_TRUE(Body(Print(doc, "ZRTurnPage=false media=A4")) == doc);
+}
+
+TEST_F(PageEditing, FullDiskWhileRasterisingSendsTheIntakeFile)
+{
+    std::string doc = MakePdf(1);
+    RunResult r = Print(doc, "ZRPDFRasterizedMode=true", 16 * 1024);
+    EXPECT_TRUE(Body(r) == doc) << "the document was changed";
+    EXPECT_NE(r.err.find("Page re-rendering failed: cannot write the new document; the document is sent unchanged\n"),
+              std::string::npos)
+        << r.err;
+}
+
+std::string Truncated()
+{
+    std::string pdf = MakePdf(3);
+    return pdf.substr(0, pdf.size() / 2);
+}
+
+std::string BrokenXref()
+{
+    std::string pdf = MakePdf(3);
+    pdf.replace(pdf.find("xref\n"), 4, "xrex");
+    return pdf;
+}
+
+std::string PageTreeLoop()
+{
+    std::string pdf = MakePdf(3);
+    pdf.replace(pdf.find("/Kids ["), 7, "/Kids [2 0 R ");
+    return pdf;
+}
+
+std::string WithPage(PdfPage page)
+{
+    return MakePdf({PdfPage{}, page});
+}
+
+// A two-page document changed by `change`, in a file that is otherwise sound.
+std::string Rewritten(const std::function<void(QPDF&)>& change)
+{
+    std::string pdf = MakePdf(2);
+    QPDF qpdf;
+    qpdf.processMemoryFile("doc", pdf.data(), pdf.size());
+    change(qpdf);
+    QPDFWriter writer(qpdf);
+    writer.setOutputMemory();
+    writer.write();
+    std::shared_ptr<Buffer> out = writer.getBufferSharedPointer();
+    return std::string(reinterpret_cast<char*>(out->getBuffer()), out->getSize());
+}
+
+std::string WithMediaBox(const char* box)
+{
+    return Rewritten([box](QPDF& qpdf) {
+        QPDFObjectHandle page = qpdf.getAllPages().at(1);
+        page.replaceKey("/MediaBox", QPDFObjectHandle::parse(box));
+    });
+}
+
+// The page tree claims far more pages than it holds.
+std::string CountLies()
+{
+    return Rewritten([](QPDF& qpdf) {
+        qpdf.getRoot().getKey("/Pages").replaceKey("/Count", QPDFObjectHandle::newInteger(99999999));
+    });
+}
+
+std::string DeeplyNested()
+{
+    std::string pdf = MakePdf(1);
+    pdf.replace(pdf.find("/Type /Page "), 12,
+                "/Type /Page /Junk " + std::string(20000, '[') + std::string(20000, ']') + " ");
+    return pdf;  // the xref offsets no longer match either
+}
+
+
+// A filled form field whose look is left to the viewer: qpdf cannot draw it,
+// so a rewrite would lose it.
+std::string FormNeedingAppearances()
+{
+    return Rewritten([](QPDF& qpdf) {
+        QPDFObjectHandle page = qpdf.getAllPages().at(0);
+        QPDFObjectHandle field = qpdf.makeIndirectObject(QPDFObjectHandle::parse(
+            "<< /Type /Annot /Subtype /Widget /FT /Tx /T (name) /V (Filled in) "
+            "/DA (/Helv 12 Tf 0 g) /Rect [300 400 550 430] /F 4 >>"));
+        page.replaceKey("/Annots", QPDFObjectHandle::newArray({field}));
+        QPDFObjectHandle form = QPDFObjectHandle::parse("<< /NeedAppearances true >>");
+        form.replaceKey("/Fields", QPDFObjectHandle::newArray({field}));
+        qpdf.getRoot().replaceKey("/AcroForm", form);
+    });
+}
+
+struct HostileCase {
+    const char* name;
+    std::string document;
+    const char* options;
+    const char* message;
+    bool rerenderTried = true;  // else the decision found nothing to do
+};
+
+class Hostile : public PageEditing, public ::testing::WithParamInterface<HostileCase> {};
+
+const char kTurn[] = "ZRTurnPage=true";
+const char kRaster[] = "ZRPDFRasterizedMode=true";
+// After a failed open the vendor options go by their bare names.
+const char kBareTurn[] = "TurnPage=true";
+const char kBareRaster[] = "PDFRasterizedMode=true";
+const char kOpenFailed[] = "CGPDFDocumentCreateWithURL error\nThe document cannot be read as PDF: ";
+
+INSTANTIATE_TEST_SUITE_P(
+    Documents, Hostile,
+    ::testing::Values(
+        HostileCase{"Truncated", Truncated(), kBareTurn, "the document could not be opened"},
+        HostileCase{"TruncatedRaster", Truncated(), kBareRaster, "the document could not be opened"},
+        HostileCase{"NotAPdf", std::string(5000, 'x'), kTurn, kOpenFailed, false},
+        HostileCase{"NotAPdfBareNames", std::string(5000, 'x'), kBareTurn, kOpenFailed},
+        HostileCase{"Empty", "", kBareRaster, "the document could not be opened"},
+        HostileCase{"BrokenXref", BrokenXref(), kTurn, "the document is damaged"},
+        HostileCase{"BrokenXrefRaster", BrokenXref(), kRaster, "the document is damaged"},
+        HostileCase{"PageTreeLoop", PageTreeLoop(), kTurn, "Loop detected in /Pages structure", false},
+        HostileCase{"PageTreeLoopRaster", PageTreeLoop(), kBareRaster, "the document could not be opened"},
+        HostileCase{"DeeplyNested", DeeplyNested(), kTurn, "Page re-rendering failed"},
+        HostileCase{"CountLiesRaster", CountLies(), kRaster, "Page re-rendering failed"},
+        HostileCase{"FormNeedingAppearances", FormNeedingAppearances(), kTurn,
+                    "form fields will not be flattened"},
+        HostileCase{"HugeMediaBoxRaster", WithPage(PdfPage{0, 0, 14400, 14400, 0, ""}), kRaster,
+                    "page 2: it is too large to rasterise (14400 x 14400 points)"},
+        HostileCase{"FarOutMediaBox", WithMediaBox("[0 0 99999999999 792]"), kTurn,
+                    "page 2: it has no usable media box"},
+        HostileCase{"MediaBoxOfNames", WithMediaBox("[/a /b /c /d]"), kTurn,
+                    "page 2: it has no usable media box"},
+        HostileCase{"MissingMediaBox", WithMediaBox("null"), kRaster,
+                    "page 2: it has no usable media box"},
+        HostileCase{"ZeroSizePage", WithPage(PdfPage{0, 0, 0, 0, 0, ""}), kTurn,
+                    "page 2: its media box has no area"},
+        HostileCase{"ZeroSizePageRaster", WithPage(PdfPage{0, 0, 0, 0, 0, ""}), kRaster,
+                    "page 2: its media box has no area"},
+        HostileCase{"SliverPageRaster", WithPage(PdfPage{0, 0, 612, 0.1, 0, ""}), kRaster,
+                    "page 2: it is too small to rasterise"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_P(Hostile, GoesOutUnchanged)
+{
+    const HostileCase& c = GetParam();
+    RunResult r = Print(c.document, c.options);
+    EXPECT_TRUE(Body(r) == c.document) << "the document was changed";
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("the document is sent unchanged\n") != std::string::npos, c.rerenderTried)
+        << r.err;
+}
+
+}  // namespace

@@ -1,0 +1,240 @@
+// Starting the pre-filter and staging its output: the arguments passed on,
+// and every way a pre-filter can fail.
+#include <dirent.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "driver/prefilter.hpp"
+#include "driver/staging.hpp"
+#include "driver/tempfiles.hpp"
+#include "support/fixtures.hpp"
+#include "unit/prefilter_fixture.hpp"
+
+using namespace testsupport;
+
+namespace {
+
+int OpenDescriptorCount()
+{
+    int count = 0;
+    DIR* dir = opendir("/proc/self/fd");
+    while (dirent* e = readdir(dir))
+        if (e->d_name[0] != '.') ++count;
+    closedir(dir);
+    return count;
+}
+
+// Standard input of this process, replaced for one test.
+class ScopedStdin {
+public:
+    explicit ScopedStdin(const std::string& path) : saved_(dup(STDIN_FILENO))
+    {
+        int fd = open(path.c_str(), O_RDONLY);
+        dup2(fd, STDIN_FILENO);
+        close(fd);
+    }
+    ~ScopedStdin()
+    {
+        dup2(saved_, STDIN_FILENO);
+        close(saved_);
+    }
+
+private:
+    int saved_;
+};
+
+// Records the arguments it got (count first), then copies the document as a
+// CUPS filter reads it: argument 6, else standard input.
+const char kRecordingFilter[] =
+    "printf '%s\\n' \"$#\" \"$@\" > \"$(dirname \"$0\")/../args\"\n"
+    "if [ $# -ge 6 ]; then exec cat \"$6\"; else exec cat; fi\n";
+
+class PreFilterLaunch : public CupsInstallation {
+protected:
+    void SetUp() override
+    {
+        CupsInstallation::SetUp();
+        Table(0, "application/pdf application/vnd.cups-pdf 66 layout\n");
+        setenv("TMPDIR", tmp.path().c_str(), 1);
+        doc = MakePdf(3);
+        WriteFile(root.file("doc.pdf"), doc);
+    }
+
+    std::vector<std::string> Args(int argc)
+    {
+        std::vector<std::string> args = {"queue", "17", "alice", "Report", "1", "number-up=2"};
+        if (argc >= 7) args.push_back(root.file("doc.pdf"));
+        if (argc >= 8) args.push_back("extra");
+        return args;
+    }
+
+    std::string RecordedArgs() { return ReadFile(root.file("b/args")); }
+
+    TempDir tmp;
+    std::string doc;
+};
+
+struct Stage {
+    int result;
+    std::string stagedPath;
+    int64_t fileSize;
+    std::string err;
+};
+
+Stage StageDocument(std::vector<std::string> args)
+{
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    PrintOptions options;
+    std::memset(&options, 0, sizeof options);
+    options.features.numberUp.set("N2");
+    PdfDocInfo info{};
+    char stagedPath[kStagedPathSize] = {0};
+    int64_t fileSize = 0;
+    ::testing::internal::CaptureStderr();
+    int result = ProcessData(static_cast<int>(args.size()), argv.data(), stagedPath, &info,
+                             &fileSize, &options);
+    std::string err = ::testing::internal::GetCapturedStderr();
+    return {result, stagedPath, fileSize, err};
+}
+
+TEST_F(PreFilterLaunch, ExecuteFilterPassesOnSixOrSevenArguments)
+{
+    const std::string program = Program("layout", kRecordingFilter);
+    for (int argc : {6, 7, 8}) {
+        SCOPED_TRACE(argc);
+        std::vector<std::string> args = Args(argc);
+        std::vector<char*> argv;
+        for (std::string& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+
+        ScopedStdin in(root.file("doc.pdf"));
+        fflush(nullptr);
+        int out[2];
+        ASSERT_EQ(pipe(out), 0);
+        pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            dup2(out[1], STDOUT_FILENO);
+            ExecuteFilter(program.c_str(), argc, argv.data());
+            _exit(42);
+        }
+        close(out[1]);
+        std::string got;
+        char buffer[4096];
+        ssize_t n;
+        while ((n = read(out[0], buffer, sizeof buffer)) > 0) got.append(buffer, n);
+        close(out[0]);
+        int status = 0;
+        waitpid(child, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        EXPECT_TRUE(got == doc);
+
+        // The shell shows arguments 1 and up; argument 0 is the script's path.
+        std::string expected = argc == 6 ? "5\n" : "6\n";
+        for (size_t i = 1; i < 6; ++i) expected += args[i] + "\n";
+        if (argc >= 7) expected += args[6] + "\n";
+        EXPECT_EQ(RecordedArgs(), expected);
+    }
+}
+
+TEST_F(PreFilterLaunch, ExecuteFilterReturnsWhenTheProgramCannotStart)
+{
+    const std::string program = Program("layout", kRecordingFilter, 0644);
+    std::vector<std::string> args = Args(7);
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    fflush(nullptr);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ExecuteFilter(program.c_str(), 7, argv.data());
+        _exit(errno == EACCES ? 42 : 43);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 42);
+}
+
+TEST_F(PreFilterLaunch, OutputBecomesTheIntakeFile)
+{
+    // Larger than a pipe's buffer, so the copy and the child overlap.
+    doc = MakePdf(2) + std::string(3 << 20, '%');
+    WriteFile(root.file("doc.pdf"), doc);
+    Program("layout", kRecordingFilter);
+    for (int argc : {6, 7}) {
+        SCOPED_TRACE(argc);
+        ScopedStdin in(root.file("doc.pdf"));
+        Stage s = StageDocument(Args(argc));
+        ASSERT_EQ(s.result, 1) << s.err;
+        EXPECT_EQ(s.err, "");
+        EXPECT_EQ(s.stagedPath.rfind(tmp.path() + "/", 0), 0u) << s.stagedPath;
+        EXPECT_EQ(s.fileSize, static_cast<int64_t>(doc.size()));
+        EXPECT_TRUE(ReadFile(s.stagedPath) == doc);
+        RemoveAllTempFiles();
+        EXPECT_TRUE(tmp.entries().empty());
+    }
+}
+
+struct FailureCase {
+    const char* name;
+    std::string body;       // the pre-filter's commands
+    mode_t mode;
+    std::string message;    // "@" stands for the program's path
+};
+
+class FailingPreFilter : public PreFilterLaunch,
+                         public ::testing::WithParamInterface<FailureCase> {};
+
+TEST_P(FailingPreFilter, StagingFailsAndLeavesNothingBehind)
+{
+    std::string program = Program("layout", GetParam().body, GetParam().mode);
+    if (GetParam().body.empty()) WriteFile(program, "not a program\n");
+    const int descriptors = OpenDescriptorCount();
+    Stage s = StageDocument(Args(7));
+    EXPECT_EQ(s.result, 0);
+    std::string expected = GetParam().message;
+    expected.replace(expected.find('@'), 1, program);
+    EXPECT_EQ(s.err, expected);
+    EXPECT_EQ(s.stagedPath, "");
+    EXPECT_TRUE(tmp.entries().empty());
+    EXPECT_EQ(OpenDescriptorCount(), descriptors) << "a pipe descriptor was left open";
+    EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1) << "a child was left behind";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FailingPreFilter,
+    ::testing::Values(
+        FailureCase{"ExitStatusOne", "cat \"$6\"\nexit 1\n", 0755,
+                    "The pre-filter @ failed with exit status 1\n"},
+        FailureCase{"KilledBySignal", "cat \"$6\"\nkill -KILL $$\n", 0755,
+                    "The pre-filter @ was killed by signal 9\n"},
+        FailureCase{"NoOutput", "exit 0\n", 0755, "The pre-filter @ produced no output\n"},
+        FailureCase{"OutputClosedThenFails", "cat \"$6\"\nexec >&-\nsleep 0.2\nexit 3\n", 0755,
+                    "The pre-filter @ failed with exit status 3\n"},
+        FailureCase{"NotExecutable", "cat \"$6\"\n", 0644,
+                    "Cannot run the pre-filter @: Permission denied\n"},
+        FailureCase{"NotAProgram", "", 0755, "Cannot run the pre-filter @: Exec format error\n"}),
+    [](const ::testing::TestParamInfo<FailureCase>& info) { return info.param.name; });
+
+TEST_F(PreFilterLaunch, FailedSelectionClosesThePipe)
+{
+    unsetenv("PPD");
+    const int descriptors = OpenDescriptorCount();
+    Stage s = StageDocument(Args(7));
+    EXPECT_EQ(s.result, 0);
+    EXPECT_EQ(s.err, "ppdOpenFile return NULL\n");
+    EXPECT_EQ(OpenDescriptorCount(), descriptors);
+    EXPECT_TRUE(tmp.entries().empty());
+}
+
+}  // namespace
