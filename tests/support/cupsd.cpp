@@ -102,7 +102,7 @@ bool PrivateCupsd::Start(std::string* error)
               "Listen 127.0.0.1:" + std::to_string(port_) +
                   "\n"
                   "LogLevel debug\nMaxLogSize 0\nWebInterface No\nBrowsing Off\n"
-                  "DefaultAuthType None\nJobRetryLimit 0\nPreserveJobFiles No\n"
+                  "DefaultAuthType None\nErrorPolicy abort-job\nJobRetryLimit 0\nPreserveJobFiles No\n"
                   "<Location />\n  Order allow,deny\n  Allow all\n</Location>\n"
                   "<Policy default>\n  <Limit All>\n    Order allow,deny\n    Allow all\n"
                   "  </Limit>\n</Policy>\n");
