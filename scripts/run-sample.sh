@@ -7,7 +7,7 @@ JOBS=$(nproc 2>/dev/null || echo 2)
 
 scripts/install-deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPDFTOPJL_BUILD_TESTS=OFF >/dev/null
-cmake --build build -j "$JOBS" --target pdftopjl
+cmake --build build -j "$JOBS" --target pdftopjl pjlinspect
 
 OUT=build/sample-job.pjl
 TMP=$(mktemp -d)
@@ -17,6 +17,5 @@ OPTIONS="ZRInputSlot=1stTray media=A4 ZRStaple=UpperLeftSinglePort Collate=true 
 PPD=samples/pdftopjl-sample.ppd TMPDIR="$TMP" \
     build/pdftopjl 1 "$(id -un)" "Sample report" 2 "$OPTIONS" samples/sample.pdf > "$OUT"
 
-echo "Wrote $OUT ($(wc -c < "$OUT") bytes). Its PJL header (ESC shown as ^[):"
-# The header ends with the switch to PDF; the document follows.
-sed -n '1,/^@PJL ENTER LANGUAGE=PDF/p' "$OUT" | cat -v
+echo "Wrote $OUT; build/pjlinspect shows its header and pages:"
+build/pjlinspect "$OUT"

@@ -25,6 +25,8 @@ echo "== sanitizer build =="
 REPORTS="$ROOT/build-asan/sanitizer-reports"
 rm -rf "$REPORTS"
 mkdir -p "$REPORTS"
+# Filters run by the private cupsd in the tests run as lp and report here too.
+chmod 1777 "$REPORTS"
 ASAN_OPTIONS="log_path=$REPORTS/asan:detect_leaks=1:abort_on_error=0:exitcode=86"
 UBSAN_OPTIONS="log_path=$REPORTS/ubsan:print_stacktrace=1:halt_on_error=1:exitcode=87"
 LSAN_OPTIONS="suppressions=$ROOT/tests/lsan.supp:print_suppressions=0"

@@ -7,6 +7,17 @@
 // CUPS_SERVERBIN; the defaults apply when a variable is unset or empty.
 namespace platform {
 
+// The macOS layout filter writes every copy into the document, and the
+// copies rule of the edit decision keeps one copy's pages.  cups-filters'
+// pdftopdf writes copies only when it decides the printer cannot collate, so
+// the number of copies in its output cannot be known; it is asked for one
+// copy, and the printer makes them all from the job header.
+#if defined(__APPLE__)
+inline constexpr bool kPreFilterMakesCopies = true;
+#else
+inline constexpr bool kPreFilterMakesCopies = false;
+#endif
+
 #if defined(__APPLE__)
 inline constexpr const char kVendorConversionTable[] = "apple.convs";
 inline constexpr const char kLayoutDestinationType[] = "application/vnd.apple-pdf";

@@ -183,6 +183,8 @@ void ExecuteFilter(const char* prefilterPath, int argc, char* argv[])
     char* args[8];
     int count = 0;
     for (int i = 0; i < 6; ++i) args[count++] = argv[i];
+    static char oneCopy[] = "1";
+    if (!platform::kPreFilterMakesCopies) args[4] = oneCopy;
     if (argc >= 7) args[count++] = argv[6];
     args[count] = nullptr;
     execv(prefilterPath, args);

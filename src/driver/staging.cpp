@@ -16,6 +16,7 @@
 
 #include "driver/copy.hpp"
 #include "driver/output.hpp"
+#include "driver/platform.hpp"
 #include "driver/prefilter.hpp"
 #include "driver/tempfiles.hpp"
 #include "pages/render.hpp"
@@ -182,7 +183,9 @@ int checkIfNeddApplePDF(const PrintOptions* options)
 {
     const FeaturesOption& f = options->features;
     if (!f.scaling.empty() && !(f.scaling == "1")) return 1;
-    if (!f.numberUp.empty() && !(f.numberUp == "1")) return 1;
+    // "N1" is an explicit one page per sheet (cupsd sends number-up=1 with
+    // every job): no layout to apply.
+    if (!f.numberUp.empty() && !(f.numberUp == "1") && !(f.numberUp == "N1")) return 1;
     if (!f.pageBorder.empty()) return 1;
     if (!f.outputOrder.empty() && !(f.outputOrder == "Normal")) return 1;
     if (!f.pageToPaperMapping.empty() && !(f.pageToPaperMapping == "1")) return 1;
@@ -264,7 +267,8 @@ int ProcessData(int argc, char* argv[], char* stagedPath, PdfDocInfo* info, int6
     }
 
     pdfDocInfo_init(intakePath, info);
-    if (CheckIfNeedEdit(argv, info, preFiltered) == 1 && !CancelJob &&
+    const int holdsCopies = preFiltered && platform::kPreFilterMakesCopies;
+    if (CheckIfNeedEdit(argv, info, holdsCopies) == 1 && !CancelJob &&
         PreProcess(info, stagedPath) == 1) {
         RegisterTempFile(stagedPath);
         discard(intakePath);

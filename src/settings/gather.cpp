@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "encoding/convert.hpp"
+#include "settings/cups_standins.hpp"
 #include "settings/docname.hpp"
 #include "settings/job_options.hpp"
 #include "settings/ppd.hpp"
@@ -93,6 +94,8 @@ void FeaturesGetTicketFromPDE(char* argv[], FeaturesOption* features)
 {
     std::memset(&stFeaturesOption, 0, sizeof stFeaturesOption);
     GetTicketFromArray(argv, FeaturesticketData, FeaturesTicketDataNum);
+    if (stFeaturesOption.duplexing == -1)
+        stFeaturesOption.duplexing = DuplexingFromCupsOptions(argv[5]);
     *features = stFeaturesOption;
 }
 

@@ -1,6 +1,8 @@
 // Whole jobs through the pre-filter: the real cups-filters pdftopdf for the
 // layout settings, and fake pre-filters for the arguments and the failures.
 #include <gtest/gtest.h>
+
+#include <algorithm>
 #include <poppler-document.h>
 #include <poppler-page.h>
 #include <sys/stat.h>
@@ -114,17 +116,23 @@ TEST_F(SystemPdfToPdf, OddPageSetKeepsPagesOneAndThree)
     EXPECT_TRUE(Mentions(pages[1], "Page 3")) << pages[1];
 }
 
-TEST_F(SystemPdfToPdf, CopiesMadeByThePreFilterAreCutToOne)
+// The copies are made once, by the printer: the body holds one copy's
+// sheets, collated or not, and the header asks for the copies.
+TEST_F(SystemPdfToPdf, CopiesAreMadeOnceByThePrinter)
 {
-    // pdftopdf writes three collated copies of the two n-up sheets; the
-    // printer makes the copies, so the body holds one.
-    Job job = ExpectJob(RunProgram(
-        Options("com.apple.print.PrintSettings.PMCopies..n.=3 Collate=true number-up=2", true,
-                "3")));
-    std::vector<std::string> pages = PageTexts(job.body);
-    ASSERT_EQ(pages.size(), 2u);
-    EXPECT_TRUE(Mentions(pages[0], "Page 1") && Mentions(pages[0], "Page 2")) << pages[0];
-    EXPECT_TRUE(Mentions(pages[1], "Page 3") && Mentions(pages[1], "Page 4")) << pages[1];
+    for (const char* collate : {"true", "false"}) {
+        SCOPED_TRACE(collate);
+        Job job = ExpectJob(RunProgram(Options(
+            std::string("com.apple.print.PrintSettings.PMCopies..n.=3 Collate=") + collate +
+                " number-up=2",
+            true, "3")));
+        std::vector<std::string> pages = PageTexts(job.body);
+        ASSERT_EQ(pages.size(), 2u);
+        EXPECT_TRUE(Mentions(pages[0], "Page 1") && Mentions(pages[0], "Page 2")) << pages[0];
+        EXPECT_TRUE(Mentions(pages[1], "Page 3") && Mentions(pages[1], "Page 4")) << pages[1];
+        const std::string copies = std::string(collate) == "true" ? "@PJL SET QTY=3" : "@PJL SET COPIES=3";
+        EXPECT_NE(std::find(job.header.begin(), job.header.end(), copies), job.header.end());
+    }
 }
 
 // Fake pre-filters in a private CUPS installation.
@@ -174,11 +182,13 @@ TEST_F(FakePreFilter, ReceivesSixOrSevenArguments)
     for (bool fromFile : {true, false}) {
         SCOPED_TRACE(fromFile ? "seven arguments" : "six arguments");
         RunOptions o = Options("number-up=2 media=A4", fromFile);
+        o.args[4] = "3";
         if (fromFile) o.args.push_back("ignored");
         Job job = ExpectJob(RunProgram(o));
         EXPECT_TRUE(job.body == doc);
+        // Asked for one copy: the header's COPIES makes them.
         std::string expected = fromFile ? "6\n" : "5\n";
-        for (size_t i = 1; i < 6; ++i) expected += o.args[i] + "\n";
+        for (size_t i = 1; i < 6; ++i) expected += (i == 4 ? std::string("1") : o.args[i]) + "\n";
         if (fromFile) expected += o.args[6] + "\n";
         EXPECT_EQ(ReadFile(Recorded()), expected);
     }
@@ -187,7 +197,8 @@ TEST_F(FakePreFilter, ReceivesSixOrSevenArguments)
 TEST_F(FakePreFilter, NotRunWithoutLayoutSettings)
 {
     Program(RecordingFilter(Recorded()));
-    Job job = ExpectJob(RunProgram(Options("media=A4 OutputOrder=Normal")));
+    // number-up=1, which cupsd adds to every job, asks for no layout either.
+    Job job = ExpectJob(RunProgram(Options("media=A4 OutputOrder=Normal number-up=1")));
     EXPECT_TRUE(job.body == ReadFile(data.file("doc.pdf")));
     EXPECT_NE(access(Recorded().c_str(), F_OK), 0) << "the pre-filter ran";
 }

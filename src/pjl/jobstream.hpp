@@ -1,0 +1,24 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// A job stream as this filter writes it, taken apart for inspection:
+// UEL + job line, header lines, ENTER LANGUAGE=PDF, FSIZ bytes of PDF, then
+// the UEL + EOJ trailer.
+struct JobStream {
+    bool valid = false;
+    std::string error;                 // why the stream is malformed
+    std::vector<std::string> header;   // header lines, line feeds removed
+    std::string codeSet;               // STRINGCODESET value without quotes
+    int64_t fileSize = -1;             // the FSIZ value
+    std::string_view body;             // the PDF (points into the parsed text)
+};
+
+JobStream ParseJobStream(std::string_view stream);
+
+// A header line made readable: ESC as "<ESC>", texts decoded from the
+// printer code set (Shift-JIS X0213) or UTF-8, other bytes as \xNN.
+std::string ReadableLine(std::string_view line, std::string_view codeSet);

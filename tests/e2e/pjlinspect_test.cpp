@@ -1,0 +1,112 @@
+// The job-stream inspector on good and damaged streams.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "support/fixtures.hpp"
+#include "support/process.hpp"
+
+using namespace testsupport;
+
+namespace {
+
+std::string Inspector() { return std::string(PDFTOPJL_BUILD_DIR) + "/pjlinspect"; }
+
+std::string Stream(const std::string& codeSet, const std::vector<std::string>& lines,
+                   const std::string& body, long long fsiz = -1)
+{
+    std::string s = std::string(kUEL) + "@PJL JOB MODE=PRINTER\n";
+    s += "@PJL SET STRINGCODESET=\"" + codeSet + "\"\n";
+    for (const auto& line : lines) s += line + "\n";
+    s += "@PJL SET JOBATTR=\"@FSIZ=" + std::to_string(fsiz >= 0 ? fsiz : (long long)body.size()) +
+         "\"\n@PJL ENTER LANGUAGE=PDF\n";
+    return s + body + kTrailer;
+}
+
+RunResult Inspect(const std::string& stream)
+{
+    RunOptions o;
+    o.program = Inspector();
+    o.args = {"pjlinspect"};
+    o.input = stream;
+    return RunProgram(o);
+}
+
+TEST(PjlInspect, ShowsTheHeaderAndThePages)
+{
+    std::vector<PdfPage> pages(2);
+    pages[1].x0 = 10;
+    pages[1].y0 = 20;
+    pages[1].x1 = 605;
+    pages[1].y1 = 862;
+    pages[1].rotate = 90;
+    RunResult r = Inspect(Stream("UTF8", {"@PJL SET JOBATTR=\"@JOAU=\xE5\xB1\xB1\xE7\x94\xB0\""},
+                                 MakePdf(pages)));
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("  <ESC>%-12345X@PJL JOB MODE=PRINTER\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("@JOAU=\xE5\xB1\xB1\xE7\x94\xB0"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("2 pages"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("page 1: 612 x 792 pt, MediaBox [0 0 612 792]\n"), std::string::npos);
+    EXPECT_NE(r.out.find("page 2: 595 x 842 pt, MediaBox [10 20 605 862], Rotate 90\n"),
+              std::string::npos)
+        << r.out;
+}
+
+TEST(PjlInspect, DecodesPrinterCodeSetTexts)
+{
+    // "あい" in Shift-JIS, a stray 0x80 shown as a byte.
+    RunResult r = Inspect(Stream("SJISX0208", {"@PJL COMMENT DNAME=\x82\xA0\x82\xA2\x80"}, ""));
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("DNAME=\xE3\x81\x82\xE3\x81\x84\\x80\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("body: empty"), std::string::npos);
+}
+
+struct Damaged {
+    const char* name;
+    std::string stream;
+    const char* reason;
+};
+
+class PjlInspectDamaged : public ::testing::TestWithParam<Damaged> {};
+
+TEST_P(PjlInspectDamaged, ExitsOneWithTheReason)
+{
+    RunResult r = Inspect(GetParam().stream);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find(GetParam().reason), std::string::npos) << r.err;
+}
+
+const std::string kPdf = MakePdf(1);
+const std::string kGood = Stream("UTF8", {}, kPdf);
+
+INSTANTIATE_TEST_SUITE_P(
+    Streams, PjlInspectDamaged,
+    ::testing::Values(
+        Damaged{"Empty", "", "does not start with the universal exit"},
+        Damaged{"NoJobLine", std::string(kUEL) + "@PJL JOB\n", "not followed by"},
+        Damaged{"NoEnter", kGood.substr(0, 80), "ENTER LANGUAGE"},
+        Damaged{"FsizTooSmall", Stream("UTF8", {}, kPdf, (long long)kPdf.size() - 1), "FSIZ announces"},
+        Damaged{"FsizTooLarge", Stream("UTF8", {}, kPdf, (long long)kPdf.size() + 5), "FSIZ announces"},
+        Damaged{"NoTrailer", kGood.substr(0, kGood.size() - 3), "does not end with the trailer"},
+        Damaged{"NotPdf", Stream("UTF8", {}, "hello"), "not a readable PDF"},
+        Damaged{"NoFsiz",
+                std::string(kUEL) + "@PJL JOB MODE=PRINTER\n@PJL ENTER LANGUAGE=PDF\n" + kTrailer,
+                "no FSIZ"}),
+    [](const ::testing::TestParamInfo<Damaged>& info) { return std::string(info.param.name); });
+
+TEST(PjlInspect, ReadsAFileArgument)
+{
+    TempDir dir;
+    WriteFile(dir.file("job.pjl"), kGood);
+    RunOptions o;
+    o.program = Inspector();
+    o.args = {"pjlinspect", dir.file("job.pjl")};
+    RunResult r = RunProgram(o);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    o.args = {"pjlinspect", dir.file("absent.pjl")};
+    r = RunProgram(o);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("cannot open"), std::string::npos);
+}
+
+}  // namespace

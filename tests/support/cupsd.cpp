@@ -1,0 +1,235 @@
+#include "support/cupsd.hpp"
+
+#include <arpa/inet.h>
+#include <cups/cups.h>
+#include <netinet/in.h>
+#include <pwd.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ftw.h>
+
+#include "support/fixtures.hpp"
+#include "support/process.hpp"
+
+namespace testsupport {
+
+namespace {
+
+const char kCupsd[] = "/usr/sbin/cupsd";
+const char kLp[] = "/usr/bin/lp";
+const char kLpadmin[] = "/usr/sbin/lpadmin";
+
+int freePort()
+{
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0) return -1;
+    struct sockaddr_in addr {};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = 0;
+    socklen_t len = sizeof addr;
+    int port = -1;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+        getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
+        port = ntohs(addr.sin_port);
+    close(fd);
+    return port;
+}
+
+bool listening(int port)
+{
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    struct sockaddr_in addr {};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    bool ok = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    close(fd);
+    return ok;
+}
+
+}  // namespace
+
+PrivateCupsd::PrivateCupsd() = default;
+
+PrivateCupsd::~PrivateCupsd()
+{
+    Stop();
+    if (!root_.empty())
+        nftw(
+            root_.c_str(),
+            [](const char* p, const struct stat*, int, struct FTW*) { return remove(p); }, 16,
+            FTW_DEPTH | FTW_PHYS);
+}
+
+std::string PrivateCupsd::Unavailable()
+{
+    if (access(kCupsd, X_OK) != 0) return "cupsd is not installed";
+    if (access(kLp, X_OK) != 0 || access(kLpadmin, X_OK) != 0) return "lp/lpadmin are not installed";
+    if (geteuid() != 0) return "a private cupsd that runs filters as lp needs root";
+    if (getpwnam("lp") == nullptr) return "there is no lp user";
+    return "";
+}
+
+bool PrivateCupsd::Start(std::string* error)
+{
+    char pattern[] = "/tmp/pdftopjl-cupsd-XXXXXX";
+    if (mkdtemp(pattern) == nullptr) {
+        *error = "mkdtemp failed";
+        return false;
+    }
+    root_ = pattern;
+    // Filters run as lp and must reach the spool and output directories.
+    chmod(root_.c_str(), 0755);
+    for (const char* dir : {"etc", "spool", "spool/tmp", "cache", "state", "log", "out"})
+        mkdir((root_ + "/" + dir).c_str(), 0755);
+    chmod((root_ + "/out").c_str(), 0777);
+    chmod((root_ + "/spool/tmp").c_str(), 01777);
+
+    port_ = freePort();
+    if (port_ <= 0) {
+        *error = "no free port";
+        return false;
+    }
+    WriteFile(root_ + "/etc/cupsd.conf",
+              "Listen 127.0.0.1:" + std::to_string(port_) +
+                  "\n"
+                  "LogLevel debug\nMaxLogSize 0\nWebInterface No\nBrowsing Off\n"
+                  "DefaultAuthType None\nErrorPolicy abort-job\nJobRetryLimit 0\nPreserveJobFiles No\n"
+                  "<Location />\n  Order allow,deny\n  Allow all\n</Location>\n"
+                  "<Policy default>\n  <Limit All>\n    Order allow,deny\n    Allow all\n"
+                  "  </Limit>\n</Policy>\n");
+    WriteFile(root_ + "/etc/cups-files.conf",
+              "User lp\nGroup lp\nServerRoot " + root_ + "/etc\nRequestRoot " + root_ +
+                  "/spool\nTempDir " + root_ + "/spool/tmp\nCacheDir " + root_ +
+                  "/cache\nStateDir " + root_ + "/state\nAccessLog " + root_ +
+                  "/log/access_log\nErrorLog " + root_ + "/log/error_log\nPageLog " + root_ +
+                  "/log/page_log\nFileDevice Yes\nSandboxing relaxed\n");
+
+    pid_t pid = fork();
+    if (pid < 0) {
+        *error = "fork failed";
+        return false;
+    }
+    if (pid == 0) {
+        std::string conf = root_ + "/etc/cupsd.conf";
+        std::string files = root_ + "/etc/cups-files.conf";
+        freopen((root_ + "/log/cupsd.out").c_str(), "w", stdout);
+        freopen((root_ + "/log/cupsd.out").c_str(), "a", stderr);
+        execl(kCupsd, "cupsd", "-f", "-c", conf.c_str(), "-s", files.c_str(),
+              static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    pid_ = pid;
+    for (int i = 0; i < 200; ++i) {
+        if (listening(port_)) return true;
+        int status;
+        if (waitpid(pid_, &status, WNOHANG) == pid_) {
+            pid_ = -1;
+            *error = "cupsd exited: " + ReadFile(root_ + "/log/cupsd.out") + ErrorLog();
+            return false;
+        }
+        usleep(50000);
+    }
+    *error = "cupsd did not start listening";
+    return false;
+}
+
+void PrivateCupsd::Stop()
+{
+    if (pid_ <= 0) return;
+    kill(pid_, SIGTERM);
+    for (int i = 0; i < 100; ++i) {
+        int status;
+        if (waitpid(pid_, &status, WNOHANG) == pid_) {
+            pid_ = -1;
+            return;
+        }
+        usleep(50000);
+    }
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+}
+
+std::string PrivateCupsd::Server() const { return "127.0.0.1:" + std::to_string(port_); }
+
+std::string PrivateCupsd::OutputFile(const std::string& queue) const
+{
+    return root_ + "/out/" + queue + ".pjl";
+}
+
+bool PrivateCupsd::AddQueue(const std::string& name, const std::string& ppdText,
+                            std::string* error)
+{
+    std::string ppd = root_ + "/" + name + ".ppd";
+    WriteFile(ppd, ppdText);
+    RunOptions o;
+    o.program = kLpadmin;
+    o.args = {"lpadmin", "-h", Server(), "-p", name, "-E", "-v", "file://" + OutputFile(name),
+              "-P", ppd, "-o", "printer-error-policy=abort-job"};
+    RunResult r = RunProgram(o);
+    if (r.exitCode != 0) {
+        *error = "lpadmin failed: " + r.err;
+        return false;
+    }
+    return true;
+}
+
+int PrivateCupsd::Submit(const std::string& queue, const std::vector<std::string>& lpArgs,
+                         const std::string& file, std::string* error)
+{
+    RunOptions o;
+    o.program = kLp;
+    o.args = {"lp", "-h", Server(), "-d", queue};
+    o.args.insert(o.args.end(), lpArgs.begin(), lpArgs.end());
+    o.args.push_back(file);
+    RunResult r = RunProgram(o);
+    // "request id is QUEUE-N (1 file(s))"
+    std::string marker = "request id is " + queue + "-";
+    size_t pos = r.out.find(marker);
+    if (r.exitCode != 0 || pos == std::string::npos) {
+        *error = "lp failed: " + r.out + r.err;
+        return -1;
+    }
+    return std::atoi(r.out.c_str() + pos + marker.size());
+}
+
+std::string PrivateCupsd::WaitForJob(int jobId, int timeoutMs)
+{
+    for (int waited = 0; waited < timeoutMs; waited += 100) {
+        http_t* http = httpConnect2("127.0.0.1", port_, nullptr, AF_INET, HTTP_ENCRYPTION_NEVER,
+                                    1, 5000, nullptr);
+        if (http != nullptr) {
+            cups_job_t* jobs = nullptr;
+            int count = cupsGetJobs2(http, &jobs, nullptr, 0, CUPS_WHICHJOBS_ALL);
+            std::string state;
+            for (int i = 0; i < count; ++i) {
+                if (jobs[i].id != jobId) continue;
+                switch (jobs[i].state) {
+                case IPP_JSTATE_COMPLETED: state = "completed"; break;
+                case IPP_JSTATE_ABORTED: state = "aborted"; break;
+                case IPP_JSTATE_CANCELED: state = "cancelled"; break;
+                case IPP_JSTATE_STOPPED: state = "stopped"; break;
+                default: break;
+                }
+            }
+            cupsFreeJobs(count, jobs);
+            httpClose(http);
+            if (!state.empty()) return state;
+        }
+        usleep(100000);
+    }
+    return "timeout";
+}
+
+std::string PrivateCupsd::ErrorLog() const { return ReadFile(root_ + "/log/error_log"); }
+
+}  // namespace testsupport

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+// A private CUPS scheduler for end-to-end tests: its own configuration,
+// spool, log and state directories under a temporary folder, listening on a
+// loopback port of its own.  It never touches the machine's CUPS set-up and
+// is stopped (and waited for) when the object goes away.
+class PrivateCupsd {
+public:
+    PrivateCupsd();
+    ~PrivateCupsd();
+    PrivateCupsd(const PrivateCupsd&) = delete;
+    PrivateCupsd& operator=(const PrivateCupsd&) = delete;
+
+    // Why the scheduler cannot run here (empty when it can).
+    static std::string Unavailable();
+
+    bool Start(std::string* error);
+    void Stop();
+
+    std::string Server() const;                      // "127.0.0.1:PORT"
+    const std::string& Root() const { return root_; }
+
+    // Adds an enabled queue that writes each job to OutputFile(name) and
+    // aborts a job whose filter fails.
+    bool AddQueue(const std::string& name, const std::string& ppdText, std::string* error);
+    std::string OutputFile(const std::string& queue) const;
+
+    // Submits with lp; returns the job id or -1.
+    int Submit(const std::string& queue, const std::vector<std::string>& lpArgs,
+               const std::string& file, std::string* error);
+
+    // Waits until the job has ended; returns "completed", "aborted",
+    // "cancelled", "stopped" or "timeout".
+    std::string WaitForJob(int jobId, int timeoutMs);
+
+    std::string ErrorLog() const;
+
+private:
+    std::string root_;
+    int port_ = 0;
+    int pid_ = -1;
+};
+
+}  // namespace testsupport
