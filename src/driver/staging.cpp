@@ -270,7 +270,6 @@ int ProcessData(int argc, char* argv[], char* stagedPath, PdfDocInfo* info, int6
     const int holdsCopies = preFiltered && platform::kPreFilterMakesCopies;
     if (CheckIfNeedEdit(argv, info, holdsCopies) == 1 && !CancelJob &&
         PreProcess(info, stagedPath) == 1) {
-        RegisterTempFile(stagedPath);
         discard(intakePath);
     } else {
         std::memcpy(stagedPath, intakePath, kStagedPathSize);

@@ -11,6 +11,12 @@ std::vector<std::string>& registry()
     static std::vector<std::string> files;
     return files;
 }
+void forget(const std::string& path)
+{
+    auto& files = registry();
+    files.erase(std::remove(files.begin(), files.end(), path), files.end());
+}
+
 }  // namespace
 
 void RegisterTempFile(const std::string& path)
@@ -20,17 +26,11 @@ void RegisterTempFile(const std::string& path)
     if (std::find(files.begin(), files.end(), path) == files.end()) files.push_back(path);
 }
 
-void ForgetTempFile(const std::string& path)
-{
-    auto& files = registry();
-    files.erase(std::remove(files.begin(), files.end(), path), files.end());
-}
-
 void RemoveTempFile(const std::string& path)
 {
     if (path.empty()) return;
     unlink(path.c_str());
-    ForgetTempFile(path);
+    forget(path);
 }
 
 void RemoveAllTempFiles()

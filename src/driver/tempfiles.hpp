@@ -6,7 +6,6 @@
 // registered when the job ends (failure, cancellation) is removed, so no job
 // leaves files behind in the temporary directory.
 void RegisterTempFile(const std::string& path);
-void ForgetTempFile(const std::string& path);
 // Removes the file and forgets it.
 void RemoveTempFile(const std::string& path);
 void RemoveAllTempFiles();

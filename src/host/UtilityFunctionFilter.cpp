@@ -17,11 +17,10 @@
 
 #include "driver/output.hpp"
 #include "encoding/unicode.hpp"
-#include "settings/ppd.hpp"
+#include "settings/gather.hpp"
 
 namespace {
 
-constexpr char KPPDCharEncoding[] = "ZRPrinterLanguageEncoding";
 constexpr char _IPv4_LocalHost_sign_[] = "127.0.0.1";
 constexpr char _IPv6_LocalHost_sign_[] = "fe80::1";
 
@@ -76,14 +75,6 @@ void cutToUTF16Units(char* name, size_t size, size_t maxUnits)
     std::memcpy(name, cut.data(), std::min(cut.size(), size - 1));
 }
 
-bool printerIsUTF8()
-{
-    PpdHandle ppd = OpenJobPPD();
-    if (!ppd) return false;
-    const ppd_attr_t* attr = ppdFindAttr_ALT(ppd.get(), KPPDCharEncoding, nullptr);
-    return attr != nullptr && std::strcmp(attr->value, "UTF-8") == 0;
-}
-
 int readHostName(char* name, size_t size)
 {
     if (gHostNameSource) return gHostNameSource(name, size);
@@ -101,7 +92,7 @@ void getHostName(char* hostName)
     if (readHostName(name, sizeof name - 1) != 0) return;
     name[sizeof name - 1] = '\0';
 
-    if (printerIsUTF8()) cutToUTF16Units(name, sizeof name, kUTF8HostNameUnits);
+    if (PPDIsUTF8Mode()) cutToUTF16Units(name, sizeof name, kUTF8HostNameUnits);
     std::memcpy(hostName, name, strnlen(name, kHostNameSize - 1));
 }
 

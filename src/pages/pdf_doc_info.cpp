@@ -1,14 +1,14 @@
 #include "pages/pdf_doc_info.hpp"
 
-#include <climits>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <string>
 
 #include "driver/output.hpp"
 #include "pages/source_document.hpp"
+#include "settings/decimal.hpp"
+#include "settings/job_options.hpp"
 #include "settings/ppd.hpp"
 
 PdfDocInfo PDFDocInfo{};
@@ -22,12 +22,6 @@ constexpr char kCollateOption[] = "Collate";
 constexpr char kOrientationOption[] = "orientation-requested";
 constexpr char kLandscapeOrientationKey[] = "LandscapeOrientation";
 constexpr size_t kOptionNameSize = 255;
-
-struct CupsOptions {
-    int count = 0;
-    cups_option_t* list = nullptr;
-    ~CupsOptions() { cupsFreeOptions(count, list); }
-};
 
 bool equals(const char* value, const char* expected)
 {
@@ -43,15 +37,6 @@ const char* vendorOption(const PdfDocInfo* info, const char* suffix, int numOpti
                   static_cast<int>(strnlen(info->optionPrefix, sizeof info->optionPrefix)),
                   info->optionPrefix, suffix);
     return cupsGetOption(name, numOptions, options);
-}
-
-// Signed decimal from the start of the text, 0 without digits, held to 32 bits.
-int64_t readNumber(const char* text)
-{
-    long long v = std::strtoll(text, nullptr, 10);
-    if (v > INT32_MAX) return INT32_MAX;
-    if (v < INT32_MIN) return INT32_MIN;
-    return v;
 }
 
 int32_t toInt32(int64_t v)
@@ -104,19 +89,18 @@ int pdfDocInfo_init(const char* path, PdfDocInfo* info)
 
 int CheckIfNeedEdit(char* argv[], PdfDocInfo* info, int preFiltered)
 {
-    CupsOptions options;
-    options.count = cupsParseOptions(argv[5], 0, &options.list);
-    if (options.count <= 0) return -1;
+    JobOptions options(argv[5]);
+    if (options.count() <= 0) return -1;
     PpdHandle ppd = OpenJobPPD();
     if (!ppd) return -1;
 
     // Every rule runs, whatever the others said.
     int fired = 0;
-    fired |= checkNumPages(info, options.count, options.list, preFiltered);
-    fired |= checkPageOrientation(info, options.count, options.list, ppd.get());
-    fired |= checkMSIOrientation(info, options.count, options.list);
-    fired |= checkTurnPage(info, options.count, options.list);
-    fired |= checkRasterMode(info, options.count, options.list);
+    fired |= checkNumPages(info, options.count(), options.list(), preFiltered);
+    fired |= checkPageOrientation(info, options.count(), options.list(), ppd.get());
+    fired |= checkMSIOrientation(info, options.count(), options.list());
+    fired |= checkTurnPage(info, options.count(), options.list());
+    fired |= checkRasterMode(info, options.count(), options.list());
     return fired ? 1 : 0;
 }
 
@@ -126,14 +110,14 @@ int checkNumPages(PdfDocInfo* info, int numOptions, cups_option_t* options, int 
 {
     const char* copiesText = cupsGetOption(kCopiesOption, numOptions, options);
     if (copiesText == nullptr) return 0;
-    const int64_t copies = readNumber(copiesText);
+    const int64_t copies = ParseDecimalInt32(copiesText);
     if (copies < 2) return 0;
 
     // 64-bit: pages times copies must not wrap.
     const int64_t pages = info->pageCount;
     int64_t totalSides;
     if (const char* sides = cupsGetOption(kTotalSidesOption, numOptions, options))
-        totalSides = readNumber(sides);
+        totalSides = ParseDecimalInt32(sides);
     else
         totalSides = preFiltered ? pages / copies : pages * copies;
 

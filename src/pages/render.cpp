@@ -119,7 +119,6 @@ int PreProcess(PdfDocInfo* info, char* stagedPath)
         std::memset(stagedPath, 0, kStagedPathSize);
         return 0;
     }
-    // The caller owns the new file from here on.
-    ForgetTempFile(stagedPath);
+    // Stays registered: the body copy removes it, or the job's end on failure.
     return 1;
 }

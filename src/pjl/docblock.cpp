@@ -288,7 +288,7 @@ int CheckHoldPasscode(const PrintOptions* options)
         return 0;
     }
     for (unsigned char c : passcode) {
-        if (c < 0x20 || c == 0x7F || c == '"') {
+        if (PJLDropsByte(c, /*quoted=*/true)) {
             Utlfputs("The passcode of the stored job holds characters the printer cannot take\n",
                      stderr);
             return 0;

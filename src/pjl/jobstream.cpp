@@ -6,6 +6,8 @@
 #include <charconv>
 #include <cstdio>
 
+#include "encoding/unicode.hpp"
+
 namespace {
 
 constexpr std::string_view kUEL = "\x1b%-12345X";
@@ -22,15 +24,12 @@ void appendByte(std::string& out, unsigned char c)
     out += hex;
 }
 
-// Valid UTF-8 sequence length at s, 0 when none.
+// Length of the well-formed UTF-8 character at the start of s, 0 when none.
 size_t utf8Length(std::string_view s)
 {
-    const unsigned char c = static_cast<unsigned char>(s[0]);
-    size_t n = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
-    if (n == 0 || n > s.size()) return 0;
-    for (size_t i = 1; i < n; ++i)
-        if ((static_cast<unsigned char>(s[i]) & 0xC0) != 0x80) return 0;
-    return n;
+    for (size_t n = 1; n <= 4 && n <= s.size(); ++n)
+        if (DecodeUTF8(s.substr(0, n), nullptr)) return n;
+    return 0;
 }
 
 }  // namespace
@@ -138,8 +137,7 @@ std::string ReadableLine(std::string_view line, std::string_view codeSet)
                 taken = 1;
             }
             i += taken;
-        } else if (!shiftJis && codeSet == "UTF8" && utf8Length(line.substr(i)) > 1) {
-            size_t n = utf8Length(line.substr(i));
+        } else if (size_t n = codeSet == "UTF8" ? utf8Length(line.substr(i)) : 0; n > 1) {
             out.append(line.substr(i, n));
             i += n;
         } else {

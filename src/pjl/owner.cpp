@@ -1,8 +1,6 @@
 #include "pjl/owner.hpp"
 
 #include <algorithm>
-#include <cctype>
-#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <string_view>
@@ -11,6 +9,7 @@
 #include "host/UtilityFunctionFilter.hpp"
 #include "pjl/blocks.hpp"
 #include "pjl/writer.hpp"
+#include "settings/decimal.hpp"
 
 namespace {
 
@@ -28,23 +27,6 @@ void setOwnerText(OwnerText& text, std::string_view value)
 {
     std::memset(text, 0, kOwnerTextSize);
     std::memcpy(text, value.data(), std::min(value.size(), kOwnerTextSize - 1));
-}
-
-// The decimal value at the start of one address piece, read as atoi would
-// but without its overflow: blanks, a sign, then digits.
-int pieceNumber(std::string_view piece)
-{
-    size_t at = 0;
-    while (at < piece.size() && std::isspace(static_cast<unsigned char>(piece[at]))) ++at;
-    bool negative = false;
-    if (at < piece.size() && (piece[at] == '+' || piece[at] == '-')) negative = piece[at++] == '-';
-    long long number = 0;
-    for (; at < piece.size() && piece[at] >= '0' && piece[at] <= '9'; ++at) {
-        number = number * 10 + (piece[at] - '0');
-        if (number > static_cast<long long>(INT_MAX) + 1) number = static_cast<long long>(INT_MAX) + 1;
-    }
-    if (negative) number = -number;
-    return static_cast<int>(std::clamp<long long>(number, INT_MIN, INT_MAX));
 }
 
 const char* requestingUser(char* argv[])
@@ -135,7 +117,7 @@ void MakeHostAddressValue(const char* address, char* value, size_t size)
         rest = dot == std::string_view::npos ? std::string_view() : rest.substr(dot + 1);
         if (piece.empty()) continue;
         char hex[16];
-        snprintf(hex, sizeof hex, "%X", static_cast<unsigned>(pieceNumber(piece)));
+        snprintf(hex, sizeof hex, "%X", static_cast<unsigned>(ParseDecimalInt32(piece)));
         append(hex);
     }
 }

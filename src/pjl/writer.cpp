@@ -17,27 +17,7 @@ constexpr char kUEL[] = "\x1b%-12345X";
 // bytes with its closing text.
 class Line {
 public:
-    void append(std::string_view text) { raw(text); }
-
-    // Bytes that could end the line or the job (control bytes, DEL) never
-    // reach the printer from a name or value; inside quotes neither does '"'.
-    void appendClean(std::string_view text, bool quoted, size_t reserve)
-    {
-        for (unsigned char c : text) {
-            if (c < 0x20 || c == 0x7F || (quoted && c == '"')) continue;
-            if (length_ + reserve >= kPJLLineMax) break;
-            buffer_[length_++] = static_cast<char>(c);
-        }
-    }
-
-    void finish(std::string_view closing)
-    {
-        raw(closing);
-        Utlfputs(buffer_, PJLOutput());
-    }
-
-private:
-    void raw(std::string_view text)
+    void append(std::string_view text)
     {
         for (char c : text) {
             if (length_ >= kPJLLineMax) break;
@@ -45,6 +25,22 @@ private:
         }
     }
 
+    void appendClean(std::string_view text, bool quoted, size_t reserve)
+    {
+        for (unsigned char c : text) {
+            if (PJLDropsByte(c, quoted)) continue;
+            if (length_ + reserve >= kPJLLineMax) break;
+            buffer_[length_++] = static_cast<char>(c);
+        }
+    }
+
+    void finish(std::string_view closing)
+    {
+        append(closing);
+        Utlfputs(buffer_, PJLOutput());
+    }
+
+private:
     char buffer_[kPJLLineMax + 1] = {};
     size_t length_ = 0;
 };

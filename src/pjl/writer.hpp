@@ -8,6 +8,13 @@
 // Longest line the printer takes, line feed included.
 constexpr size_t kPJLLineMax = 254;
 
+// Bytes a line never carries from a name or value: those that could end the
+// line or the job (control bytes, DEL) and, inside double quotes, the quote.
+inline bool PJLDropsByte(unsigned char c, bool quoted)
+{
+    return c < 0x20 || c == 0x7F || (quoted && c == '"');
+}
+
 // Where the job stream goes: standard output, unless a test redirects it.
 FILE* PJLOutput();
 void SetPJLOutput(FILE* stream);

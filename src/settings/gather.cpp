@@ -22,16 +22,6 @@ void copyAttribute(ppd_file_t* ppd, const char* keyword, FixedText<Width>& field
     if (attr != nullptr) field.set(attr->value != nullptr ? attr->value : "");
 }
 
-// The fillers decide the mode again from the PPD itself, as the tables they
-// pick must match the printer whatever the record holds.
-bool ppdIsUTF8Mode()
-{
-    JobPPD ppd;
-    if (!ppd) return false;
-    ppd_attr_t* attr = ppdFindAttr_ALT(ppd.get(), KPPDPrinterLanguageEncodingKey, nullptr);
-    return attr != nullptr && IsUTF8Encoding(attr->value);
-}
-
 bool hasLineBreak(const char* text) { return std::strpbrk(text, "\r\n") != nullptr; }
 
 void fitDocumentName(char* argv[], bool utf8Mode)
@@ -59,6 +49,16 @@ bool IsUTF8Encoding(const char* printerLanguageEncoding)
     return printerLanguageEncoding != nullptr && std::strcmp(printerLanguageEncoding, "UTF-8") == 0;
 }
 
+// The fillers decide the mode again from the PPD itself, as the tables they
+// pick must match the printer whatever the record holds.
+bool PPDIsUTF8Mode()
+{
+    JobPPD ppd;
+    if (!ppd) return false;
+    ppd_attr_t* attr = ppdFindAttr_ALT(ppd.get(), KPPDPrinterLanguageEncodingKey, nullptr);
+    return attr != nullptr && IsUTF8Encoding(attr->value);
+}
+
 void GetPPDOptions(PPDOption* ppd)
 {
     JobPPD file;
@@ -71,7 +71,7 @@ void GetPPDOptions(PPDOption* ppd)
 void PrintTypeGetTicketFromPDE(char* argv[], PrintTypeOption* printType)
 {
     std::memset(&stPrintTypeOption, 0, sizeof stPrintTypeOption);
-    const TicketData* table = ppdIsUTF8Mode() ? PrintTypeticketDataForUTF8 : PrintTypeticketData;
+    const TicketData* table = PPDIsUTF8Mode() ? PrintTypeticketDataForUTF8 : PrintTypeticketData;
     GetTicketFromArray(argv, table, PrintTypeTicketDataNum);
     *printType = stPrintTypeOption;
 }
@@ -80,7 +80,7 @@ void KVRGetTicketFromPDE(char* argv[], KVROption* kvr)
 {
     // Fields the chosen tables do not fill reach the record empty.
     std::memset(&stKVROption, 0, sizeof stKVROption);
-    if (ppdIsUTF8Mode()) {
+    if (PPDIsUTF8Mode()) {
         GetTicketFromArray(argv, KVRticketDataCommonForUTF8, KVRTicketDataNumCommonForUTF8);
         GetTicketFromArray(argv, KVRticketDataAdminForUTF8, KVRTicketDataNumAdmin);
     } else {

@@ -15,3 +15,6 @@ void FeaturesGetTicketFromPDE(char* argv[], FeaturesOption* features);
 // True when the printer takes its texts in UTF-8: the PPD's
 // ZRPrinterLanguageEncoding is exactly "UTF-8".
 bool IsUTF8Encoding(const char* printerLanguageEncoding);
+
+// The same, read from the job's PPD (not UTF-8 when it cannot be opened).
+bool PPDIsUTF8Mode();

@@ -1,11 +1,11 @@
 #include "settings/tickets.hpp"
 
-#include <cctype>
 #include <climits>
 #include <cstring>
 #include <optional>
 
 #include "encoding/convert.hpp"
+#include "settings/decimal.hpp"
 #include "settings/job_options.hpp"
 #include "settings/print_options.hpp"
 #include "settings/ticket_keys.hpp"
@@ -83,18 +83,7 @@ long long layoutCount(const char* rows, const char* columns)
 
 int32_t ParseTicketInteger(const char* text)
 {
-    if (text == nullptr) return 0;
-    const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
-    while (std::isspace(*p)) ++p;
-    bool negative = false;
-    if (*p == '+' || *p == '-') negative = *p++ == '-';
-    long long value = 0;
-    const long long limit = negative ? -static_cast<long long>(INT32_MIN) : INT32_MAX;
-    for (; *p >= '0' && *p <= '9'; ++p) {
-        value = value * 10 + (*p - '0');
-        if (value > limit) value = limit;
-    }
-    return static_cast<int32_t>(negative ? -value : value);
+    return text == nullptr ? 0 : ParseDecimalInt32(text);
 }
 
 void numstrtochar(char* text, int size)
