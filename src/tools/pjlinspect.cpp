@@ -1,10 +1,14 @@
 // pjlinspect: checks the framing of a job stream written by pdftopjl and shows
-// its PJL header readably and its PDF body's pages.
+// each job's PJL header readably and its PDF body's pages.
 //   pjlinspect [job-file]     (standard input when no file is given)
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFPageObjectHelper.hh>
 
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -13,6 +17,8 @@
 #include <iterator>
 #include <sstream>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "pjl/jobstream.hpp"
 
@@ -31,28 +37,63 @@ std::string number(double v)
     return buf;
 }
 
-}  // namespace
+constexpr std::string_view kUsage = "Usage: pjlinspect [job-file]\n";
 
-int main(int argc, char* argv[])
+// The framing lines as the filter writes them (see pjl/jobstream.cpp).
+constexpr std::string_view kEnter = "@PJL ENTER LANGUAGE=PDF\n";
+constexpr std::string_view kFsizLine = "\n@PJL SET JOBATTR=\"@FSIZ=";
+constexpr std::string_view kTrailer = "\x1b%-12345X@PJL EOJ\n";
+
+// Length of the job at the start of `rest` as its FSIZ tells it, or npos
+// when the header does not say or no trailer follows the body there.  The
+// body is binary, so the trailer is never searched for.
+size_t jobLength(std::string_view rest)
 {
-    if (argc > 2 || (argc == 2 && (!std::strcmp(argv[1], "-h") || !std::strcmp(argv[1], "--help")))) {
-        std::cerr << "Usage: pjlinspect [job-file]\n";
-        return argc > 2 ? 1 : 0;
-    }
-    std::string stream;
-    if (argc == 2) {
-        std::ifstream in(argv[1], std::ios::binary);
-        if (!in) return fail(std::string("cannot open ") + argv[1] + ": " + std::strerror(errno));
-        stream.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-        if (in.bad()) return fail(std::string("cannot read ") + argv[1]);
-    } else {
-        stream.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
-    }
+    const size_t enter = rest.find(kEnter);
+    if (enter == std::string_view::npos) return std::string_view::npos;
+    const size_t bodyStart = enter + kEnter.size();
+    const size_t fsiz = rest.substr(0, bodyStart).find(kFsizLine);
+    if (fsiz == std::string_view::npos) return std::string_view::npos;
+    const char* digits = rest.data() + fsiz + kFsizLine.size();
+    uint64_t size = 0;
+    if (std::from_chars(digits, rest.data() + bodyStart, size).ec != std::errc())
+        return std::string_view::npos;
+    if (size > rest.size() - bodyStart || rest.size() - bodyStart - size < kTrailer.size())
+        return std::string_view::npos;
+    const size_t end = bodyStart + size + kTrailer.size();
+    return rest.substr(end - kTrailer.size(), kTrailer.size()) == kTrailer ? end
+                                                                           : std::string_view::npos;
+}
 
-    JobStream job = ParseJobStream(stream);
-    if (!job.valid) return fail("malformed job stream: " + job.error);
+struct FramedJob {
+    JobStream job;
+    size_t length;
+};
 
-    std::cout << "job stream: " << stream.size() << " bytes, framing OK\n";
+// A stream may hold several jobs back to back: cupsd puts a banner page's job
+// before the document's.  Each job is checked on its own; a job whose extent
+// cannot be told is checked with the rest of the stream, which says why.
+std::vector<FramedJob> frameJobs(std::string_view stream, std::string& error)
+{
+    std::vector<FramedJob> jobs;
+    size_t pos = 0;
+    do {
+        std::string_view rest = stream.substr(pos);
+        const size_t length = std::min(jobLength(rest), rest.size());
+        JobStream job = ParseJobStream(rest.substr(0, length));
+        if (!job.valid) {
+            error = (jobs.empty() ? "" : "job " + std::to_string(jobs.size() + 1) + ": ") + job.error;
+            return {};
+        }
+        jobs.push_back({job, length});
+        pos += length;
+    } while (pos < stream.size());
+    return jobs;
+}
+
+// Shows one job; false after the reason when its body is not a readable PDF.
+bool showJob(const JobStream& job, const std::string& label)
+{
     std::cout << "string code set: " << (job.codeSet.empty() ? "(none)" : job.codeSet) << "\n";
     std::cout << "header:\n";
     for (const auto& line : job.header) std::cout << "  " << ReadableLine(line, job.codeSet) << "\n";
@@ -80,9 +121,55 @@ int main(int argc, char* argv[])
                 std::cout << "\n";
             }
         } catch (const std::exception& e) {
-            return fail(std::string("the body is not a readable PDF: ") + e.what());
+            fail(label + "the body is not a readable PDF: " + e.what());
+            return false;
         }
     }
     std::cout << "trailer: OK\n";
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[])
+{
+    const char* file = nullptr;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "-h" || arg == "--help") {
+            std::cerr << kUsage;
+            return 0;
+        }
+        if (arg.empty() || arg[0] == '-' || file != nullptr) {
+            std::cerr << kUsage;
+            return 1;
+        }
+        file = argv[i];
+    }
+    std::string stream;
+    if (file != nullptr) {
+        std::ifstream in(file, std::ios::binary);
+        if (!in) return fail(std::string("cannot open ") + file + ": " + std::strerror(errno));
+        stream.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        if (in.bad()) return fail(std::string("cannot read ") + file);
+    } else {
+        stream.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
+    }
+
+    std::string error;
+    const std::vector<FramedJob> jobs = frameJobs(stream, error);
+    if (jobs.empty()) return fail("malformed job stream: " + error);
+
+    std::cout << "job stream: " << stream.size() << " bytes, ";
+    if (jobs.size() > 1) std::cout << jobs.size() << " jobs, ";
+    std::cout << "framing OK\n";
+    for (size_t i = 0; i < jobs.size(); ++i) {
+        std::string label;
+        if (jobs.size() > 1) {
+            label = "job " + std::to_string(i + 1) + ": ";
+            std::cout << label << jobs[i].length << " bytes\n";
+        }
+        if (!showJob(jobs[i].job, label)) return 1;
+    }
     return 0;
 }

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
 #include "support/fixtures.hpp"
 #include "support/process.hpp"
@@ -52,6 +53,39 @@ TEST(PjlInspect, ShowsTheHeaderAndThePages)
         << r.out;
 }
 
+// A job written by the built filter for the sample document.
+std::string FilterJob(const std::string& title, const std::string& options)
+{
+    TempDir tmp;
+    RunOptions o;
+    o.args = {"pdftopjl", "1", "hanako", title, "1", options,
+              std::string(PDFTOPJL_SOURCE_DIR) + "/samples/sample.pdf"};
+    o.env["PPD"] = std::string(PDFTOPJL_SOURCE_DIR) + "/samples/pdftopjl-sample.ppd";
+    o.env["TMPDIR"] = tmp.path();
+    RunResult r = RunProgram(o);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    return r.out;
+}
+
+// cupsd puts a banner page's job before the document's in one stream.
+TEST(PjlInspect, ShowsEachJobOfAStream)
+{
+    const std::string banner = FilterJob("banner", ""), document = FilterJob("report", "");
+    RunResult r = Inspect(banner + document);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const size_t first = r.out.find("job 1: " + std::to_string(banner.size()) + " bytes\n");
+    const size_t second = r.out.find("job 2: " + std::to_string(document.size()) + " bytes\n");
+    ASSERT_NE(first, std::string::npos) << r.out;
+    ASSERT_NE(second, std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("2 jobs, framing OK"), std::string::npos) << r.out;
+    const std::string one = r.out.substr(first, second - first), two = r.out.substr(second);
+    for (const auto& [shown, title] : {std::pair{one, "banner"}, std::pair{two, "report"}}) {
+        EXPECT_NE(shown.find(std::string("DNAME=") + title + "\n"), std::string::npos) << shown;
+        EXPECT_NE(shown.find("3 pages"), std::string::npos) << shown;
+        EXPECT_NE(shown.find("trailer: OK"), std::string::npos) << shown;
+    }
+}
+
 TEST(PjlInspect, DecodesPrinterCodeSetTexts)
 {
     // "あい" in Shift-JIS, a stray 0x80 shown as a byte.
@@ -91,7 +125,12 @@ INSTANTIATE_TEST_SUITE_P(
         Damaged{"NotPdf", Stream("UTF8", {}, "hello"), "not a readable PDF"},
         Damaged{"NoFsiz",
                 std::string(kUEL) + "@PJL JOB MODE=PRINTER\n@PJL ENTER LANGUAGE=PDF\n" + kTrailer,
-                "no FSIZ"}),
+                "no FSIZ"},
+        // Every job of a stream is checked, and the reason names the job.
+        Damaged{"SecondJobCut", kGood + kGood.substr(0, kGood.size() - 1),
+                "job 2: the stream does not end with the trailer"},
+        Damaged{"BytesAfterTheLastJob", kGood + "\n",
+                "job 2: the stream does not start with the universal exit"}),
     [](const ::testing::TestParamInfo<Damaged>& info) { return std::string(info.param.name); });
 
 TEST(PjlInspect, ReadsAFileArgument)
