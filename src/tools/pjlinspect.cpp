@@ -1,6 +1,6 @@
 // pjlinspect: checks the framing of a job stream written by pdftopjl and shows
 // each job's PJL header readably and its PDF body's pages.
-//   pjlinspect [job-file]     (standard input when no file is given)
+//   pjlinspect [--show-passcode] [job-file]     (standard input when no file is given)
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFPageObjectHelper.hh>
@@ -37,12 +37,13 @@ std::string number(double v)
     return buf;
 }
 
-constexpr std::string_view kUsage = "Usage: pjlinspect [job-file]\n";
+constexpr std::string_view kUsage = "Usage: pjlinspect [--show-passcode] [job-file]\n";
 
 // The framing lines as the filter writes them (see pjl/jobstream.cpp).
 constexpr std::string_view kEnter = "@PJL ENTER LANGUAGE=PDF\n";
 constexpr std::string_view kFsizLine = "\n@PJL SET JOBATTR=\"@FSIZ=";
 constexpr std::string_view kTrailer = "\x1b%-12345X@PJL EOJ\n";
+constexpr std::string_view kPasscodeLine = "@PJL SET HOLDENCRYPTKEY=";
 
 // Length of the job at the start of `rest` as its FSIZ tells it, or npos
 // when the header does not say or no trailer follows the body there.  The
@@ -91,12 +92,20 @@ std::vector<FramedJob> frameJobs(std::string_view stream, std::string& error)
     return jobs;
 }
 
+std::string shownLine(const std::string& line, std::string_view codeSet, bool showPasscode)
+{
+    if (!showPasscode && line.compare(0, kPasscodeLine.size(), kPasscodeLine) == 0)
+        return std::string(kPasscodeLine) + "\"****\"";
+    return ReadableLine(line, codeSet);
+}
+
 // Shows one job; false after the reason when its body is not a readable PDF.
-bool showJob(const JobStream& job, const std::string& label)
+bool showJob(const JobStream& job, const std::string& label, bool showPasscode)
 {
     std::cout << "string code set: " << (job.codeSet.empty() ? "(none)" : job.codeSet) << "\n";
     std::cout << "header:\n";
-    for (const auto& line : job.header) std::cout << "  " << ReadableLine(line, job.codeSet) << "\n";
+    for (const auto& line : job.header)
+        std::cout << "  " << shownLine(line, job.codeSet, showPasscode) << "\n";
 
     if (job.body.empty()) {
         std::cout << "body: empty\n";
@@ -133,6 +142,7 @@ bool showJob(const JobStream& job, const std::string& label)
 
 int main(int argc, char* argv[])
 {
+    bool showPasscode = false;
     const char* file = nullptr;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
@@ -140,11 +150,14 @@ int main(int argc, char* argv[])
             std::cerr << kUsage;
             return 0;
         }
-        if (arg.empty() || arg[0] == '-' || file != nullptr) {
+        if (arg == "--show-passcode") {
+            showPasscode = true;
+        } else if (arg.empty() || arg[0] == '-' || file != nullptr) {
             std::cerr << kUsage;
             return 1;
+        } else {
+            file = argv[i];
         }
-        file = argv[i];
     }
     std::string stream;
     if (file != nullptr) {
@@ -169,7 +182,7 @@ int main(int argc, char* argv[])
             label = "job " + std::to_string(i + 1) + ": ";
             std::cout << label << jobs[i].length << " bytes\n";
         }
-        if (!showJob(jobs[i].job, label)) return 1;
+        if (!showJob(jobs[i].job, label, showPasscode)) return 1;
     }
     return 0;
 }

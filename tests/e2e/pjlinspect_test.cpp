@@ -3,6 +3,7 @@
 
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "support/fixtures.hpp"
 #include "support/process.hpp"
@@ -24,11 +25,12 @@ std::string Stream(const std::string& codeSet, const std::vector<std::string>& l
     return s + body + kTrailer;
 }
 
-RunResult Inspect(const std::string& stream)
+RunResult Inspect(const std::string& stream, const std::vector<std::string>& flags = {})
 {
     RunOptions o;
     o.program = Inspector();
     o.args = {"pjlinspect"};
+    o.args.insert(o.args.end(), flags.begin(), flags.end());
     o.input = stream;
     return RunProgram(o);
 }
@@ -83,6 +85,21 @@ TEST(PjlInspect, ShowsEachJobOfAStream)
         EXPECT_NE(shown.find(std::string("DNAME=") + title + "\n"), std::string::npos) << shown;
         EXPECT_NE(shown.find("3 pages"), std::string::npos) << shown;
         EXPECT_NE(shown.find("trailer: OK"), std::string::npos) << shown;
+    }
+}
+
+TEST(PjlInspect, MasksTheStoredJobPasscodeUnlessAsked)
+{
+    const std::string ticket = "com.quorvelin.qbd.printsettings.";
+    const std::string job =
+        FilterJob("report", ticket + "PrintTypeTicketKey=2 " + ticket + "PrintTypePasswordTicketKey=86420");
+    for (const auto& [flags, shown] :
+         {std::pair{std::vector<std::string>{}, "  @PJL SET HOLDENCRYPTKEY=\"****\"\n"},
+          std::pair{std::vector<std::string>{"--show-passcode"}, "  @PJL SET HOLDENCRYPTKEY=\"86420\"\n"}}) {
+        RunResult r = Inspect(job, flags);
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_NE(r.out.find(shown), std::string::npos) << r.out;
+        EXPECT_EQ(r.out.find("86420") != std::string::npos, !flags.empty()) << r.out;
     }
 }
 
