@@ -13,7 +13,8 @@ run_suite() {
     dir=$1
     shift
     # Test builds keep the job-copy marker inside the build tree.
-    cmake -S . -B "$dir" -DPDFTOPJL_JOBCOPY_MARKER="$ROOT/$dir/jobcopy-marker/ndjobcopy" "$@"
+    cmake -S . -B "$dir" -DPDFTOPJL_BUILD_TESTS=ON \
+        -DPDFTOPJL_JOBCOPY_MARKER="$ROOT/$dir/jobcopy-marker/ndjobcopy" "$@"
     cmake --build "$dir" -j "$JOBS"
     (cd "$dir" && ctest -j "$JOBS" --output-on-failure --timeout 900)
 }
