@@ -3,7 +3,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "support/fixtures.hpp"
 #include "support/process.hpp"
@@ -38,21 +41,86 @@ TEST(SamplePpd, DeclaresWhatTheFilterReads)
         EXPECT_NE(ppd.find(text), std::string::npos) << text;
 }
 
-TEST(Install, PutsTheFilterAndThePpdWhereCupsLooks)
+RunResult Exec(const std::vector<std::string>& args, const std::string& destdir = "",
+              int timeoutMs = 60000)
 {
-    TempDir dest;
     RunOptions o;
-    o.program = PDFTOPJL_CMAKE;
-    o.args = {"cmake", "--install", PDFTOPJL_BUILD_DIR};
-    o.env["DESTDIR"] = dest.path();
-    RunResult r = RunProgram(o);
+    o.program = args[0];
+    o.args = args;
+    if (!destdir.empty()) o.env["DESTDIR"] = destdir;
+    o.env["MANWIDTH"] = "80";
+    o.env["MANPAGER"] = "cat";
+    o.timeoutMs = timeoutMs;
+    return RunProgram(o);
+}
+
+// Files under root, relative to it.
+std::set<std::string> FilesUnder(const std::string& root)
+{
+    std::set<std::string> files;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(root))
+        if (!e.is_directory()) files.insert(e.path().string().substr(root.size()));
+    return files;
+}
+
+// An administrator's build: configured afresh without the tests, installed
+// the way the README says, into a staging root.
+TEST(Install, LaysOutABuildWithoutTestsUnderThePrefix)
+{
+    TempDir tmp;
+    const std::string build = tmp.file("build");
+    RunResult r =
+        Exec({PDFTOPJL_CMAKE, "-S", PDFTOPJL_SOURCE_DIR, "-B", build, "-DPDFTOPJL_BUILD_TESTS=OFF"});
     ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
-    struct stat st;
-    const std::string filter = dest.path() + PDFTOPJL_FILTER_DIR + "/pdftopjl";
-    ASSERT_EQ(stat(filter.c_str(), &st), 0) << r.out;
-    // cupsd refuses filters that others may write.
-    EXPECT_EQ(st.st_mode & 07777, 0755u);
-    EXPECT_EQ(ReadFile(dest.path() + PDFTOPJL_PPD_DIR + "/pdftopjl-sample.ppd"), ReadFile(kSamplePpd));
+    r = Exec({PDFTOPJL_CMAKE, "--build", build, "-j2"}, "", 280000);
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+
+    struct Case {
+        std::vector<std::string> prefixArgs;
+        std::string prefix;  // where everything must land
+    };
+    // The default prefix is CUPS's own, so the filter lands where cupsd looks.
+    for (const Case& c : {Case{{}, "/usr"}, Case{{"--prefix", "/opt/zx"}, "/opt/zx"}}) {
+        SCOPED_TRACE(c.prefix);
+        const std::string dest = tmp.file("dest" + std::to_string(c.prefixArgs.size()));
+        std::vector<std::string> install = {PDFTOPJL_CMAKE, "--install", build, "--strip"};
+        install.insert(install.end(), c.prefixArgs.begin(), c.prefixArgs.end());
+        r = Exec(install, dest);
+        ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+
+        const std::string root = dest + c.prefix;
+        const std::string ppd = "/share/cups/model/pdftopjl/pdftopjl-sample.ppd";
+        EXPECT_EQ(FilesUnder(dest), (std::set<std::string>{c.prefix + "/bin/pjlinspect",
+                                                           c.prefix + "/lib/cups/filter/pdftopjl",
+                                                           c.prefix + ppd,
+                                                           c.prefix + "/share/man/man1/pjlinspect.1",
+                                                           c.prefix + "/share/man/man8/pdftopjl.8"}));
+        struct stat st;
+        ASSERT_EQ(stat((root + "/lib/cups/filter/pdftopjl").c_str(), &st), 0);
+        // cupsd refuses filters that others may write.
+        EXPECT_EQ(st.st_mode & 07777, 0755u);
+        EXPECT_EQ(access((root + "/bin/pjlinspect").c_str(), X_OK), 0);
+        EXPECT_EQ(ReadFile(root + ppd), ReadFile(kSamplePpd));
+
+        if (c.prefixArgs.empty() && access("/usr/bin/cupstestppd", X_OK) == 0) {
+            // -R looks for the filter under the staging root, as cupsd would under /.
+            r = Exec({"/usr/bin/cupstestppd", "-R", dest, root + ppd});
+            EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+            EXPECT_NE(r.out.find("PASS"), std::string::npos) << r.out;
+        }
+        if (access("/usr/bin/man", X_OK) == 0) {
+            for (const char* page : {"/share/man/man8/pdftopjl.8", "/share/man/man1/pjlinspect.1"}) {
+                r = Exec({"/usr/bin/man", "--warnings", "-l", root + page});
+                EXPECT_EQ(r.exitCode, 0) << page;
+                EXPECT_EQ(r.err, "") << page;
+                EXPECT_NE(r.out.find("SYNOPSIS"), std::string::npos) << page;
+            }
+        }
+
+        r = Exec({PDFTOPJL_CMAKE, "--build", build, "--target", "uninstall"}, dest);
+        EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+        EXPECT_EQ(FilesUnder(dest), std::set<std::string>{});
+    }
 }
 
 }  // namespace

@@ -1,0 +1,28 @@
+# Removes the files the last `cmake --install` put in place, as listed in the
+# build tree's install_manifest.txt.  The list leaves DESTDIR out, so a staged
+# install is removed with the same DESTDIR set.
+if(NOT EXISTS "${MANIFEST}")
+  message(FATAL_ERROR "Nothing to uninstall: ${MANIFEST} does not exist (run the install first)")
+endif()
+file(STRINGS "${MANIFEST}" _files)
+foreach(_file IN LISTS _files)
+  set(_file "$ENV{DESTDIR}${_file}")
+  if(EXISTS "${_file}" OR IS_SYMLINK "${_file}")
+    message(STATUS "Removing ${_file}")
+    file(REMOVE "${_file}")
+    if(EXISTS "${_file}")
+      message(FATAL_ERROR "Could not remove ${_file}")
+    endif()
+    # The PPD's directory is ours alone; other directories are shared.
+    cmake_path(GET _file PARENT_PATH _dir)
+    cmake_path(GET _dir FILENAME _dirname)
+    if(_dirname STREQUAL "pdftopjl")
+      file(GLOB _left "${_dir}/*")
+      if(NOT _left)
+        file(REMOVE_RECURSE "${_dir}")
+      endif()
+    endif()
+  else()
+    message(STATUS "Already gone: ${_file}")
+  endif()
+endforeach()
