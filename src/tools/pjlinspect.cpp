@@ -16,6 +16,8 @@
 
 #include "pjl/jobstream.hpp"
 
+using namespace pdftopjl;
+
 namespace {
 
 int fail(const std::string& reason)
