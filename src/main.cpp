@@ -2,5 +2,5 @@
 
 int main(int argc, char* argv[])
 {
-    return FilterMain(argc, argv);
+    return pdftopjl::FilterMain(argc, argv);
 }

@@ -9,7 +9,9 @@
 #include <cerrno>
 #include <memory>
 
-#include "driver/output.hpp"
+#include "job/channel.hpp"
+
+namespace pdftopjl {
 
 namespace {
 
@@ -37,7 +39,7 @@ Kernel kernelCopy(int inFd, int outFd, CopyOutcome& outcome)
     bool useCopyRange = toRegular;
     bool movedAny = false;
     for (;;) {
-        if (CancelJob) return Kernel::Cancelled;
+        if (job::Cancelled()) return Kernel::Cancelled;
         ssize_t n;
         if (useCopyRange) {
             n = copy_file_range(inFd, nullptr, outFd, nullptr, kKernelChunk, 0);
@@ -70,7 +72,7 @@ Kernel kernelCopy(int inFd, int outFd, CopyOutcome& outcome)
 CopyOutcome CopyToStream(int inFd, FILE* out, bool viaChannel, bool stopOnWriteError)
 {
     CopyOutcome outcome;
-    const bool channelIdle = !viaChannel || gJobFilefp == nullptr;
+    const bool channelIdle = !viaChannel || !job::JobCopyOpen();
 
     if (channelIdle && isRegular(inFd)) {
         fflush(out);
@@ -90,7 +92,7 @@ CopyOutcome CopyToStream(int inFd, FILE* out, bool viaChannel, bool stopOnWriteE
     std::unique_ptr<char[]> buffer(new char[kBlockSize]);
     const bool mayBlock = !isRegular(inFd);
     for (;;) {
-        if (CancelJob) {
+        if (job::Cancelled()) {
             outcome.status = CopyStatus::Cancelled;
             return outcome;
         }
@@ -109,7 +111,7 @@ CopyOutcome CopyToStream(int inFd, FILE* out, bool viaChannel, bool stopOnWriteE
             outcome.error = errno;
             return outcome;
         }
-        size_t written = viaChannel ? Utlfwrite(buffer.get(), 1, static_cast<size_t>(n), out)
+        size_t written = viaChannel ? job::Write(buffer.get(), static_cast<size_t>(n), out)
                                     : fwrite(buffer.get(), 1, static_cast<size_t>(n), out);
         if (written != static_cast<size_t>(n) && stopOnWriteError) {
             outcome.status = CopyStatus::WriteError;
@@ -120,3 +122,5 @@ CopyOutcome CopyToStream(int inFd, FILE* out, bool viaChannel, bool stopOnWriteE
         outcome.bytes += n;
     }
 }
+
+}  // namespace pdftopjl

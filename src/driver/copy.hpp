@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <cstdio>
 
+namespace pdftopjl {
+
 enum class CopyStatus { Ok, ReadError, WriteError, Cancelled };
 
 struct CopyOutcome {
@@ -20,3 +22,5 @@ struct CopyOutcome {
 // the failure is left for the caller to find with ferror().  A cancel request
 // ends the copy with Cancelled.
 CopyOutcome CopyToStream(int inFd, FILE* out, bool viaChannel, bool stopOnWriteError);
+
+}  // namespace pdftopjl

@@ -5,7 +5,7 @@
 // Where this system's CUPS installation keeps its conversion tables and filter
 // programs.  cupsd tells its filters through CUPS_DATADIR, CUPS_SERVERROOT and
 // CUPS_SERVERBIN; the defaults apply when a variable is unset or empty.
-namespace platform {
+namespace pdftopjl::platform {
 
 // The macOS layout filter writes every copy into the document, and the
 // copies rule of the edit decision keeps one copy's pages.  cups-filters'
@@ -38,4 +38,4 @@ inline const char* CupsDirectory(const char* variable, const char* fallback)
     return (value != nullptr && *value != '\0') ? value : fallback;
 }
 
-}  // namespace platform
+}  // namespace pdftopjl::platform

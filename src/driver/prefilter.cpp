@@ -3,27 +3,25 @@
 #include <regex.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
 #include <memory>
-#include <string_view>
+#include <vector>
 
-#include "driver/output.hpp"
 #include "driver/platform.hpp"
-#include "settings/ppd.hpp"
+#include "job/channel.hpp"
 
-const ConversionTable cupsDirectory[4] = {
+namespace pdftopjl {
+
+const ConversionTable kConversionTables[4] = {
     {"CUPS_DATADIR", platform::kDefaultCupsDataDir, "mime/", platform::kVendorConversionTable},
     {"CUPS_DATADIR", platform::kDefaultCupsDataDir, "mime/", "mime.convs"},
     {"CUPS_SERVERROOT", platform::kDefaultCupsServerRoot, "", platform::kVendorConversionTable},
     {"CUPS_SERVERROOT", platform::kDefaultCupsServerRoot, "", "mime.convs"},
 };
 
-const char* const mimeTypeFormat[1] = {platform::kLayoutDestinationType};
-
-const char RegexPattern[] =
+const char kConversionLinePattern[] =
     "([a-z]+/[a-zA-Z_0-9!#$&.+-^*]+)[ \t\f\r\n]+([a-z]+/[a-zA-Z_0-9!#$&.+-^*]+)[ \t\f\r\n]+"
     "([0-9]+)+[ \t\f\r\n]+([^ \t\f\r\n]+)";
 
@@ -34,21 +32,14 @@ constexpr size_t kTablePathSize = 64;
 constexpr size_t kLineSize = 128;
 constexpr int kCostLimit = 1000;
 
-// Writes the concatenation into dst only when all of it fits with its
-// terminating zero; otherwise dst is left as it was.
-bool joinBounded(char* dst, size_t size, std::initializer_list<std::string_view> parts)
+// The concatenation, when it fits a buffer of `size` bytes with its
+// terminating zero.
+std::optional<std::string> joinWithin(size_t size, std::initializer_list<std::string_view> parts)
 {
-    size_t total = 0;
-    for (std::string_view part : parts) total += part.size();
-    if (total >= size) return false;
-    char* at = dst;
-    for (std::string_view part : parts) {
-        if (part.empty()) continue;  // an empty view may hold no pointer at all
-        std::memcpy(at, part.data(), part.size());
-        at += part.size();
-    }
-    std::memset(at, 0, size - total);
-    return true;
+    std::string joined;
+    for (std::string_view part : parts) joined += part;
+    if (joined.size() >= size) return std::nullopt;
+    return joined;
 }
 
 // The first space-separated token; tabs belong to the token.
@@ -78,7 +69,7 @@ struct FileCloser {
 
 class CompiledPattern {
 public:
-    CompiledPattern() { ok_ = regcomp(&regex_, RegexPattern, REG_EXTENDED | REG_NEWLINE) == 0; }
+    CompiledPattern() { ok_ = regcomp(&regex_, kConversionLinePattern, REG_EXTENDED | REG_NEWLINE) == 0; }
     ~CompiledPattern()
     {
         if (ok_) regfree(&regex_);
@@ -96,13 +87,13 @@ private:
 
 }  // namespace
 
-int BestFilter(const char* tablePath, const char* srcFormat, const char* dstFormat,
-               char* programName, size_t size)
+TableAnswer BestFilter(const char* tablePath, std::string_view sourceType,
+                       std::string_view destinationType, std::string* programName)
 {
     std::unique_ptr<FILE, FileCloser> table(std::fopen(tablePath, "r"));
-    if (!table) return 0;
+    if (!table) return TableAnswer::None;
     CompiledPattern pattern;
-    if (!pattern.ok()) return 0;
+    if (!pattern.ok()) return TableAnswer::None;
 
     // A line longer than the buffer is examined piece by piece.
     char line[kLineSize];
@@ -115,77 +106,76 @@ int BestFilter(const char* tablePath, const char* srcFormat, const char* dstForm
             group[g] = std::string_view(line + match[g + 1].rm_so,
                                         static_cast<size_t>(match[g + 1].rm_eo - match[g + 1].rm_so));
         }
-        if (group[0] != srcFormat || group[1] != dstFormat || !costBelowLimit(group[2])) continue;
+        if (group[0] != sourceType || group[1] != destinationType || !costBelowLimit(group[2]))
+            continue;
         // The first acceptable line decides, even when its name cannot be used.
-        return joinBounded(programName, size, {group[3]}) ? 1 : -1;
+        if (group[3].size() >= kProgramNameSize) return TableAnswer::NameTooLong;
+        *programName = std::string(group[3]);
+        return TableAnswer::Found;
     }
-    return 0;
+    return TableAnswer::None;
 }
 
-void ChooseFilter(const char* srcFormat, char* prefilterPath, size_t size)
+std::optional<std::string> ChooseFilter(std::string_view sourceType)
 {
-    char programName[kProgramNameSize] = {0};
-    char tablePath[kTablePathSize] = {0};
-    char dstFormat[kTypeSize] = {0};
-
-    if (srcFormat[0] == '\0') {
-        Utlfputs("get srcFormat error\n", stderr);
-        return;
+    if (sourceType.empty()) {
+        job::Log(job::Severity::Error, "get srcFormat error");
+        return std::nullopt;
     }
+    const std::string_view destinationType = platform::kLayoutDestinationType;
     // A printer that already takes the layout filter's output type has no
     // conversion to it.
-    if (std::strcmp(srcFormat, mimeTypeFormat[0]) == 0) return;
-    if (!joinBounded(dstFormat, sizeof dstFormat, {mimeTypeFormat[0]})) return;
+    if (sourceType == destinationType || destinationType.size() >= kTypeSize) return std::nullopt;
 
-    int found = 0;
-    for (const ConversionTable& entry : cupsDirectory) {
+    std::string programName;
+    TableAnswer answer = TableAnswer::None;
+    for (const ConversionTable& entry : kConversionTables) {
         const char* root = platform::CupsDirectory(entry.rootVariable, entry.rootDefault);
-        if (!joinBounded(tablePath, sizeof tablePath, {root, "/", entry.directory, entry.name}))
-            return;
-        found = BestFilter(tablePath, srcFormat, dstFormat, programName, sizeof programName);
-        if (found != 0) break;
+        const auto tablePath = joinWithin(kTablePathSize, {root, "/", entry.directory, entry.name});
+        if (!tablePath) return std::nullopt;
+        answer = BestFilter(tablePath->c_str(), sourceType, destinationType, &programName);
+        if (answer != TableAnswer::None) break;
     }
-    if (found != 1) return;
+    if (answer != TableAnswer::Found) return std::nullopt;
 
     const char* serverBin = platform::CupsDirectory("CUPS_SERVERBIN", platform::kDefaultCupsServerBin);
-    joinBounded(prefilterPath, size, {serverBin, "/filter/", programName});
+    return joinWithin(kPrefilterPathSize, {serverBin, "/filter/", programName});
 }
 
-int PrepFormat(char* prefilterPath, size_t size)
+std::optional<std::string> FindLayoutPreFilter(const ppd_file_t* ppd)
 {
-    char srcFormat[kTypeSize] = {0};
-
-    {
-        PpdHandle ppd = OpenJobPPD();
-        if (!ppd) {
-            // Not through the output channel, as the printer's tools expect.
-            std::fputs("ppdOpenFile return NULL\n", stderr);
-            return -1;
-        }
-        ppd_attr_t* attr = ppdFindAttr_ALT(ppd.get(), "cupsFilter", nullptr);
-        // Only the first token matters, so the value is read in place and a
-        // long program path after it does no harm.  A token too long for the
-        // field leaves the source type empty.
-        if (attr != nullptr && attr->value != nullptr)
-            joinBounded(srcFormat, sizeof srcFormat, {firstToken(attr->value)});
+    if (ppd == nullptr) {
+        // Not through the output channel, as the printer's tools expect.
+        std::fputs("ppdOpenFile return NULL\n", stderr);
+        return std::nullopt;
+    }
+    // Only the first token matters, so a long program path after it does no
+    // harm.  A token too long for the field leaves the source type empty.
+    std::string sourceType;
+    ppd_attr_t* attr = FindAttributeByPrefix(ppd, "cupsFilter");
+    if (attr != nullptr && attr->value != nullptr) {
+        const std::string_view token = firstToken(attr->value);
+        if (token.size() < kTypeSize) sourceType = token;
     }
 
-    ChooseFilter(srcFormat, prefilterPath, size);
-
-    if (prefilterPath[0] != '\0' && access(prefilterPath, F_OK) == 0) return 1;
-    Utlfputs("access bestFilterPath error\n", stderr);
-    return -1;
+    std::optional<std::string> path = ChooseFilter(sourceType);
+    if (path && access(path->c_str(), F_OK) == 0) return path;
+    job::Log(job::Severity::Error, "access bestFilterPath error");
+    return std::nullopt;
 }
 
-void ExecuteFilter(const char* prefilterPath, int argc, char* argv[])
+void ExecuteFilter(const std::string& prefilterPath, const JobArguments& args)
 {
-    if (argc < 6) return;
-    char* args[8];
-    int count = 0;
-    for (int i = 0; i < 6; ++i) args[count++] = argv[i];
-    static char oneCopy[] = "1";
-    if (!platform::kPreFilterMakesCopies) args[4] = oneCopy;
-    if (argc >= 7) args[count++] = argv[6];
-    args[count] = nullptr;
-    execv(prefilterPath, args);
+    // The macOS layout filter writes every copy into the document, and the
+    // copies rule of the edit decision keeps one copy's pages; elsewhere the
+    // printer makes them all from the job header.
+    const std::string copies = platform::kPreFilterMakesCopies ? args.copies : "1";
+    std::vector<const char*> argv = {args.program.c_str(), args.jobId.c_str(),
+                                     args.user.c_str(),    args.title.c_str(),
+                                     copies.c_str(),       args.optionText.c_str()};
+    if (args.documentPath) argv.push_back(args.documentPath->c_str());
+    argv.push_back(nullptr);
+    execv(prefilterPath.c_str(), const_cast<char* const*>(argv.data()));
 }
+
+}  // namespace pdftopjl

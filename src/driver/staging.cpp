@@ -1,6 +1,5 @@
 #include "driver/staging.hpp"
 
-#include <cups/cups.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -8,65 +7,34 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdarg>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
 #include "driver/copy.hpp"
-#include "driver/output.hpp"
 #include "driver/platform.hpp"
 #include "driver/prefilter.hpp"
-#include "driver/tempfiles.hpp"
-#include "pages/render.hpp"
+#include "job/channel.hpp"
+#include "job/tempfiles.hpp"
+#include "pages/document.hpp"
+#include "pages/edit_decision.hpp"
+#include "pages/page_writer.hpp"
+#include "pages/rewrite.hpp"
+
+namespace pdftopjl {
 
 namespace {
 
-void message(const char* format, ...)
-{
-    char line[1024];
-    va_list args;
-    va_start(args, format);
-    vsnprintf(line, sizeof line, format, args);
-    va_end(args);
-    Utlfputs(line, stderr);
-}
-
-const char* tempDirectory()
-{
-    const char* dir = std::getenv("TMPDIR");
-    return (dir != nullptr && *dir != '\0') ? dir : "/tmp";
-}
+using job::Log;
+using job::Logf;
+using job::Severity;
 
 // Reports a failed copy; nothing is said for a cancel, the caller reports it.
 void reportCopyFailure(const CopyOutcome& outcome, const char* what)
 {
     if (outcome.status == CopyStatus::ReadError)
-        message("Cannot read %s: %s\n", what, std::strerror(outcome.error));
+        Logf(Severity::Error, "Cannot read %s: %s", what, std::strerror(outcome.error));
     else if (outcome.status == CopyStatus::WriteError)
-        message("Cannot write the staging file: %s\n", std::strerror(outcome.error));
-}
-
-// Creates an empty temporary file, registered for removal.  -1 after a message.
-int makeTempFile(char* path)
-{
-    std::memset(path, 0, kStagedPathSize);
-    int fd = cupsTempFd(path, kStagedPathSize);
-    if (fd < 0) {
-        message("Cannot create a temporary file in %s: %s\n", tempDirectory(),
-                std::strerror(errno));
-        std::memset(path, 0, kStagedPathSize);
-        return -1;
-    }
-    RegisterTempFile(path);
-    return fd;
-}
-
-void discard(char* path)
-{
-    RemoveTempFile(path);
-    std::memset(path, 0, kStagedPathSize);
+        Logf(Severity::Error, "Cannot write the staging file: %s", std::strerror(outcome.error));
 }
 
 struct FdCloser {
@@ -77,6 +45,48 @@ struct FdCloser {
     }
 };
 
+// A new temporary file opened for writing, registered for removal.
+struct StagingFile {
+    std::string path;
+    FILE* stream = nullptr;
+};
+
+std::optional<StagingFile> createStagingFile()
+{
+    job::TempFile temp = job::CreateTempFile();
+    if (temp.fd < 0) {
+        Logf(Severity::Error, "Cannot create a temporary file in %s: %s",
+             job::TempDirectory().c_str(), std::strerror(errno));
+        return std::nullopt;
+    }
+    FILE* stream = fdopen(temp.fd, "wb");
+    if (stream == nullptr) {
+        Logf(Severity::Error, "Cannot open the staging file: %s", std::strerror(errno));
+        close(temp.fd);
+        job::RemoveTempFile(temp.path);
+        return std::nullopt;
+    }
+    return StagingFile{temp.path, stream};
+}
+
+// Copies fd into a new staging file; the size is the bytes copied.
+std::optional<StagedDocument> copyIntoStagingFile(int fd, bool viaChannel, const char* what)
+{
+    std::optional<StagingFile> file = createStagingFile();
+    if (!file) return std::nullopt;
+    CopyOutcome outcome = CopyToStream(fd, file->stream, viaChannel, /*stopOnWriteError=*/true);
+    if (fclose(file->stream) != 0 && outcome.status == CopyStatus::Ok) {
+        outcome.status = CopyStatus::WriteError;
+        outcome.error = errno;
+    }
+    if (outcome.status != CopyStatus::Ok) {
+        reportCopyFailure(outcome, what);
+        job::RemoveTempFile(file->path);
+        return std::nullopt;
+    }
+    return StagedDocument{file->path, outcome.bytes};
+}
+
 // Waits for the pre-filter; a cancel request is passed on to it.
 int waitForChild(pid_t child)
 {
@@ -86,7 +96,7 @@ int waitForChild(pid_t child)
         pid_t r = waitpid(child, &status, WNOHANG);
         if (r == child) return status;
         if (r < 0 && errno != EINTR) return 0;
-        if (CancelJob && !passedOn) {
+        if (job::Cancelled() && !passedOn) {
             kill(child, SIGTERM);
             passedOn = true;
         }
@@ -107,23 +117,23 @@ int readExecError(int fd)
 }
 
 // Runs the pre-filter on the document; its output becomes the intake file.
-int stageThroughPreFilter(int argc, char* argv[], char* intakePath)
+std::optional<StagedDocument> stageThroughPreFilter(const JobInputs& job)
 {
-    char prefilterPath[kPrefilterPathSize] = {0};
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) {
-        message("Cannot create a pipe for the pre-filter: %s\n", std::strerror(errno));
-        return 0;
+        Logf(Severity::Error, "Cannot create a pipe for the pre-filter: %s", std::strerror(errno));
+        return std::nullopt;
     }
     FdCloser readEnd{fds[0]};
     FdCloser writeEnd{fds[1]};
 
-    if (PrepFormat(prefilterPath, sizeof prefilterPath) == -1) return 0;
+    const std::optional<std::string> prefilter = FindLayoutPreFilter(job.ppd.get());
+    if (!prefilter) return std::nullopt;
 
     int execFds[2];
     if (pipe2(execFds, O_CLOEXEC) != 0) {
-        message("Cannot create a pipe for the pre-filter: %s\n", std::strerror(errno));
-        return 0;
+        Logf(Severity::Error, "Cannot create a pipe for the pre-filter: %s", std::strerror(errno));
+        return std::nullopt;
     }
     FdCloser execReadEnd{execFds[0]};
     FdCloser execWriteEnd{execFds[1]};
@@ -131,10 +141,10 @@ int stageThroughPreFilter(int argc, char* argv[], char* intakePath)
     // An inherited SIG_IGN would reap the child before its status is seen.
     signal(SIGCHLD, SIG_DFL);
     fflush(nullptr);
-    pid_t child = fork();
+    const pid_t child = fork();
     if (child < 0) {
-        message("Cannot start the pre-filter: %s\n", std::strerror(errno));
-        return 0;
+        Logf(Severity::Error, "Cannot start the pre-filter: %s", std::strerror(errno));
+        return std::nullopt;
     }
     if (child == 0) {
         // dup2 onto itself would keep close-on-exec.
@@ -142,7 +152,7 @@ int stageThroughPreFilter(int argc, char* argv[], char* intakePath)
             fcntl(STDOUT_FILENO, F_SETFD, 0);
         else
             dup2(fds[1], STDOUT_FILENO);
-        ExecuteFilter(prefilterPath, argc, argv);
+        ExecuteFilter(*prefilter, job.args);
         int error = errno;
         (void)!write(execFds[1], &error, sizeof error);
         _exit(127);
@@ -152,160 +162,156 @@ int stageThroughPreFilter(int argc, char* argv[], char* intakePath)
     writeEnd.fd = -1;
     close(execWriteEnd.fd);
     execWriteEnd.fd = -1;
-    int64_t bytes = SaveToTempFile(readEnd.fd, intakePath);
+    std::optional<StagedDocument> intake =
+        copyIntoStagingFile(readEnd.fd, /*viaChannel=*/false, "the pre-filter's output");
     close(readEnd.fd);
     readEnd.fd = -1;
 
-    if (bytes < 0) kill(child, SIGTERM);  // nobody reads its output any more
+    if (!intake) kill(child, SIGTERM);  // nobody reads its output any more
     const int status = waitForChild(child);
     const int execError = readExecError(execReadEnd.fd);
-    if (bytes < 0) return 0;
+    if (!intake) return std::nullopt;
 
+    const char* path = prefilter->c_str();
     if (execError != 0) {
-        message("Cannot run the pre-filter %s: %s\n", prefilterPath, std::strerror(execError));
+        Logf(Severity::Error, "Cannot run the pre-filter %s: %s", path, std::strerror(execError));
     } else if (WIFSIGNALED(status)) {
-        message("The pre-filter %s was killed by signal %d\n", prefilterPath, WTERMSIG(status));
+        Logf(Severity::Error, "The pre-filter %s was killed by signal %d", path, WTERMSIG(status));
     } else if (WIFEXITED(status) && WEXITSTATUS(status) != 0) {
-        message("The pre-filter %s failed with exit status %d\n", prefilterPath,
-                WEXITSTATUS(status));
-    } else if (bytes == 0) {
-        message("The pre-filter %s produced no output\n", prefilterPath);
+        Logf(Severity::Error, "The pre-filter %s failed with exit status %d", path,
+             WEXITSTATUS(status));
+    } else if (intake->size == 0) {
+        Logf(Severity::Error, "The pre-filter %s produced no output", path);
     } else {
-        return 1;
+        return intake;
     }
-    discard(intakePath);
-    return 0;
+    job::RemoveTempFile(intake->path);
+    return std::nullopt;
+}
+
+// Copies the job's document (standard input with six arguments, else the
+// file named by argument 6) into a new temporary file through the output
+// channel.
+std::optional<StagedDocument> stageCopy(const JobArguments& args)
+{
+    int in = STDIN_FILENO;
+    FdCloser input{-1};
+    if (args.documentPath) {
+        in = open(args.documentPath->c_str(), O_RDONLY | O_CLOEXEC);
+        if (in < 0) {
+            Logf(Severity::Error, "Cannot open the document %s: %s", args.documentPath->c_str(),
+                 std::strerror(errno));
+            return std::nullopt;
+        }
+        input.fd = in;
+    }
+    return copyIntoStagingFile(in, /*viaChannel=*/true, "the document");
+}
+
+// Opens the intake file as a PDF; nothing, after a message, when it cannot.
+std::unique_ptr<SourceDocument> openIntake(const std::string& path)
+{
+    auto document = std::make_unique<SourceDocument>();
+    try {
+        OpenSourceDocument(document.get(), path);
+    } catch (const std::exception& e) {
+        Log(Severity::Warning, "CGPDFDocumentCreateWithURL error");
+        Logf(Severity::Warning, "The document cannot be read as PDF: %s", e.what());
+        return nullptr;
+    }
+    return document;
+}
+
+// The rewritten document in a new staging file, or nothing (after a message)
+// when it cannot be rewritten faithfully.
+std::optional<StagedDocument> rewrite(SourceDocument* source, const EditPlan& plan)
+{
+    job::TempFile temp = job::CreateTempFile();
+    if (temp.fd < 0) {
+        ReportRenderFailure("cannot create a temporary file: %s", std::strerror(errno));
+        return std::nullopt;
+    }
+    FILE* file = fdopen(temp.fd, "wb");
+    bool ok = file != nullptr;
+    if (!ok) {
+        ReportRenderFailure("cannot write the temporary file: %s", std::strerror(errno));
+        close(temp.fd);
+    } else {
+        ok = RewritePages(source, plan, file);
+        if (std::fclose(file) != 0 && ok) {
+            ReportRenderFailure("cannot write the temporary file: %s", std::strerror(errno));
+            ok = false;
+        }
+    }
+    struct stat st;
+    if (ok && stat(temp.path.c_str(), &st) == 0) return StagedDocument{temp.path, st.st_size};
+    job::RemoveTempFile(temp.path);
+    return std::nullopt;
 }
 
 }  // namespace
 
-int checkIfNeddApplePDF(const PrintOptions* options)
+bool NeedsLayoutPreFilter(const FeaturesOption& f)
 {
-    const FeaturesOption& f = options->features;
-    if (!f.scaling.empty() && !(f.scaling == "1")) return 1;
+    if (!f.scaling.empty() && !(f.scaling == "1")) return true;
     // "N1" is an explicit one page per sheet (cupsd sends number-up=1 with
     // every job): no layout to apply.
-    if (!f.numberUp.empty() && !(f.numberUp == "1") && !(f.numberUp == "N1")) return 1;
-    if (!f.pageBorder.empty()) return 1;
-    if (!f.outputOrder.empty() && !(f.outputOrder == "Normal")) return 1;
-    if (!f.pageToPaperMapping.empty() && !(f.pageToPaperMapping == "1")) return 1;
-    if (!f.pageSet.empty()) return 1;
-    if (!f.mirror.empty()) return 1;
-    return 0;
+    if (!f.numberUp.empty() && !(f.numberUp == "1") && !(f.numberUp == "N1")) return true;
+    if (!f.pageBorder.empty()) return true;
+    if (!f.outputOrder.empty() && !(f.outputOrder == "Normal")) return true;
+    if (!f.pageToPaperMapping.empty() && !(f.pageToPaperMapping == "1")) return true;
+    if (!f.pageSet.empty()) return true;
+    if (!f.mirror.empty()) return true;
+    return false;
 }
 
-int64_t SaveToTempFile(int fd, char* intakePath)
+std::optional<StagedDocument> StageDocument(const JobInputs& job, const PrintOptions& settings)
 {
-    int out = makeTempFile(intakePath);
-    if (out < 0) return -1;
-    FILE* file = fdopen(out, "wb");
-    if (file == nullptr) {
-        message("Cannot open the staging file: %s\n", std::strerror(errno));
-        close(out);
-        discard(intakePath);
-        return -1;
+    const bool preFiltered = NeedsLayoutPreFilter(settings.features);
+    std::optional<StagedDocument> intake = preFiltered ? stageThroughPreFilter(job) : stageCopy(job.args);
+    if (!intake) return std::nullopt;
+    if (job::Cancelled()) {
+        job::RemoveTempFile(intake->path);
+        return std::nullopt;
     }
-    CopyOutcome outcome = CopyToStream(fd, file, /*viaChannel=*/false, /*stopOnWriteError=*/true);
-    if (fclose(file) != 0 && outcome.status == CopyStatus::Ok) {
-        outcome.status = CopyStatus::WriteError;
-        outcome.error = errno;
-    }
-    if (outcome.status != CopyStatus::Ok) {
-        reportCopyFailure(outcome, "the pre-filter's output");
-        discard(intakePath);
-        return -1;
-    }
-    return outcome.bytes;
-}
 
-int SaveToTempFileFromCups(int argc, char* argv[], char* intakePath)
-{
-    int in = STDIN_FILENO;
-    FdCloser input{-1};
-    if (argc != 6) {
-        in = open(argv[6], O_RDONLY | O_CLOEXEC);
-        if (in < 0) {
-            message("Cannot open the document %s: %s\n", argv[6], std::strerror(errno));
-            return 0;
+    std::unique_ptr<SourceDocument> source = openIntake(intake->path);
+    const int32_t pageCount = source ? static_cast<int32_t>(std::min<size_t>(source->pages.size(), INT32_MAX)) : 0;
+    EditPlan plan;
+    const bool holdsCopies = preFiltered && platform::kPreFilterMakesCopies;
+    if (DecideEdits(job.options, job.ppd.get(), pageCount, holdsCopies, source != nullptr, &plan) &&
+        !job::Cancelled()) {
+        if (std::optional<StagedDocument> rewritten = rewrite(source.get(), plan)) {
+            job::RemoveTempFile(intake->path);
+            intake = rewritten;
         }
-        input.fd = in;
     }
+    source.reset();
 
-    int out = makeTempFile(intakePath);
-    if (out < 0) return 0;
-    FILE* file = fdopen(out, "wb");
-    if (file == nullptr) {
-        message("Cannot open the staging file: %s\n", std::strerror(errno));
-        close(out);
-        discard(intakePath);
-        return 0;
+    if (job::Cancelled()) {
+        job::RemoveTempFile(intake->path);
+        return std::nullopt;
     }
-    CopyOutcome outcome = CopyToStream(in, file, /*viaChannel=*/true, /*stopOnWriteError=*/true);
-    if (fclose(file) != 0 && outcome.status == CopyStatus::Ok) {
-        outcome.status = CopyStatus::WriteError;
-        outcome.error = errno;
-    }
-    if (outcome.status != CopyStatus::Ok) {
-        reportCopyFailure(outcome, "the document");
-        discard(intakePath);
-        return 0;
-    }
-    return 1;
+    return intake;
 }
 
-int ProcessData(int argc, char* argv[], char* stagedPath, PdfDocInfo* info, int64_t* fileSize,
-                PrintOptions* options)
+bool SendStagedDocument(const StagedDocument& staged, FILE* out)
 {
-    char intakePath[kStagedPathSize] = {0};
-
-    const int preFiltered = checkIfNeddApplePDF(options);
-    const int staged = preFiltered ? stageThroughPreFilter(argc, argv, intakePath)
-                                   : SaveToTempFileFromCups(argc, argv, intakePath);
-    if (!staged || CancelJob) {
-        discard(intakePath);
-        return 0;
-    }
-
-    pdfDocInfo_init(intakePath, info);
-    const int holdsCopies = preFiltered && platform::kPreFilterMakesCopies;
-    if (CheckIfNeedEdit(argv, info, holdsCopies) == 1 && !CancelJob &&
-        PreProcess(info, stagedPath) == 1) {
-        discard(intakePath);
-    } else {
-        std::memcpy(stagedPath, intakePath, kStagedPathSize);
-    }
-    info->document.reset();
-
-    if (CancelJob) {
-        discard(stagedPath);
-        return 0;
-    }
-
-    struct stat st;
-    if (stat(stagedPath, &st) != 0) {
-        message("Cannot examine the staged document %s: %s\n", stagedPath, std::strerror(errno));
-        discard(stagedPath);
-        return 0;
-    }
-    *fileSize = static_cast<int64_t>(st.st_size);
-    return 1;
-}
-
-int WritePDFData(const char* stagedPath)
-{
-    int in = open(stagedPath, O_RDONLY | O_CLOEXEC);
+    const int in = open(staged.path.c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0) {
-        message("Cannot open the staged document %s: %s\n", stagedPath, std::strerror(errno));
-        RemoveTempFile(stagedPath);
-        return 0;
+        Logf(Severity::Error, "Cannot open the staged document %s: %s", staged.path.c_str(),
+             std::strerror(errno));
+        job::RemoveTempFile(staged.path);
+        return false;
     }
-    CopyOutcome outcome =
-        CopyToStream(in, stdout, /*viaChannel=*/true, /*stopOnWriteError=*/false);
+    CopyOutcome outcome = CopyToStream(in, out, /*viaChannel=*/true, /*stopOnWriteError=*/false);
     close(in);
-    RemoveTempFile(stagedPath);
+    job::RemoveTempFile(staged.path);
     if (outcome.status == CopyStatus::ReadError) {
-        message("Cannot read the staged document: %s\n", std::strerror(outcome.error));
-        return 0;
+        Logf(Severity::Error, "Cannot read the staged document: %s", std::strerror(outcome.error));
+        return false;
     }
-    return outcome.status == CopyStatus::Ok ? 1 : 0;
+    return outcome.status == CopyStatus::Ok;
 }
+
+}  // namespace pdftopjl

@@ -5,8 +5,10 @@
 #include <cerrno>
 #include <cstring>
 
-#include "driver/output.hpp"
+#include "job/channel.hpp"
 #include "encoding/unicode.hpp"
+
+namespace pdftopjl {
 
 namespace {
 
@@ -25,9 +27,8 @@ iconv_t openConverter(const char* to, const char* from)
 {
     iconv_t cd = iconv_open(to, from);
     if (cd == kNoConverter) {
-        std::string message = std::string("Cannot convert from ") + from + " to " + to + ": " +
-                              std::strerror(errno) + "\n";
-        Utlfputs(message.c_str(), stderr);
+        job::Logf(job::Severity::Error, "Cannot convert from %s to %s: %s", from, to,
+                  std::strerror(errno));
     }
     return cd;
 }
@@ -86,7 +87,7 @@ int convert(const char* src, char* dst, int dstSize, Target target)
 
     std::u16string units;
     if (!DecodeUTF8(src, &units)) {
-        Utlfputs("CFStringCreateWithCString fail\n", stderr);
+        job::Log(job::Severity::Warning, "CFStringCreateWithCString fail");
         return 0;
     }
 
@@ -108,12 +109,12 @@ int convert(const char* src, char* dst, int dstSize, Target target)
 
 }  // namespace
 
-int ConvertUTF8ToEncoding(const char* src, char* dst, int dstSize)
+int ConvertToPrinterCodeSet(const char* src, char* dst, int dstSize)
 {
     return convert(src, dst, dstSize, Target::PrinterCodeSet);
 }
 
-int ConvertUTF8ToEncodingForUTF8(const char* src, char* dst, int dstSize)
+int RebuildAsUTF8(const char* src, char* dst, int dstSize)
 {
     return convert(src, dst, dstSize, Target::UTF8);
 }
@@ -143,3 +144,5 @@ std::u16string DecodePrinterCodeSet(std::string_view text)
                                               (static_cast<unsigned char>(out[i + 1]) << 8)));
     return units;
 }
+
+}  // namespace pdftopjl

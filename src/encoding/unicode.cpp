@@ -1,5 +1,7 @@
 #include "encoding/unicode.hpp"
 
+namespace pdftopjl {
+
 namespace {
 
 bool isContinuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
@@ -109,3 +111,5 @@ std::string_view CutUTF8AtCharacter(std::string_view text, size_t maxBytes)
     while (end > 0 && isContinuation(static_cast<unsigned char>(text[end]))) --end;
     return text.substr(0, end);
 }
+
+}  // namespace pdftopjl

@@ -3,6 +3,8 @@
 #include <string>
 #include <string_view>
 
+namespace pdftopjl {
+
 // Strict UTF-8 decoding into UTF-16 code units.  Rejects stray continuation
 // bytes, truncated sequences, overlong forms, encoded surrogates and values
 // above U+10FFFF.  With a null `units` the text is only checked.
@@ -19,3 +21,5 @@ std::string EncodeUnitsAsUTF8(std::u16string_view units);
 // Longest prefix of `text` of at most maxBytes bytes that does not end inside
 // a multi-byte character (text assumed to be UTF-8).
 std::string_view CutUTF8AtCharacter(std::string_view text, size_t maxBytes);
+
+}  // namespace pdftopjl

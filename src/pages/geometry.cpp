@@ -3,59 +3,17 @@
 #include <cmath>
 #include <cstdio>
 
-#include "pages/render.hpp"
+namespace pdftopjl {
 
-void PageMatrix::concat(const PageMatrix& m)
-{
-    PageMatrix r;
-    r.a = m.a * a + m.b * c;
-    r.b = m.a * b + m.b * d;
-    r.c = m.c * a + m.d * c;
-    r.d = m.c * b + m.d * d;
-    r.e = m.e * a + m.f * c + e;
-    r.f = m.e * b + m.f * d + f;
-    *this = r;
-}
+namespace {
 
-void PageMatrix::translate(double tx, double ty)
-{
-    concat(PageMatrix{1, 0, 0, 1, tx, ty});
-}
+constexpr double kDotsPerInch = 300;
+constexpr double kPointsPerInch = 72;
+// A page larger than this many pixels (A0 at 300 dpi holds 140 million) is
+// not rasterised: no printer of this kind takes such a page.
+constexpr double kMaxPagePixels = 150e6;
 
-void PageMatrix::rotate(int degrees)
-{
-    // Quarter turns exactly: cos(pi) in doubles leaves a residue that would
-    // otherwise show up in every cm written.
-    double cosine, sine;
-    switch (((degrees % 360) + 360) % 360) {
-    case 0: cosine = 1, sine = 0; break;
-    case 90: cosine = 0, sine = 1; break;
-    case 180: cosine = -1, sine = 0; break;
-    case 270: cosine = 0, sine = -1; break;
-    default: {
-        const double radians = degrees * 3.141592653589793 / 180;
-        cosine = std::cos(radians);
-        sine = std::sin(radians);
-    }
-    }
-    concat(PageMatrix{cosine, sine, -sine, cosine, 0, 0});
-}
-
-void PageMatrix::scale(double sx, double sy)
-{
-    concat(PageMatrix{sx, 0, 0, sy, 0, 0});
-}
-
-bool PageMatrix::isIdentity() const
-{
-    return a == 1 && b == 0 && c == 0 && d == 1 && e == 0 && f == 0;
-}
-
-std::string PageMatrix::text() const
-{
-    return FormatNumber(a) + " " + FormatNumber(b) + " " + FormatNumber(c) + " " +
-           FormatNumber(d) + " " + FormatNumber(e) + " " + FormatNumber(f);
-}
+}  // namespace
 
 std::string FormatNumber(double value)
 {
@@ -69,23 +27,56 @@ std::string FormatNumber(double value)
     return s;
 }
 
-void setContextCTM(const PdfDocInfo* info, PageMatrix* ctm, const PageRect& rect, int pageRotate)
+std::string MatrixText(const QPDFMatrix& m)
 {
-    const int a = ((info->rotation % 360) + 360) % 360;
+    return FormatNumber(m.a) + " " + FormatNumber(m.b) + " " + FormatNumber(m.c) + " " +
+           FormatNumber(m.d) + " " + FormatNumber(m.e) + " " + FormatNumber(m.f);
+}
+
+bool IsIdentity(const QPDFMatrix& m)
+{
+    return m.a == 1 && m.b == 0 && m.c == 0 && m.d == 1 && m.e == 0 && m.f == 0;
+}
+
+QPDFMatrix PageTransform(int32_t rotation, bool mirror, const PageRect& rect, int pageRotate)
+{
+    QPDFMatrix ctm;
+    const int a = ((rotation % 360) + 360) % 360;
     // Work in the box's own coordinates, so a box away from the origin turns
     // about its own centre; at the origin these two steps do nothing.
     const bool shifted = rect.x != 0 || rect.y != 0;
-    if (shifted) ctm->translate(rect.x, rect.y);
-    if (a == 180) ctm->translate(std::trunc(rect.w), std::trunc(rect.h));
-    ctm->rotate(a);
-    if (info->mirror != 0) {
+    if (shifted) ctm.translate(rect.x, rect.y);
+    if (a == 180) ctm.translate(std::trunc(rect.w), std::trunc(rect.h));
+    ctm.rotatex90(a);
+    if (mirror) {
         if (pageRotate == 90 || pageRotate == 270) {
-            ctm->translate(0, rect.h);
-            ctm->scale(1, -1);
+            ctm.translate(0, rect.h);
+            ctm.scale(1, -1);
         } else {
-            ctm->translate(rect.w, 0);
-            ctm->scale(-1, 1);
+            ctm.translate(rect.w, 0);
+            ctm.scale(-1, 1);
         }
     }
-    if (shifted) ctm->translate(-rect.x, -rect.y);
+    if (shifted) ctm.translate(-rect.x, -rect.y);
+    return ctm;
 }
+
+bool RasterPixelSize(const PageRect& area, int* width, int* height, std::string* why)
+{
+    const double w = std::trunc(area.w * kDotsPerInch / kPointsPerInch);
+    const double h = std::trunc(area.h * kDotsPerInch / kPointsPerInch);
+    if (!(w >= 1 && h >= 1)) {
+        *why = "it is too small to rasterise";
+        return false;
+    }
+    if (w * h > kMaxPagePixels) {
+        *why = "it is too large to rasterise (" + FormatNumber(area.w) + " x " +
+               FormatNumber(area.h) + " points)";
+        return false;
+    }
+    *width = static_cast<int>(w);
+    *height = static_cast<int>(h);
+    return true;
+}
+
+}  // namespace pdftopjl

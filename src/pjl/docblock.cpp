@@ -1,35 +1,14 @@
+#include "pjl/docblock.hpp"
+
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <string_view>
 
-#include "driver/output.hpp"
-#include "pjl/blocks.hpp"
-#include "pjl/writer.hpp"
-#include "settings/docname.hpp"
-#include "settings/ppd.hpp"
+#include "job/channel.hpp"
 
-const char* const KPPDOutputModeKey = "ZROutputMode";
-const char* const KPPDColorModeKey = "ZRColorMode";
-const char* const KPPDPTrappingKey = "ZRTrapping";
-const char* const KPPDInputSlotKey = "ZRInputSlot";
-const char* const KPPDMediaTypeKey = "MediaType";
-const char* const KPPDStapleKey = "ZRStaple";
-const char* const KPPDPunchKey = "ZRPunch";
-const char* const KPPDMSILeadingEdgeKey = "ZRMSILeadingEdge";
-const char* const KPPDModelNameKey = "ModelName";
+namespace pdftopjl {
 
 namespace {
-
-// Fills an empty setting with a fixed default when the printer offers the
-// option at all; the PPD's own default choice is deliberately not consulted.
-template <std::size_t N>
-void applyPPDDefault(FixedText<N>& field, const char* keyword, const char* value)
-{
-    if (!field.empty()) return;
-    PpdHandle ppd = OpenJobPPD();
-    if (ppd && ppdFindOption(ppd.get(), keyword) != nullptr) field.set(value);
-}
 
 std::string quoted(std::string_view text)
 {
@@ -39,45 +18,6 @@ std::string quoted(std::string_view text)
     value += text;
     value += '"';
     return value;
-}
-
-void set(const char* name, const char* value) { MakePJLCommand("SET", name, value); }
-void attr(const char* name, const char* value) { MakePJLCommand("ATTR", name, value); }
-
-// Bypass-tray names by model code, first matching row wins.
-struct ModelRow {
-    const char* codes[8];
-    const char* name;
-};
-
-const ModelRow kBypassTrayNames[] = {
-    {{"R612", "DR530", "R517", "DR144", "DR276", "DM276", "DM144", nullptr}, "SMH"},
-    {{"7140", "6185", "7145", "K4410", "K7145", "K7390", nullptr}, "TRAY5"},
-    {{"820T", "9620K", "9675K", "9730K", nullptr}, "SMH"},
-    {{"8310K", nullptr}, "TRAY5"},
-    {{"9410", "9580", nullptr}, "SMH"},
-};
-
-const char* bypassTrayNameForModel(std::string_view model)
-{
-    for (const ModelRow& row : kBypassTrayNames)
-        for (const char* const* code = row.codes; *code != nullptr; ++code)
-            if (model.find(*code) != std::string_view::npos) return row.name;
-    return "TRAY5";
-}
-
-// The bypass tray's name for this printer; also gives the leading edge its
-// default while the PPD is open.
-void bypassTrayName(FeaturesOption& features, FixedText<16>& name)
-{
-    name.clear();
-    PpdHandle ppd = OpenJobPPD();
-    if (!ppd) return;
-    if (ppd_attr_t* model = ppdFindAttr_ALT(ppd.get(), KPPDModelNameKey, nullptr))
-        name.set(bypassTrayNameForModel(model->value != nullptr ? model->value : ""));
-    if (features.msiLeadingEdge.empty() &&
-        ppdFindOption(ppd.get(), KPPDMSILeadingEdgeKey) != nullptr)
-        features.msiLeadingEdge.set("ShortEdge");
 }
 
 enum Orientation { kLandscape = 0, kReverseLandscape = 1, kOther = 2 };
@@ -134,165 +74,154 @@ const char* outputModeQuality(const FixedText<64>& mode)
     return nullptr;
 }
 
-void writeDocumentSettings(char* argv[], PrintOptions* options)
+void writeDocumentSettings(const PrintOptions& settings, std::string_view copies, PjlWriter& out)
 {
-    PrintTypeOption& printType = options->printType;
-    FeaturesOption& features = options->features;
+    const PrintTypeOption& printType = settings.printType;
+    const FeaturesOption& features = settings.features;
 
-    std::string dname = std::string("DNAME=") + PTStdDocumentName;
-    PutPJLComment(dname.c_str());
+    out.comment("DNAME=" + std::string(settings.documentName.view()));
 
     if (printType.printType == 3) {
-        set("HOLD", "PROOF");
+        out.set("HOLD", "PROOF");
     } else if (printType.printType == 2) {
-        set("HOLD", "STORE");
+        out.set("HOLD", "STORE");
         if (!printType.password.empty()) {
-            set("HOLDTYPE", "PRIVATE");
-            set("HOLDENCRYPTKEY", quoted(printType.password.view()).c_str());
+            out.set("HOLDTYPE", "PRIVATE");
+            out.set("HOLDENCRYPTKEY", quoted(printType.password.view()));
         }
     }
 
-    if (!printType.userName.empty()) set("USERNAME", quoted(printType.userName.view()).c_str());
+    if (!printType.userName.empty()) out.set("USERNAME", quoted(printType.userName.view()));
 
     if (printType.documentNameType == 1) {
-        set("JOBNAME", quoted(PTStdDocumentName).c_str());
+        out.set("JOBNAME", quoted(settings.documentName.view()));
     } else if (printType.documentNameType == 2 && !printType.documentName.empty()) {
-        set("JOBNAME", quoted(printType.documentName.view()).c_str());
+        out.set("JOBNAME", quoted(printType.documentName.view()));
     }
 
-    set(features.collate == "true" ? "QTY" : "COPIES", argv[4]);
+    out.set(features.collate == "true" ? "QTY" : "COPIES", copies);
 
-    attr("FSTP", "0");
-    attr("LSTP", "0");
-    set("OUTBIN", "MAINTRAY");
-    attr("LOUT", "NOSCALING");
-
-    applyPPDDefault(features.outputMode, KPPDOutputModeKey, "Standard");
-    applyPPDDefault(features.colorMode, KPPDColorModeKey, "Color");
+    out.attr("FSTP", "0");
+    out.attr("LSTP", "0");
+    out.set("OUTBIN", "MAINTRAY");
+    out.attr("LOUT", "NOSCALING");
 
     const char* quality = outputModeQuality(features.outputMode);
     const char* collation = features.collate == "false"  ? "OFF"
                             : features.collate == "true" ? "COLLATENORMAL"
                                                          : nullptr;
     if (!features.outputMode.empty() && !features.colorMode.empty()) {
-        if (quality != nullptr) attr("DIPQ", quality);
-        if (collation != nullptr) set("COLLATE", collation);
+        if (quality != nullptr) out.attr("DIPQ", quality);
+        if (collation != nullptr) out.set("COLLATE", collation);
         if (features.colorMode == "Color")
-            set("RENDERMODE", "AUTOCOLOR");
+            out.set("RENDERMODE", "AUTOCOLOR");
         else if (features.colorMode == "Black")
-            set("RENDERMODE", "GRAYSCALE");
+            out.set("RENDERMODE", "GRAYSCALE");
     } else {
         // Without a colour mode the quality implies greyscale.
         if (quality != nullptr) {
-            attr("DIPQ", quality);
-            set("RENDERMODE", "GRAYSCALE");
+            out.attr("DIPQ", quality);
+            out.set("RENDERMODE", "GRAYSCALE");
         }
-        if (collation != nullptr) set("COLLATE", collation);
+        if (collation != nullptr) out.set("COLLATE", collation);
     }
 
-    applyPPDDefault(features.trapping, KPPDPTrappingKey, "true");
     if (features.trapping == "true")
-        attr("TRAP", "ON");
+        out.attr("TRAP", "ON");
     else if (features.trapping == "false")
-        attr("TRAP", "OFF");
+        out.attr("TRAP", "OFF");
 }
 
-void writeMediaSettings(PrintOptions* options)
+void writeMediaSettings(const PrintOptions& settings, PjlWriter& out)
 {
-    FeaturesOption& features = options->features;
+    const FeaturesOption& features = settings.features;
 
-    applyPPDDefault(features.inputSlot, KPPDInputSlotKey, "AutoSelect");
     bool bypass = false;
     if (features.inputSlot == "AutoSelect") {
-        set("AUTOSELECT", "ON");
+        out.set("AUTOSELECT", "ON");
     } else if (features.inputSlot == "BypassTray") {
-        FixedText<16> name;
-        bypassTrayName(features, name);
-        set("MEDIASOURCE", name.c_str());
+        out.set("MEDIASOURCE", settings.ppd.bypassTrayName.view());
         bypass = true;
     } else {
         for (const SlotRow& tray : kTrays)
-            if (features.inputSlot == tray.slot) set("MEDIASOURCE", tray.source);
+            if (features.inputSlot == tray.slot) out.set("MEDIASOURCE", tray.source);
     }
 
     for (const PaperRow& paper : kPapers)
-        if (features.media == paper.media) set("PAPER", paper.paper);
+        if (features.media == paper.media) out.set("PAPER", paper.paper);
 
-    applyPPDDefault(features.mediaType, KPPDMediaTypeKey, "Default");
-    if (features.mediaType == "Default") set("MEDIATYPE", "NORMAL");
+    if (features.mediaType == "Default") out.set("MEDIATYPE", "NORMAL");
 
     if (bypass && !features.msiLeadingEdge.empty()) {
         const FixedText<64>& edge = features.msiLeadingEdge;
         if (edge == "LongEdge" || edge == "LongEdgeR")
-            set("PAPERDIRECTION", "LEF");
+            out.set("PAPERDIRECTION", "LEF");
         else if (edge == "ShortEdge" || edge == "ShortEdgeR")
-            set("PAPERDIRECTION", "SEF");
+            out.set("PAPERDIRECTION", "SEF");
     }
 
     if (features.duplexing == 1) {
-        set("DUPLEX", "OFF");
+        out.set("DUPLEX", "OFF");
     } else {
-        set("DUPLEX", "ON");
+        out.set("DUPLEX", "ON");
         if (features.duplexing == 3)
-            set("BINDING", "SHORTEDGE");
+            out.set("BINDING", "SHORTEDGE");
         else if (features.duplexing == 2)
-            set("BINDING", "LONGEDGE");
+            out.set("BINDING", "LONGEDGE");
     }
 
-    applyPPDDefault(features.staple, KPPDStapleKey, "None");
-    applyPPDDefault(features.punch, KPPDPunchKey, "None");
     if (!features.staple.empty() && !(features.staple == "None" && features.punch == "None")) {
         const Orientation orientation = orientationCase(features);
         if (features.punch == "True" || features.punch == "true") {
-            if (features.staple == "None") set("FINISH", "ON");
-            set("PUNCH", kPunchPositions[orientation]);
+            if (features.staple == "None") out.set("FINISH", "ON");
+            out.set("PUNCH", kPunchPositions[orientation]);
         }
         for (const FinishRow& staple : kStaplePositions) {
             if (features.staple == staple.setting) {
-                set("FINISH", "ON");
-                set("STAPLE", staple.positions[orientation]);
+                out.set("FINISH", "ON");
+                out.set("STAPLE", staple.positions[orientation]);
             }
         }
     }
 
-    set("TIMEOUT", "0");
+    out.set("TIMEOUT", "0");
 
     if (features.numberUp.empty() || features.numberUp == "1")
-        attr("NLPP", "1");
+        out.attr("NLPP", "1");
     else
-        attr("NLPP", features.numberUp.c_str());
+        out.attr("NLPP", features.numberUp.view());
 }
 
 }  // namespace
 
-void OutputJobDocCommand(char* argv[], PrintOptions* options)
+void WriteDocumentBlock(const PrintOptions& settings, std::string_view copies, PjlWriter& out)
 {
-    writeDocumentSettings(argv, options);
-    writeMediaSettings(options);
+    writeDocumentSettings(settings, copies, out);
+    writeMediaSettings(settings, out);
 }
 
-int CheckHoldPasscode(const PrintOptions* options)
+bool PasscodeFitsTheLine(const PrintOptions& settings)
 {
-    const PrintTypeOption& printType = options->printType;
-    if (printType.printType != 2 || printType.password.empty()) return 1;
+    const PrintTypeOption& printType = settings.printType;
+    if (printType.printType != 2 || printType.password.empty()) return true;
 
     static const size_t kLimit = kPJLLineMax - std::strlen("@PJL SET HOLDENCRYPTKEY=\"\"\n");
     const std::string_view passcode = printType.password.view();
-    char line[160];
     if (passcode.size() > kLimit) {
-        snprintf(line, sizeof line,
-                 "The passcode of the stored job is too long for the printer (%zu bytes, at most "
-                 "%zu)\n",
-                 passcode.size(), kLimit);
-        Utlfputs(line, stderr);
-        return 0;
+        job::Logf(job::Severity::Error,
+                  "The passcode of the stored job is too long for the printer (%zu bytes, at most "
+                  "%zu)",
+                  passcode.size(), kLimit);
+        return false;
     }
     for (unsigned char c : passcode) {
         if (PJLDropsByte(c, /*quoted=*/true)) {
-            Utlfputs("The passcode of the stored job holds characters the printer cannot take\n",
-                     stderr);
-            return 0;
+            job::Log(job::Severity::Error,
+                     "The passcode of the stored job holds characters the printer cannot take");
+            return false;
         }
     }
-    return 1;
+    return true;
 }
+
+}  // namespace pdftopjl

@@ -8,6 +8,8 @@
 
 #include "encoding/unicode.hpp"
 
+namespace pdftopjl {
+
 namespace {
 
 constexpr std::string_view kUEL = "\x1b%-12345X";
@@ -148,3 +150,5 @@ std::string ReadableLine(std::string_view line, std::string_view codeSet)
     if (cd != reinterpret_cast<iconv_t>(-1)) iconv_close(cd);
     return out;
 }
+
+}  // namespace pdftopjl

@@ -8,6 +8,8 @@
 // A job stream as this filter writes it, taken apart for inspection:
 // UEL + job line, header lines, ENTER LANGUAGE=PDF, FSIZ bytes of PDF, then
 // the UEL + EOJ trailer.
+namespace pdftopjl {
+
 struct JobStream {
     bool valid = false;
     std::string error;                 // why the stream is malformed
@@ -22,3 +24,5 @@ JobStream ParseJobStream(std::string_view stream);
 // A header line made readable: ESC as "<ESC>", texts decoded from the
 // printer code set (Shift-JIS X0213) or UTF-8, other bytes as \xNN.
 std::string ReadableLine(std::string_view line, std::string_view codeSet);
+
+}  // namespace pdftopjl

@@ -1,175 +1,128 @@
 #include "pjl/owner.hpp"
 
-#include <algorithm>
 #include <cstdio>
-#include <cstring>
-#include <string_view>
 
 #include "encoding/convert.hpp"
-#include "host/UtilityFunctionFilter.hpp"
-#include "pjl/blocks.hpp"
-#include "pjl/writer.hpp"
-#include "settings/decimal.hpp"
+#include "job/text.hpp"
+
+namespace pdftopjl {
 
 namespace {
 
 // User and passcode texts travel in buffers of this size; the passcode fields
 // are wider, so their texts are cut here (the line limit cuts them further).
 constexpr size_t kOwnerTextSize = 255;
-constexpr size_t kHostNameSize = 97;
-constexpr size_t kAddressSize = 255;
 
-OwnerClock gOwnerClock = nullptr;
+std::string ownerText(std::string_view value) { return std::string(value.substr(0, kOwnerTextSize - 1)); }
 
-using OwnerText = char[kOwnerTextSize];
-
-void setOwnerText(OwnerText& text, std::string_view value)
+std::string codedText(const std::string& text)
 {
-    std::memset(text, 0, kOwnerTextSize);
-    std::memcpy(text, value.data(), std::min(value.size(), kOwnerTextSize - 1));
+    char converted[kOwnerTextSize] = {};
+    ConvertToPrinterCodeSet(text.c_str(), converted, sizeof converted);
+    return converted;
 }
 
-const char* requestingUser(char* argv[])
+void putDateAndTime(const KVROption& kvr, time_t now, PjlWriter& out)
 {
-    if (argv == nullptr || argv[0] == nullptr || argv[1] == nullptr || argv[2] == nullptr)
-        return "";
-    return argv[2];
-}
-
-void putDateAndTime(const KVROption& kvr)
-{
-    const time_t now = gOwnerClock != nullptr ? gOwnerClock() : time(nullptr);
     struct tm local {};
     localtime_r(&now, &local);
-
-    char text[kOwnerTextSize];
-    if (!kvr.printDate.empty())
-        snprintf(text, sizeof text, "DATE=%s", kvr.printDate.c_str());
-    else
+    char text[64];
+    if (!kvr.printDate.empty()) {
+        out.comment("DATE=" + std::string(kvr.printDate.view()));
+    } else {
         snprintf(text, sizeof text, "DATE=%02d/%02d/%d", local.tm_mon + 1, local.tm_mday,
                  local.tm_year + 1900);
-    PutPJLComment(text);
-
-    if (!kvr.printTime.empty())
-        snprintf(text, sizeof text, "TIME=%s", kvr.printTime.c_str());
-    else
+        out.comment(text);
+    }
+    if (!kvr.printTime.empty()) {
+        out.comment("TIME=" + std::string(kvr.printTime.view()));
+    } else {
         snprintf(text, sizeof text, "TIME=%02d:%02d:%02d", local.tm_hour, local.tm_min,
                  local.tm_sec);
-    PutPJLComment(text);
+        out.comment(text);
+    }
 }
 
-void putClientName(const PrintOptions& options)
+void putClientName(const OwnerInputs& in, PjlWriter& out)
 {
-    const KVROption& kvr = options.kvr;
+    const KVROption& kvr = in.settings.kvr;
     if (!kvr.macHostName.empty()) {
-        if (options.ppd.printerLanguageEncoding == "UTF-8") {
-            MakePJLCommand("ATTR", "CNAM", kvr.macHostName.c_str());
-        } else {
-            char converted[kOwnerTextSize] = {};
-            ConvertUTF8ToEncoding(kvr.macHostName.c_str(), converted, sizeof converted);
-            MakePJLCommand("ATTR", "CNAM", converted);
-        }
+        const std::string name(kvr.macHostName.view());
+        out.attr("CNAM", in.settings.utf8Mode() ? name : codedText(name));
     } else if (!kvr.hostNameString.empty()) {
-        MakePJLCommand("ATTR", "CNAM", kvr.hostNameString.c_str());
+        out.attr("CNAM", kvr.hostNameString.view());
     } else {
-        char hostName[kHostNameSize];
-        getHostName(hostName);
-        MakePJLCommand("ATTR", "CNAM", hostName);
+        out.attr("CNAM", in.host.name);
     }
 }
 
-void putHostAddress(const KVROption& kvr)
+void putHostAddress(const OwnerInputs& in, PjlWriter& out)
 {
-    if (!kvr.ipAddress.empty()) {
-        MakePJLCommand("ATTR", "HOAD", kvr.ipAddress.c_str());
-        return;
-    }
-    char hostName[kHostNameSize];
-    getHostName(hostName);
-    char address[kAddressSize] = {};
-    if (getHostAddress(hostName, address, sizeof address) != 1 || address[0] == '\0') return;
+    const KVROption& kvr = in.settings.kvr;
+    if (!kvr.ipAddress.empty())
+        out.attr("HOAD", kvr.ipAddress.view());
+    else if (!in.host.address.empty())
+        out.attr("HOAD", HostAddressValue(in.host.address));
+}
 
-    char value[kAddressSize];
-    MakeHostAddressValue(address, value, sizeof value);
-    MakePJLCommand("ATTR", "HOAD", value);
+void writeOwnerBlock(const OwnerInputs& in, const std::string& user, const std::string& second,
+                     PjlWriter& out)
+{
+    putDateAndTime(in.settings.kvr, in.now, out);
+    putClientName(in, out);
+    const std::string owner = !user.empty() ? user : std::string(in.requestingUser);
+    out.attr("JOAU", codedText(owner));
+    putHostAddress(in, out);
+    out.attr("JOEP", second);
 }
 
 }  // namespace
 
-void SetOwnerClock(OwnerClock clock) { gOwnerClock = clock; }
-
-void MakeHostAddressValue(const char* address, char* value, size_t size)
+std::string HostAddressValue(std::string_view address)
 {
-    if (value == nullptr || size == 0) return;
-    std::memset(value, 0, size);
-    size_t used = 0;
-    auto append = [&](std::string_view text) {
-        for (char c : text) {
-            if (used + 1 >= size) return;
-            value[used++] = c;
-        }
-    };
-    append("I");
-    std::string_view rest = address != nullptr ? address : "";
-    while (!rest.empty()) {
-        const size_t dot = rest.find('.');
-        const std::string_view piece = rest.substr(0, dot);
-        rest = dot == std::string_view::npos ? std::string_view() : rest.substr(dot + 1);
+    std::string value = "I";
+    while (!address.empty()) {
+        const size_t dot = address.find('.');
+        const std::string_view piece = address.substr(0, dot);
+        address = dot == std::string_view::npos ? std::string_view() : address.substr(dot + 1);
         if (piece.empty()) continue;
         char hex[16];
         snprintf(hex, sizeof hex, "%X", static_cast<unsigned>(ParseDecimalInt32(piece)));
-        append(hex);
+        value += hex;
     }
+    return value.substr(0, kOwnerTextSize - 1);
 }
 
-void OutputJobOwnerCommand(char* argv[], PrintOptions* options, const char* userText,
-                           const char* secondText)
+void WriteOwnerBlocks(const OwnerInputs& in, PjlWriter& out)
 {
-    const KVROption& kvr = options->kvr;
-    putDateAndTime(kvr);
-    putClientName(*options);
+    const KVROption& kvr = in.settings.kvr;
+    std::string user;
+    std::string second;
 
-    char owner[kOwnerTextSize] = {};
-    const char* user = userText != nullptr && userText[0] != '\0' ? userText : requestingUser(argv);
-    ConvertUTF8ToEncoding(user, owner, sizeof owner);
-    MakePJLCommand("ATTR", "JOAU", owner);
-
-    putHostAddress(kvr);
-
-    MakePJLCommand("ATTR", "JOEP", secondText != nullptr ? secondText : "");
-}
-
-int PutJACommand(char* argv[], PrintOptions* options)
-{
-    const KVROption& kvr = options->kvr;
-    OwnerText userText = {};
-    OwnerText secondText = {};
-
-    // With manage type 1 or 2 the identity entered for this job may come
-    // first, in a block of its own.
+    // The identity entered for this job, in a block of its own.
     auto putEnteredIdentity = [&] {
         if (kvr.adminUserInputRadio != 1) return;
-        setOwnerText(userText, kvr.inputUserId.view());
-        if (userText[0] != '\0') setOwnerText(secondText, kvr.inputUserPassword.view());
-        OutputJobOwnerCommand(argv, options, userText, secondText);
+        user = ownerText(kvr.inputUserId.view());
+        if (!user.empty()) second = ownerText(kvr.inputUserPassword.view());
+        writeOwnerBlock(in, user, second, out);
     };
 
     if (kvr.manageType == 1) {
         putEnteredIdentity();
         if (kvr.adminUserIdListCtrl == 2)
-            setOwnerText(userText, kvr.adminUserId.view());
+            user = ownerText(kvr.adminUserId.view());
         else if (kvr.adminUserIdListCtrl == 1)
-            setOwnerText(userText, kvr.loginName.view());
-        if (userText[0] != '\0') setOwnerText(secondText, kvr.adminPassword.view());
+            user = ownerText(kvr.loginName.view());
+        if (!user.empty()) second = ownerText(kvr.adminPassword.view());
     } else if (kvr.manageType == 2) {
         putEnteredIdentity();
         if (kvr.adminUserIdListCtrl == 2)
-            setOwnerText(userText, kvr.userId.view());
+            user = ownerText(kvr.userId.view());
         else if (kvr.adminUserIdListCtrl == 1)
-            setOwnerText(userText, kvr.loginName.view());
-        setOwnerText(secondText, kvr.password.view());
+            user = ownerText(kvr.loginName.view());
+        second = ownerText(kvr.password.view());
     }
-
-    OutputJobOwnerCommand(argv, options, userText, secondText);
-    return 1;
+    writeOwnerBlock(in, user, second, out);
 }
+
+}  // namespace pdftopjl

@@ -1,19 +1,31 @@
 #pragma once
 
 #include <ctime>
+#include <string>
+#include <string_view>
 
+#include "host/host_address.hpp"
+#include "pjl/writer.hpp"
 #include "settings/print_options.hpp"
 
-// One owner block: DATE and TIME comments, then CNAM, JOAU, HOAD (when an
-// address is known) and JOEP.  userText and secondText are zero-terminated
-// texts of at most 254 bytes; an empty userText falls back to argv[2].
-void OutputJobOwnerCommand(char* argv[], PrintOptions* options, const char* userText,
-                           const char* secondText);
+namespace pdftopjl {
+
+// Who the job belongs to, for the owner blocks.
+struct OwnerInputs {
+    const PrintOptions& settings;
+    std::string_view requestingUser;  // the filter's user argument
+    const HostIdentity& host;
+    time_t now;
+};
+
+// The owner blocks: with manage type 1 or 2 the identity entered for this job
+// may come first in a block of its own; then the job's identity.  Each block:
+// DATE and TIME comments, then CNAM, JOAU, HOAD (when an address is known)
+// and JOEP.
+void WriteOwnerBlocks(const OwnerInputs& in, PjlWriter& out);
 
 // The HOAD value for a numeric address text: "I" followed by each
-// dot-separated piece as uppercase hexadecimal.  Writes at most size - 1 bytes.
-void MakeHostAddressValue(const char* address, char* value, size_t size);
+// dot-separated piece as uppercase hexadecimal, at most 254 bytes.
+std::string HostAddressValue(std::string_view address);
 
-// The clock read by the owner block; null restores time().
-using OwnerClock = time_t (*)();
-void SetOwnerClock(OwnerClock clock);
+}  // namespace pdftopjl

@@ -1,17 +1,10 @@
 #include "pjl/writer.hpp"
 
-#include <cinttypes>
-#include <cstring>
-#include <string_view>
+#include "job/channel.hpp"
 
-#include "driver/output.hpp"
-#include "pjl/blocks.hpp"
+namespace pdftopjl {
 
 namespace {
-
-FILE* gPJLOutput = nullptr;
-
-constexpr char kUEL[] = "\x1b%-12345X";
 
 // A line under construction, bounded so that it never exceeds kPJLLineMax
 // bytes with its closing text.
@@ -34,113 +27,54 @@ public:
         }
     }
 
-    void finish(std::string_view closing)
+    void finish(std::string_view closing, FILE* out)
     {
         append(closing);
-        Utlfputs(buffer_, PJLOutput());
+        job::WriteText(std::string_view(buffer_, length_), out);
     }
 
 private:
-    char buffer_[kPJLLineMax + 1] = {};
+    char buffer_[kPJLLineMax] = {};
     size_t length_ = 0;
 };
 
 }  // namespace
 
-FILE* PJLOutput() { return gPJLOutput != nullptr ? gPJLOutput : stdout; }
-
-void SetPJLOutput(FILE* stream) { gPJLOutput = stream; }
-
-void MakePJLCommand(const char* kind, const char* name, const char* value)
+void PjlWriter::set(std::string_view name, std::string_view value)
 {
-    const std::string_view k = kind != nullptr ? kind : "";
-    const std::string_view n = name != nullptr ? name : "";
-    std::string_view v = value != nullptr ? value : "";
+    const bool quoted = value.size() >= 2 && value.front() == '"' && value.back() == '"';
     Line line;
-    if (k == "SET") {
-        const bool quoted = v.size() >= 2 && v.front() == '"' && v.back() == '"';
-        line.append("@PJL SET ");
-        line.appendClean(n, false, 1);
-        if (quoted) {
-            line.append("=\"");
-            line.appendClean(v.substr(1, v.size() - 2), true, 2);
-            line.finish("\"\n");
-        } else {
-            line.append("=");
-            line.appendClean(v, false, 1);
-            line.finish("\n");
-        }
-    } else if (k == "ATTR") {
-        line.append("@PJL SET JOBATTR=\"@");
-        line.appendClean(n, true, 3);
-        line.append("=");
-        line.appendClean(v, true, 2);
-        line.finish("\"\n");
+    line.append("@PJL SET ");
+    line.appendClean(name, false, 1);
+    if (quoted) {
+        line.append("=\"");
+        line.appendClean(value.substr(1, value.size() - 2), true, 2);
+        line.finish("\"\n", out_);
     } else {
-        Utlfputs("", PJLOutput());
+        line.append("=");
+        line.appendClean(value, false, 1);
+        line.finish("\n", out_);
     }
 }
 
-void PutPJLComment(const char* text)
+void PjlWriter::attr(std::string_view name, std::string_view value)
+{
+    Line line;
+    line.append("@PJL SET JOBATTR=\"@");
+    line.appendClean(name, true, 3);
+    line.append("=");
+    line.appendClean(value, true, 2);
+    line.finish("\"\n", out_);
+}
+
+void PjlWriter::comment(std::string_view text)
 {
     Line line;
     line.append("@PJL COMMENT ");
-    line.appendClean(text != nullptr ? text : "", false, 1);
-    line.finish("\n");
+    line.appendClean(text, false, 1);
+    line.finish("\n", out_);
 }
 
-void MakeCommonComments()
-{
-    PutPJLComment("begin");
-    PutPJLComment("Version:4.00");
-}
+void PjlWriter::raw(std::string_view bytes) { job::WriteText(bytes, out_); }
 
-void OutputPJLPrinterLanguageEncoding(const PrintOptions* options)
-{
-    const char* value = "\"SJISX0208\"";
-    if (options->ppd.printerLanguageEncoding == "UTF-8")
-        value = "\"UTF8\"";
-    else if (options->ppd.printerLanguageEncoding == "ISOLatin1")
-        value = "\"HPROMAN8\"";
-    MakePJLCommand("SET", "STRINGCODESET", value);
-}
-
-void OutputFileSizeCommand(int64_t fileSize)
-{
-    char value[32];
-    snprintf(value, sizeof value, "%" PRId64, fileSize);
-    MakePJLCommand("ATTR", "FSIZ", value);
-}
-
-void PutEnterLanguage() { Utlfputs("@PJL ENTER LANGUAGE=PDF\n", PJLOutput()); }
-
-void PutPJLTrailer() { Utlfputs(kUEL, PJLOutput()); }
-
-void PutPJLTrailerEnd() { Utlfputs("@PJL EOJ\n", PJLOutput()); }
-
-int PutPJLCommand(char* argv[], PrintOptions* options, int64_t fileSize)
-{
-    Utlfputs("\x1b%-12345X@PJL JOB MODE=PRINTER\n", PJLOutput());
-    OutputPJLPrinterLanguageEncoding(options);
-    MakeCommonComments();
-    PutJACommand(argv, options);
-    OutputJobDocCommand(argv, options);
-    OutputFileSizeCommand(fileSize);
-    PutEnterLanguage();
-    return 1;
-}
-
-int OutputKPJLCommand(char* argv[], PrintOptions* options, int64_t fileSize)
-{
-    // Refused before the first byte, so a job that cannot be held as asked
-    // never starts printing.
-    if (!CheckHoldPasscode(options)) return 0;
-    PutPJLCommand(argv, options, fileSize);
-    return 1;
-}
-
-void OutputKPJLTrailer(char* /*argv*/[], PrintOptions* /*options*/)
-{
-    PutPJLTrailer();
-    PutPJLTrailerEnd();
-}
+}  // namespace pdftopjl

@@ -1,9 +1,11 @@
 #pragma once
 
-#include <cstdint>
 #include <cstdio>
+#include <string_view>
 
-#include "settings/print_options.hpp"
+// The PJL line writer: every header line goes through here, bounded and
+// cleaned so that no value can break the line or the job.
+namespace pdftopjl {
 
 // Longest line the printer takes, line feed included.
 constexpr size_t kPJLLineMax = 254;
@@ -15,25 +17,24 @@ inline bool PJLDropsByte(unsigned char c, bool quoted)
     return c < 0x20 || c == 0x7F || (quoted && c == '"');
 }
 
-// Where the job stream goes: standard output, unless a test redirects it.
-FILE* PJLOutput();
-void SetPJLOutput(FILE* stream);
+class PjlWriter {
+public:
+    // The job stream goes to `out` through the output channel.
+    explicit PjlWriter(FILE* out) : out_(out) {}
 
-// One "@PJL SET name=value" (kind "SET") or "@PJL SET JOBATTR="@name=value""
-// (kind "ATTR") line; other kinds write nothing.  A SET value that starts and
-// ends with a double quote is a quoted value.
-void MakePJLCommand(const char* kind, const char* name, const char* value);
-void PutPJLComment(const char* text);
+    // "@PJL SET name=value"; a value that starts and ends with a double quote
+    // is a quoted value.
+    void set(std::string_view name, std::string_view value);
+    // "@PJL SET JOBATTR="@name=value"".
+    void attr(std::string_view name, std::string_view value);
+    void comment(std::string_view text);
+    // Framing bytes, written as they are.
+    void raw(std::string_view bytes);
 
-void MakeCommonComments();
-void OutputPJLPrinterLanguageEncoding(const PrintOptions* options);
-void OutputFileSizeCommand(int64_t fileSize);
-void PutEnterLanguage();
-void PutPJLTrailer();
-void PutPJLTrailerEnd();
+    FILE* stream() const { return out_; }
 
-// The whole header.  Both return 1.
-int OutputKPJLCommand(char* argv[], PrintOptions* options, int64_t fileSize);
-int PutPJLCommand(char* argv[], PrintOptions* options, int64_t fileSize);
+private:
+    FILE* out_;
+};
 
-void OutputKPJLTrailer(char* argv[], PrintOptions* options);
+}  // namespace pdftopjl

@@ -1,38 +1,40 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <string_view>
 
-// The job title in the printer code set, and the fitted document name that the
-// header carries (printer code set, or UTF-8 in UTF-8 mode).  256 bytes each.
-extern char StdDocumentName[256];
-extern char PTStdDocumentName[256];
+#include "settings/print_options.hpp"
+
+namespace pdftopjl {
 
 // Allowed byte ranges of a document name: single bytes, then two-byte values
 // (first byte * 256 + second byte); inclusive, at most 10 of each consulted.
-struct DocuNameValidateRanges {
+struct NameRanges {
     int32_t count;
     int32_t range[10][2];  // low, high
 };
 
-struct DocuNameValidateData {
-    DocuNameValidateRanges singleByte;
-    DocuNameValidateRanges twoByte;
+struct DocumentNameRanges {
+    NameRanges singleByte;
+    NameRanges twoByte;
 };
 
-extern const DocuNameValidateData docuNameValidateDataScale;
-extern const DocuNameValidateData docuNameValidateDataScaleForProduct03;
-extern const DocuNameValidateData docuNameValidateDataScaleForProduct03UTF8;
+// Shift-JIS printable characters, and (for the wide products in UTF-8 mode)
+// any character at all.
+extern const DocumentNameRanges kShiftJisNameRanges;
+extern const DocumentNameRanges kWideProductNameRanges;
 
-// Cuts StdDocumentName to 32 columns and sets PTStdDocumentName from it (the
-// printer code set), or from the job title (utf8Mode), then validates it.
-void InvalidateStdDocumentNameForProductType(char* argv[], bool utf8Mode);
+// The document name the header carries, from the job title: cut to the
+// panel's 32 columns, then (UTF-8 mode, with the dialog's product type) to
+// the product's unit limit, and cleared when it holds what the printer cannot
+// show.  A title that is not UTF-8 or would break the header's lines gives an
+// empty name.
+DocumentName FitDocumentName(std::string_view title, bool utf8Mode,
+                             std::optional<int32_t> productType);
 
-// UTF-8 mode: fits PTStdDocumentName to the product type's unit limit and
-// validates it.
-void InvalidatePrintTypeDocumentNameForProductType(char* argv[]);
+// True when the whole text is made of allowed units.  A two-byte value may
+// take the terminating zero as its second byte.
+bool IsValidDocumentName(const char* text, const DocumentNameRanges& ranges);
 
-// 1 when the whole zero-terminated text is made of allowed units, else 0.
-int ValidateDada(const char* text, const DocuNameValidateData* table);
-
-// 1 when the two bytes at position form a value in one of the two-byte ranges.
-int ISWordValid(const char* position, const DocuNameValidateRanges* twoByte);
+}  // namespace pdftopjl

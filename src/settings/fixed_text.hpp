@@ -4,6 +4,8 @@
 #include <cstring>
 #include <string_view>
 
+namespace pdftopjl {
+
 // A fixed-width, always zero-terminated text field.  The width counts the
 // terminating zero, so a FixedText<64> holds at most 63 bytes; longer text is
 // cut on a byte boundary (possibly inside a multi-byte character).  The type is
@@ -38,3 +40,5 @@ struct FixedText {
     bool empty() const { return data[0] == '\0'; }
     bool operator==(std::string_view text) const { return view() == text; }
 };
+
+}  // namespace pdftopjl

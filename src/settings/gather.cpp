@@ -1,123 +1,109 @@
 #include "settings/gather.hpp"
 
-#include <cstdio>
 #include <cstring>
+#include <string_view>
 
-#include "encoding/convert.hpp"
-#include "settings/cups_standins.hpp"
 #include "settings/docname.hpp"
-#include "settings/job_options.hpp"
-#include "settings/ppd.hpp"
 #include "settings/ticket_keys.hpp"
 #include "settings/tickets.hpp"
 
+namespace pdftopjl {
+
 namespace {
 
-constexpr int kDocumentNameClearSize = 255;
+struct NamedValue {
+    const char* name;
+    int32_t value;
+};
 
-template <std::size_t Width>
-void copyAttribute(ppd_file_t* ppd, const char* keyword, FixedText<Width>& field)
+const NamedValue kSides[] = {
+    {"one-sided", 1}, {"two-sided-long-edge", 2}, {"two-sided-short-edge", 3}};
+const NamedValue kDuplexChoices[] = {{"None", 1}, {"DuplexNoTumble", 2}, {"DuplexTumble", 3}};
+
+template <std::size_t N>
+int32_t lookup(const NamedValue (&table)[N], const char* name)
 {
-    ppd_attr_t* attr = ppdFindAttr_ALT(ppd, keyword, nullptr);
-    if (attr != nullptr) field.set(attr->value != nullptr ? attr->value : "");
+    if (name == nullptr) return -1;
+    for (const NamedValue& entry : table)
+        if (std::strcmp(entry.name, name) == 0) return entry.value;
+    return -1;
 }
 
-bool hasLineBreak(const char* text) { return std::strpbrk(text, "\r\n") != nullptr; }
+// Bypass-tray names by model code, first matching row wins.
+struct ModelRow {
+    const char* codes[8];
+    const char* name;
+};
 
-void fitDocumentName(char* argv[], bool utf8Mode)
+const ModelRow kBypassTrayNames[] = {
+    {{"R612", "DR530", "R517", "DR144", "DR276", "DM276", "DM144", nullptr}, "SMH"},
+    {{"7140", "6185", "7145", "K4410", "K7145", "K7390", nullptr}, "TRAY5"},
+    {{"820T", "9620K", "9675K", "9730K", nullptr}, "SMH"},
+    {{"8310K", nullptr}, "TRAY5"},
+    {{"9410", "9580", nullptr}, "SMH"},
+};
+
+const char* bypassTrayNameForModel(std::string_view model)
 {
-    std::memset(StdDocumentName, 0, kDocumentNameClearSize);
-    std::memset(PTStdDocumentName, 0, kDocumentNameClearSize);
-    const char* title = argv[3] != nullptr ? argv[3] : "";
-    // A title that would break the header's lines gets no name at all.
-    if (hasLineBreak(title)) return;
+    for (const ModelRow& row : kBypassTrayNames)
+        for (const char* const* code = row.codes; *code != nullptr; ++code)
+            if (model.find(*code) != std::string_view::npos) return row.name;
+    return "TRAY5";
+}
 
-    ConvertUTF8ToEncoding(title, StdDocumentName, kDocumentNameClearSize);
-    if (!utf8Mode) {
-        InvalidateStdDocumentNameForProductType(argv, false);
-        return;
-    }
-    ConvertUTF8ToEncoding(title, PTStdDocumentName, kDocumentNameClearSize);
-    InvalidateStdDocumentNameForProductType(argv, true);
-    InvalidatePrintTypeDocumentNameForProductType(argv);
+// Fills an empty setting with a fixed value when the printer offers the
+// option at all; the PPD's own default choice is deliberately not consulted.
+template <std::size_t N>
+void fillWhenOffered(FixedText<N>& field, const ppd_file_t* ppd, const char* option,
+                     const char* value)
+{
+    if (field.empty() && PpdOffers(ppd, option)) field.set(value);
 }
 
 }  // namespace
 
-bool IsUTF8Encoding(const char* printerLanguageEncoding)
+void ApplyPrinterDefaults(const ppd_file_t* ppd, PrintOptions& record)
 {
-    return printerLanguageEncoding != nullptr && std::strcmp(printerLanguageEncoding, "UTF-8") == 0;
+    FeaturesOption& f = record.features;
+    fillWhenOffered(f.outputMode, ppd, "ZROutputMode", "Standard");
+    fillWhenOffered(f.colorMode, ppd, "ZRColorMode", "Color");
+    fillWhenOffered(f.trapping, ppd, "ZRTrapping", "true");
+    fillWhenOffered(f.inputSlot, ppd, "ZRInputSlot", "AutoSelect");
+    fillWhenOffered(f.mediaType, ppd, "MediaType", "Default");
+    fillWhenOffered(f.staple, ppd, "ZRStaple", "None");
+    fillWhenOffered(f.punch, ppd, "ZRPunch", "None");
+
+    if (ppd == nullptr) return;
+    if (ppd_attr_t* model = FindAttributeByPrefix(ppd, "ModelName"))
+        record.ppd.bypassTrayName.set(
+            bypassTrayNameForModel(model->value != nullptr ? model->value : ""));
+    if (f.inputSlot == "BypassTray")
+        fillWhenOffered(f.msiLeadingEdge, ppd, "ZRMSILeadingEdge", "ShortEdge");
 }
 
-// The fillers decide the mode again from the PPD itself, as the tables they
-// pick must match the printer whatever the record holds.
-bool PPDIsUTF8Mode()
+int32_t DuplexingFromCupsOptions(const JobOptions& options, const ppd_file_t* ppd)
 {
-    JobPPD ppd;
-    if (!ppd) return false;
-    ppd_attr_t* attr = ppdFindAttr_ALT(ppd.get(), KPPDPrinterLanguageEncodingKey, nullptr);
-    return attr != nullptr && IsUTF8Encoding(attr->value);
+    int32_t duplexing = lookup(kSides, options.get("sides"));
+    if (duplexing < 0) duplexing = lookup(kDuplexChoices, options.get("Duplex"));
+    if (duplexing < 0) duplexing = lookup(kDuplexChoices, PpdDefaultChoice(ppd, "Duplex"));
+    return duplexing;
 }
 
-void GetPPDOptions(PPDOption* ppd)
+PrintOptions GatherSettings(const JobInputs& job)
 {
-    JobPPD file;
-    if (!file) return;
-    copyAttribute(file.get(), KPPDCharEncoding, ppd->charEncoding);
-    copyAttribute(file.get(), KPPDCupsFilterKey, ppd->cupsFilter);
-    copyAttribute(file.get(), KPPDPrinterLanguageEncodingKey, ppd->printerLanguageEncoding);
+    PrintOptions record{};
+    const ppd_file_t* ppd = job.ppd.get();
+    if (ppd_attr_t* attr = FindAttributeByPrefix(ppd, KPPDPrinterLanguageEncodingKey))
+        record.ppd.printerLanguageEncoding.set(attr->value != nullptr ? attr->value : "");
+    const bool utf8Mode = record.utf8Mode();
+
+    record.documentName = FitDocumentName(job.args.title, utf8Mode,
+                                          ReadTicketInteger(job.options, kPrintTypeProductType));
+    ReadTickets(job.options, utf8Mode, record);
+    if (record.features.duplexing == -1)
+        record.features.duplexing = DuplexingFromCupsOptions(job.options, ppd);
+    ApplyPrinterDefaults(ppd, record);
+    return record;
 }
 
-void PrintTypeGetTicketFromPDE(char* argv[], PrintTypeOption* printType)
-{
-    std::memset(&stPrintTypeOption, 0, sizeof stPrintTypeOption);
-    const TicketData* table = PPDIsUTF8Mode() ? PrintTypeticketDataForUTF8 : PrintTypeticketData;
-    GetTicketFromArray(argv, table, PrintTypeTicketDataNum);
-    *printType = stPrintTypeOption;
-}
-
-void KVRGetTicketFromPDE(char* argv[], KVROption* kvr)
-{
-    // Fields the chosen tables do not fill reach the record empty.
-    std::memset(&stKVROption, 0, sizeof stKVROption);
-    if (PPDIsUTF8Mode()) {
-        GetTicketFromArray(argv, KVRticketDataCommonForUTF8, KVRTicketDataNumCommonForUTF8);
-        GetTicketFromArray(argv, KVRticketDataAdminForUTF8, KVRTicketDataNumAdmin);
-    } else {
-        GetTicketFromArray(argv, KVRticketDataCommon, KVRTicketDataNumCommon);
-        GetTicketFromArray(argv, KVRticketDataAdmin, KVRTicketDataNumAdmin);
-    }
-    *kvr = stKVROption;
-}
-
-void FeaturesGetTicketFromPDE(char* argv[], FeaturesOption* features)
-{
-    std::memset(&stFeaturesOption, 0, sizeof stFeaturesOption);
-    GetTicketFromArray(argv, FeaturesticketData, FeaturesTicketDataNum);
-    if (stFeaturesOption.duplexing == -1)
-        stFeaturesOption.duplexing = DuplexingFromCupsOptions(argv[5]);
-    *features = stFeaturesOption;
-}
-
-void GetTicketFromPDE(char* argv[], PrintOptions* options)
-{
-    PrintTypeGetTicketFromPDE(argv, &options->printType);
-    KVRGetTicketFromPDE(argv, &options->kvr);
-    FeaturesGetTicketFromPDE(argv, &options->features);
-}
-
-int GetPrintOptions(char* argv[], PrintOptions* options)
-{
-    // One parse of the options and of the PPD serves every step below.
-    GatheringScope scope(argv[5]);
-
-    GetPPDOptions(&options->ppd);
-    const bool utf8Mode = IsUTF8Encoding(options->ppd.printerLanguageEncoding.c_str());
-    fitDocumentName(argv, utf8Mode);
-
-    // Messages from here on reach the log at once.
-    setvbuf(stderr, nullptr, _IONBF, 0);
-
-    GetTicketFromPDE(argv, options);
-    return 1;
-}
+}  // namespace pdftopjl

@@ -1,20 +1,23 @@
 #pragma once
 
+#include "settings/job_inputs.hpp"
 #include "settings/print_options.hpp"
 
-// Fills the whole record from the PPD and the job's options.  Returns 1.
-int GetPrintOptions(char* argv[], PrintOptions* options);
+namespace pdftopjl {
 
-// The parts of option gathering, in the order GetPrintOptions runs them.
-void GetPPDOptions(PPDOption* ppd);
-void GetTicketFromPDE(char* argv[], PrintOptions* options);
-void PrintTypeGetTicketFromPDE(char* argv[], PrintTypeOption* printType);
-void KVRGetTicketFromPDE(char* argv[], KVROption* kvr);
-void FeaturesGetTicketFromPDE(char* argv[], FeaturesOption* features);
+// The whole record from the job's PPD and options: the printer's code set,
+// the fitted document name, every ticket, the duplex setting CUPS clients
+// give, and the printer's defaults for what the job leaves open.
+PrintOptions GatherSettings(const JobInputs& job);
 
-// True when the printer takes its texts in UTF-8: the PPD's
-// ZRPrinterLanguageEncoding is exactly "UTF-8".
-bool IsUTF8Encoding(const char* printerLanguageEncoding);
+// The duplex setting from what CUPS clients send instead of the macOS
+// dialog's ticket: the job's "sides", then its "Duplex", then the PPD's
+// default Duplex choice.  1 one-sided, 2 long-edge, 3 short-edge; -1 when
+// none of them says anything usable.
+int32_t DuplexingFromCupsOptions(const JobOptions& options, const ppd_file_t* ppd);
 
-// The same, read from the job's PPD (not UTF-8 when it cannot be opened).
-bool PPDIsUTF8Mode();
+// What the printer's PPD implies for settings the job leaves empty: fixed
+// values for the options it offers, and the bypass tray's name and feed edge.
+void ApplyPrinterDefaults(const ppd_file_t* ppd, PrintOptions& record);
+
+}  // namespace pdftopjl

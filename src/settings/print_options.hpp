@@ -7,6 +7,10 @@
 
 // The job's settings, gathered once at start-up and read-only afterwards.
 // Integer fields read -1 when their ticket is absent; text fields read empty.
+// Fields marked "carried" are filled from tickets the print dialog sends but
+// no header line reads them: they keep the dialog's full ticket set in one
+// place for the models whose headers use them.
+namespace pdftopjl {
 
 struct PrintTypeOption {
     int32_t printType;
@@ -14,38 +18,38 @@ struct PrintTypeOption {
     FixedText<2048> password;
     int32_t documentNameType;
     FixedText<193> documentName;
-    FixedText<17> delayPrint;
+    FixedText<17> delayPrint;  // carried
 };
 
 struct KVROption {
     FixedText<33> macHostName;
     FixedText<46> ipAddress;
     int32_t manageType;
-    int32_t userIdListCtrl;
+    int32_t userIdListCtrl;  // carried
     FixedText<97> userId;
-    FixedText<65> domainName;
+    FixedText<65> domainName;  // carried
     FixedText<2048> password;
-    FixedText<33> accountId;
-    FixedText<73> storageId;
-    FixedText<2048> storagePassword;
-    int32_t userInputRadio;
+    FixedText<33> accountId;  // carried
+    FixedText<73> storageId;  // carried
+    FixedText<2048> storagePassword;  // carried
+    int32_t userInputRadio;  // carried
     int32_t adminUserIdListCtrl;
     FixedText<97> adminUserId;
-    FixedText<65> adminDomainName;
+    FixedText<65> adminDomainName;  // carried
     FixedText<2048> adminPassword;
-    FixedText<33> adminAccountId;
-    FixedText<73> adminStorageId;
-    FixedText<2048> adminStoragePassword;
+    FixedText<33> adminAccountId;  // carried
+    FixedText<73> adminStorageId;  // carried
+    FixedText<2048> adminStoragePassword;  // carried
     int32_t adminUserInputRadio;
-    int32_t inputAuthRadio;
-    int32_t inputStorageRadio;
-    FixedText<73> inputStorageId;
-    FixedText<2048> inputStoragePassword;
+    int32_t inputAuthRadio;  // carried
+    int32_t inputStorageRadio;  // carried
+    FixedText<73> inputStorageId;  // carried
+    FixedText<2048> inputStoragePassword;  // carried
     FixedText<97> inputUserId;
-    FixedText<65> inputDomainName;
+    FixedText<65> inputDomainName;  // carried
     FixedText<2048> inputUserPassword;
-    FixedText<33> inputAccountId;
-    int32_t userIdAbsent;
+    FixedText<33> inputAccountId;  // carried
+    int32_t userIdAbsent;  // carried
     FixedText<64> loginName;
     FixedText<64> printDate;
     FixedText<64> printTime;
@@ -55,7 +59,7 @@ struct KVROption {
 struct FeaturesOption {
     FixedText<64> numberUp;
     FixedText<64> collate;
-    FixedText<64> emitPageSizeCommand;
+    FixedText<64> emitPageSizeCommand;  // carried
     FixedText<64> media;
     FixedText<64> inputSlot;
     FixedText<64> mediaType;
@@ -63,17 +67,17 @@ struct FeaturesOption {
     FixedText<64> outputMode;
     FixedText<64> staple;
     FixedText<64> punch;
-    FixedText<64> numPunchHoles;
-    FixedText<64> pdfRasterizedMode;
-    FixedText<64> jog;
-    FixedText<64> intCoverSheet;
-    FixedText<64> intBackCoverSheet;
-    FixedText<64> signature;
-    FixedText<64> sigVol;
+    FixedText<64> numPunchHoles;  // carried
+    FixedText<64> pdfRasterizedMode;  // carried
+    FixedText<64> jog;  // carried
+    FixedText<64> intCoverSheet;  // carried
+    FixedText<64> intBackCoverSheet;  // carried
+    FixedText<64> signature;  // carried
+    FixedText<64> sigVol;  // carried
     int32_t duplexing;
-    FixedText<64> bookletMarginSwitch;
-    FixedText<64> bookletMarginShift;
-    FixedText<64> languageEncoding;
+    FixedText<64> bookletMarginSwitch;  // carried
+    FixedText<64> bookletMarginShift;  // carried
+    FixedText<64> languageEncoding;  // carried
     FixedText<64> scaling;
     FixedText<64> pageBorder;
     FixedText<64> outputOrder;
@@ -88,26 +92,28 @@ struct FeaturesOption {
 };
 
 struct PPDOption {
-    FixedText<64> charEncoding;
-    FixedText<128> cupsFilter;
-    FixedText<64> holdKey;
     FixedText<64> printerLanguageEncoding;
+    // The bypass tray's name on this model (empty without a ModelName).
+    FixedText<16> bypassTrayName;
 };
+
+// The document name the header carries (printer code set, or UTF-8 in UTF-8
+// mode), fitted to the printer's limits; empty when the title cannot be used.
+using DocumentName = FixedText<256>;
 
 struct PrintOptions {
     PrintTypeOption printType;
     KVROption kvr;
     FeaturesOption features;
     PPDOption ppd;
+    DocumentName documentName;
+
+    // The printer takes its texts in UTF-8: the PPD's ZRPrinterLanguageEncoding
+    // is exactly "UTF-8".
+    bool utf8Mode() const { return ppd.printerLanguageEncoding == "UTF-8"; }
 };
 
 static_assert(std::is_trivially_copyable_v<PrintOptions>,
               "the record is cleared and copied as plain bytes");
 
-// The job's record, owned by the entry point for the life of the process.
-extern PrintOptions printoptions;
-
-// Staging twins written by the ticket tables, then copied into the record.
-extern PrintTypeOption stPrintTypeOption;
-extern KVROption stKVROption;
-extern FeaturesOption stFeaturesOption;
+}  // namespace pdftopjl

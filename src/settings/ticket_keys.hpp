@@ -6,6 +6,8 @@
 
 #define QBD_TICKET_PREFIX "com.quorvelin.qbd.printsettings."
 
+namespace pdftopjl {
+
 inline constexpr const char* kTicketPrefix = QBD_TICKET_PREFIX;
 
 // Print type
@@ -86,10 +88,9 @@ inline constexpr const char* kPageFormatOrientationTicketKey =
 inline constexpr const char* kPrintSettingsOrientationTicketKey = "com.apple.print.PrintSettings.PMOrientation..n.";
 inline constexpr const char* kOrientationRequestedTicketKey = "orientation-requested";
 
-// PPD main keywords.  The printer's code set is read under two names that
-// both hold ZRPrinterLanguageEncoding.
+// The printer's code set, as a PPD main keyword (and, carried, as a job option).
 inline constexpr const char* KPPDPrinterLanguageEncodingKey = "ZRPrinterLanguageEncoding";
-inline constexpr const char* KPPDCharEncoding = "ZRPrinterLanguageEncoding";
-inline constexpr const char* KPPDCupsFilterKey = "cupsFilter";
+
+}  // namespace pdftopjl
 
 #undef QBD_TICKET_PREFIX

@@ -2,65 +2,142 @@
 
 #include <climits>
 #include <cstring>
-#include <optional>
 
 #include "encoding/convert.hpp"
-#include "settings/decimal.hpp"
-#include "settings/job_options.hpp"
-#include "settings/print_options.hpp"
+#include "job/text.hpp"
 #include "settings/ticket_keys.hpp"
+
+namespace pdftopjl {
 
 namespace {
 
-// Rows take their width from the field itself, so a row can never name a
-// width larger than its destination.
+// Ticket texts are read through a buffer of this size, so longer values are
+// cut before they are decoded or converted.
+constexpr size_t kTicketTextLimit = 1023;
+
+// Where a row's value goes in the record.
+struct Field {
+    char* text = nullptr;
+    size_t width = 0;
+    int32_t* integer = nullptr;
+};
+
 template <std::size_t Width>
-constexpr TicketData Row(const char* key, FixedText<Width>& field, TicketReader reader)
+Field field(FixedText<Width>& text)
 {
-    return TicketData{key, field.data, static_cast<int32_t>(Width), reader};
+    return Field{text.data, Width, nullptr};
+}
+Field field(int32_t& integer) { return Field{nullptr, 0, &integer}; }
+
+enum class Kind { Integer, AbsentFlag, Text, NumberUp };
+
+struct TicketRow {
+    const char* key;
+    Field (*place)(PrintOptions&);
+    Kind kind;
+    TicketText text = TicketText::AsGiven;
+    bool utf8Only = false;
+};
+
+#define PLACE(member) [](PrintOptions& o) { return field(o.member); }
+
+constexpr TicketRow Int(const char* key, Field (*place)(PrintOptions&))
+{
+    return {key, place, Kind::Integer};
+}
+constexpr TicketRow Text(const char* key, Field (*place)(PrintOptions&),
+                         TicketText text = TicketText::AsGiven, bool utf8Only = false)
+{
+    return {key, place, Kind::Text, text, utf8Only};
 }
 
-constexpr TicketData Row(const char* key, int32_t& field, TicketReader reader)
-{
-    return TicketData{key, &field, static_cast<int32_t>(sizeof field), reader};
-}
+constexpr TicketText kName = TicketText::Name;
+constexpr TicketText kCoded = TicketText::PrinterCodeSet;
+constexpr bool kUTF8Only = true;
 
-void storeInteger(void* destination, int width, int32_t value)
-{
-    if (destination == nullptr || width < static_cast<int>(sizeof value)) return;
-    std::memcpy(destination, &value, sizeof value);
-}
+// Every ticket in the order the print dialog's tables list them.  The
+// accounting identity has four fields that only UTF-8 printers are sent.
+const TicketRow kTickets[] = {
+    Int(kPrintTypeTicketKey, PLACE(printType.printType)),
+    Text(kPrintTypeUserNameTicketKey, PLACE(printType.userName), kName),
+    Text(kPrintTypePasswordTicketKey, PLACE(printType.password)),
+    Int(kDocumentNameTypeTicketKey, PLACE(printType.documentNameType)),
+    Text(kDocumentNameTicketKey, PLACE(printType.documentName), kName),
+    Text(kDelayPrintTicketKey, PLACE(printType.delayPrint)),
 
-char* textDestination(void* destination, int width)
-{
-    if (destination == nullptr || width <= 0) return nullptr;
-    char* text = static_cast<char*>(destination);
-    std::memset(text, 0, static_cast<size_t>(width));
-    return text;
-}
+    Text(kKVRMacHostNameStringTicket, PLACE(kvr.macHostName)),
+    Text(kKVRIPAddressStringTicket, PLACE(kvr.ipAddress)),
+    Int(kKVRManageTypeListTicketKey, PLACE(kvr.manageType)),
+    Int(kKVRUserIDListCtrlTicket, PLACE(kvr.userIdListCtrl)),
+    {kKVRUserIDTextEditTicket, PLACE(kvr.userIdAbsent), Kind::AbsentFlag},
+    Text(kKVRUserIDTextEditTicket, PLACE(kvr.userId), kName),
+    Text(kKVRUserPasswordTextEditTicket, PLACE(kvr.password), kCoded),
+    Text(kKVRDomainNameTextEditTicket, PLACE(kvr.domainName), TicketText::AsGiven, kUTF8Only),
+    Text(kKVRAccountIDTextEditTicket, PLACE(kvr.accountId), TicketText::AsGiven, kUTF8Only),
+    Text(kKVRStorageIDTextEditTicket, PLACE(kvr.storageId), kName, kUTF8Only),
+    Text(kKVRStoragePasswordTextEditTicket, PLACE(kvr.storagePassword), kCoded, kUTF8Only),
+    Int(kKVRUserInputRadioBtnTicket, PLACE(kvr.userInputRadio)),
+    Int(kKVRInputAuthRadioBtnTicketKey, PLACE(kvr.inputAuthRadio)),
+    Int(kKVRInputStrgRadioBtnTicketKey, PLACE(kvr.inputStorageRadio)),
+    Text(kKVRInputStorageIDTextEditTicket, PLACE(kvr.inputStorageId), kName),
+    Text(kKVRInputStoragePasswordTextEditTicket, PLACE(kvr.inputStoragePassword), kCoded),
+    Text(kKVRInputUserIDTextEditTicket, PLACE(kvr.inputUserId), kName),
+    Text(kKVRInputUserPasswordTextEditTicket, PLACE(kvr.inputUserPassword), kCoded),
+    Text(kKVRInputAccountIDTextEditTicket, PLACE(kvr.inputAccountId)),
+    Text(kKVRInputDomainNameTextEditTicket, PLACE(kvr.inputDomainName)),
+    Text(kKVRLoginTextEditTicket, PLACE(kvr.loginName)),
+    Text(kKVRHkgnPrintDateTicketKey, PLACE(kvr.printDate)),
+    Text(kKVRHkgnPrintTimeTicketKey, PLACE(kvr.printTime)),
+    Text(kKVRHostNameStringTicket, PLACE(kvr.hostNameString)),
 
-// Copies at most size-1 bytes of value and a zero byte; never reads past the
-// bytes it keeps, so megabyte values cost no more than short ones.
-void copyBounded(char* buffer, size_t size, const char* value)
-{
-    size_t n = strnlen(value, size - 1);
-    std::memcpy(buffer, value, n);
-    buffer[n] = '\0';
-}
+    Int(kKVRUserIDListCtrlTicket, PLACE(kvr.adminUserIdListCtrl)),
+    Text(kKVRAdminUserIDTextEditTicket, PLACE(kvr.adminUserId), kName),
+    Text(kKVRAdminDomainNameTextEditTicket, PLACE(kvr.adminDomainName)),
+    Text(kKVRAdminUserPasswordTextEditTicket, PLACE(kvr.adminPassword), kCoded),
+    Text(kKVRAdminAccountIDTextEditTicket, PLACE(kvr.adminAccountId)),
+    Text(kKVRAdminStorageIDTextEditTicket, PLACE(kvr.adminStorageId), kName),
+    Text(kKVRAdminStoragePasswordTextEditTicket, PLACE(kvr.adminStoragePassword), kCoded),
+    Int(kKVRAdminUserInputRadioBtnTicket, PLACE(kvr.adminUserInputRadio)),
 
-// Steps shared by the text readers: the cleared destination and the decoded
-// value in scratch, or null when the ticket is absent.
-char* readTicketText(const char* key, int numOptions, cups_option_t* options, void* destination,
-                     int width, char (&scratch)[kTicketScratchSize])
+    {kNumberUpTicketKey, PLACE(features.numberUp), Kind::NumberUp},
+    Int(kDuplexingTicketKey, PLACE(features.duplexing)),
+    Text(kCollateTicketKey, PLACE(features.collate)),
+    Text(kEmitPageSizeCommandTicketKey, PLACE(features.emitPageSizeCommand)),
+    Text(kMediaTicketKey, PLACE(features.media)),
+    Text(kInputSlotTicketKey, PLACE(features.inputSlot)),
+    Text(kMediaTypeTicketKey, PLACE(features.mediaType)),
+    Text(kColorModeTicketKey, PLACE(features.colorMode)),
+    Text(kOutputModeTicketKey, PLACE(features.outputMode)),
+    Text(kStapleTicketKey, PLACE(features.staple)),
+    Text(kPunchTicketKey, PLACE(features.punch)),
+    Text(kNumPunchHolesTicketKey, PLACE(features.numPunchHoles)),
+    Text(kPDFRasterizedModeTicketKey, PLACE(features.pdfRasterizedMode)),
+    Text(kJogTicketKey, PLACE(features.jog)),
+    Text(kIntCoverSheetTicketKey, PLACE(features.intCoverSheet)),
+    Text(kIntBackCoverSheetTicketKey, PLACE(features.intBackCoverSheet)),
+    Text(kSignatureTicketKey, PLACE(features.signature)),
+    Text(kSigVolTicketKey, PLACE(features.sigVol)),
+    Text(kBookletMarginSwitchTicket, PLACE(features.bookletMarginSwitch)),
+    Text(kBookletMarginMMShiftTicket, PLACE(features.bookletMarginShift)),
+    Text(KPPDPrinterLanguageEncodingKey, PLACE(features.languageEncoding)),
+    Text(kScalingTicketKey, PLACE(features.scaling)),
+    Text(kPageBorderTicketKey, PLACE(features.pageBorder)),
+    Text(kOutputOrderTicketKey, PLACE(features.outputOrder)),
+    Text(kPageToPaperMappingTicketKey, PLACE(features.pageToPaperMapping)),
+    Text(kPageSetTicketKey, PLACE(features.pageSet)),
+    Text(kMirrorTicketKey, PLACE(features.mirror)),
+    Text(kMSILeadingEdgeTicketKey, PLACE(features.msiLeadingEdge)),
+    Text(kTrappingTicketKey, PLACE(features.trapping)),
+    Text(kPageFormatOrientationTicketKey, PLACE(features.pageFormatOrientation)),
+    Text(kPrintSettingsOrientationTicketKey, PLACE(features.printSettingsOrientation)),
+    Text(kOrientationRequestedTicketKey, PLACE(features.orientationRequested)),
+};
+
+#undef PLACE
+
+std::string_view limited(const char* value)
 {
-    char* text = textDestination(destination, width);
-    if (text == nullptr) return nullptr;
-    const char* value = cupsGetOption(key, numOptions, options);
-    if (value == nullptr) return nullptr;
-    copyBounded(scratch, sizeof scratch, value);
-    numstrtochar(scratch, kTicketScratchSize);
-    std::memset(text, 0, static_cast<size_t>(width));
-    return text;
+    return std::string_view(value, strnlen(value, kTicketTextLimit));
 }
 
 // Pages per sheet from the layout counts; a count that is present alone
@@ -72,289 +149,96 @@ long long layoutCount(const char* rows, const char* columns)
     long long count = 1;
     for (const char* value : {rows, columns}) {
         if (value == nullptr) continue;
-        int32_t factor = ParseTicketInteger(value);
+        const int32_t factor = ParseDecimalInt32(value);
         if (factor <= 0) return 0;
         count *= factor;
     }
     return count > INT_MAX ? 0 : count;
 }
 
+// "N<number-up>" as given, "N<rows x columns>" from the dialog's layout, or
+// "1"; the "N" keeps the numeric escape from applying.
+std::string numberUpText(const JobOptions& options)
+{
+    if (const char* numberUp = options.get(kNumberUpTicketKey))
+        return "N" + std::string(limited(numberUp).substr(0, kTicketTextLimit - 1));
+    const long long count =
+        layoutCount(options.get(kLayoutRowCountTicketKey), options.get(kLayoutColumnCountTicketKey));
+    return count > 1 ? "N" + std::to_string(count) : "1";
+}
+
+void storeText(const Field& to, const std::string& text, TicketText kind, bool utf8Mode)
+{
+    if (kind == TicketText::PrinterCodeSet)
+        ConvertToPrinterCodeSet(text.c_str(), to.text, static_cast<int>(to.width));
+    else if (kind == TicketText::Name && utf8Mode)
+        RebuildAsUTF8(text.c_str(), to.text, static_cast<int>(to.width));
+    else
+        CopyBounded(to.text, to.width, text);
+}
+
 }  // namespace
 
-int32_t ParseTicketInteger(const char* text)
+std::string DecodeNumericEscape(std::string_view text)
 {
-    return text == nullptr ? 0 : ParseDecimalInt32(text);
+    if (text.size() < 2 || text[0] != '/') return std::string(text);
+    std::string decoded;
+    for (size_t at = 1; at < text.size();) {
+        size_t end = text.find('/', at);
+        if (end == std::string_view::npos) end = text.size();
+        const int32_t value = ParseDecimalInt32(text.substr(at));
+        // A zero byte ends the text, as do values beyond a byte.
+        if (value >= 256 || (value & 0xFF) == 0) break;
+        decoded += static_cast<char>(value & 0xFF);
+        at = end + 1;
+    }
+    return decoded;
 }
 
-void numstrtochar(char* text, int size)
+std::optional<int32_t> ReadTicketInteger(const JobOptions& options, const char* key)
 {
-    if (text == nullptr || size <= 0) return;
-    const size_t length = strnlen(text, static_cast<size_t>(size));
-    if (length < 2 || text[0] != '/') return;
-    if (length == static_cast<size_t>(size)) text[size - 1] = '\0';  // unterminated: keep it bounded
-    const size_t end = length < static_cast<size_t>(size) ? length : static_cast<size_t>(size) - 1;
+    const char* value = options.get(key);
+    if (value == nullptr) return std::nullopt;
+    return ParseDecimalInt32(value);
+}
 
-    size_t read = 1;
-    size_t write = 0;
-    while (read < end) {
-        size_t segmentEnd = read;
-        while (segmentEnd < end && text[segmentEnd] != '/') ++segmentEnd;
-        // The number stops at the "/" or the end; the write position always
-        // trails the read position, so nothing unread is overwritten.
-        int32_t value = ParseTicketInteger(text + read);
-        text[write] = value >= 256 ? '\0' : static_cast<char>(value & 0xFF);
-        text[write + 1] = '\0';
-        ++write;
-        read = segmentEnd + 1;
+std::string ReadTicketText(const JobOptions& options, const char* key, TicketText kind,
+                           bool utf8Mode, size_t width)
+{
+    std::string out(width, '\0');
+    const char* value = options.get(key);
+    if (value != nullptr && width > 0) {
+        const Field to{out.data(), width, nullptr};
+        storeText(to, DecodeNumericEscape(limited(value)), kind, utf8Mode);
+    }
+    out.resize(strnlen(out.data(), width));
+    return out;
+}
+
+void ReadTickets(const JobOptions& options, bool utf8Mode, PrintOptions& record)
+{
+    for (const TicketRow& row : kTickets) {
+        if (row.utf8Only && !utf8Mode) continue;
+        const Field to = row.place(record);
+        const char* value = options.get(row.key);
+        switch (row.kind) {
+        case Kind::Integer:
+            *to.integer = value == nullptr ? -1 : ParseDecimalInt32(value);
+            break;
+        case Kind::AbsentFlag:
+            *to.integer = value == nullptr ? 1 : 0;
+            break;
+        case Kind::NumberUp:
+            ConvertToPrinterCodeSet(numberUpText(options).c_str(), to.text,
+                                    static_cast<int>(to.width));
+            break;
+        case Kind::Text:
+            std::memset(to.text, 0, to.width);
+            if (value != nullptr)
+                storeText(to, DecodeNumericEscape(limited(value)), row.text, utf8Mode);
+            break;
+        }
     }
 }
 
-char* itoa(int value, char* buffer, int size)
-{
-    if (buffer == nullptr || size <= 0) return buffer;
-    char* p = buffer + size - 1;
-    *p = '\0';
-    long long magnitude = value < 0 ? -static_cast<long long>(value) : value;
-    do {
-        if (p == buffer) return buffer + size - 1;
-        *--p = static_cast<char>('0' + magnitude % 10);
-        magnitude /= 10;
-    } while (magnitude != 0);
-    if (value < 0) {
-        if (p == buffer) return buffer + size - 1;
-        *--p = '-';
-    }
-    return p;
-}
-
-int CheckTicketKey(const char* key, int numOptions, cups_option_t* options, void* destination,
-                   int width)
-{
-    storeInteger(destination, width, cupsGetOption(key, numOptions, options) == nullptr ? 1 : 0);
-    return 1;
-}
-
-int GetTicketInteger(const char* key, int numOptions, cups_option_t* options, void* destination,
-                     int width)
-{
-    const char* value = cupsGetOption(key, numOptions, options);
-    storeInteger(destination, width, value == nullptr ? -1 : ParseTicketInteger(value));
-    return value == nullptr ? 0 : 1;
-}
-
-int GetTicketStringConvertedToPrtLang(const char* key, int numOptions, cups_option_t* options,
-                                      void* destination, int width)
-{
-    char scratch[kTicketScratchSize] = {0};
-    char* text = readTicketText(key, numOptions, options, destination, width, scratch);
-    if (text == nullptr) return 0;
-    copyBounded(text, static_cast<size_t>(width), scratch);
-    return 1;
-}
-
-int GetTicketStringConvertedToPrtLangForUTF8(const char* key, int numOptions,
-                                             cups_option_t* options, void* destination,
-                                             int width)
-{
-    char scratch[kTicketScratchSize] = {0};
-    char* text = readTicketText(key, numOptions, options, destination, width, scratch);
-    if (text == nullptr) return 0;
-    ConvertUTF8ToEncodingForUTF8(scratch, text, width);
-    return 1;
-}
-
-int GetTicketPasswordStringConvertedToEncryption(const char* key, int numOptions,
-                                                 cups_option_t* options, void* destination,
-                                                 int width)
-{
-    char scratch[kTicketScratchSize] = {0};
-    char* text = readTicketText(key, numOptions, options, destination, width, scratch);
-    if (text == nullptr) return 0;
-    ConvertUTF8ToEncoding(scratch, text, width);
-    return 1;
-}
-
-int GetNumberUpTicketString(const char* key, int numOptions, cups_option_t* options,
-                            void* destination, int width)
-{
-    char scratch[kTicketScratchSize] = {0};
-    char* text = textDestination(destination, width);
-    if (text == nullptr) return 1;
-
-    const char* numberUp = cupsGetOption(key, numOptions, options);
-    const char* rows = cupsGetOption(kLayoutRowCountTicketKey, numOptions, options);
-    const char* columns = cupsGetOption(kLayoutColumnCountTicketKey, numOptions, options);
-
-    if (numberUp != nullptr) {
-        // Taken as given: the "N" keeps the numeric escape from applying.
-        scratch[0] = 'N';
-        copyBounded(scratch + 1, sizeof scratch - 1, numberUp);
-    } else if (long long count = layoutCount(rows, columns); count > 1) {
-        char digits[16];
-        scratch[0] = 'N';
-        copyBounded(scratch + 1, sizeof scratch - 1,
-                    itoa(static_cast<int>(count), digits, sizeof digits));
-    } else {
-        scratch[0] = '1';
-    }
-    ConvertUTF8ToEncoding(scratch, text, width);
-    return 1;
-}
-
-int GetTicketFromArray(char* argv[], const TicketData* table, int rows)
-{
-    std::optional<JobOptions> local;
-    const JobOptions& options = JobOptionsFor(argv != nullptr ? argv[5] : nullptr, local);
-    for (int i = 0; table != nullptr && i < rows; ++i)
-        table[i].reader(table[i].key, options.count(), options.list(), table[i].destination,
-                        table[i].width);
-    return 1;
-}
-
-// Tables ---------------------------------------------------------------------
-
-#define PT stPrintTypeOption
-#define KV stKVROption
-#define FT stFeaturesOption
-
-const TicketData PrintTypeticketData[PrintTypeTicketDataNum] = {
-    Row(kPrintTypeTicketKey, PT.printType, GetTicketInteger),
-    Row(kPrintTypeUserNameTicketKey, PT.userName, GetTicketStringConvertedToPrtLang),
-    Row(kPrintTypePasswordTicketKey, PT.password, GetTicketStringConvertedToPrtLang),
-    Row(kDocumentNameTypeTicketKey, PT.documentNameType, GetTicketInteger),
-    Row(kDocumentNameTicketKey, PT.documentName, GetTicketStringConvertedToPrtLang),
-    Row(kDelayPrintTicketKey, PT.delayPrint, GetTicketStringConvertedToPrtLang),
-};
-
-const TicketData PrintTypeticketDataForUTF8[PrintTypeTicketDataNum] = {
-    Row(kPrintTypeTicketKey, PT.printType, GetTicketInteger),
-    Row(kPrintTypeUserNameTicketKey, PT.userName, GetTicketStringConvertedToPrtLangForUTF8),
-    Row(kPrintTypePasswordTicketKey, PT.password, GetTicketStringConvertedToPrtLang),
-    Row(kDocumentNameTypeTicketKey, PT.documentNameType, GetTicketInteger),
-    Row(kDocumentNameTicketKey, PT.documentName, GetTicketStringConvertedToPrtLangForUTF8),
-    Row(kDelayPrintTicketKey, PT.delayPrint, GetTicketStringConvertedToPrtLang),
-};
-
-const TicketData KVRticketDataCommon[KVRTicketDataNumCommon] = {
-    Row(kKVRMacHostNameStringTicket, KV.macHostName, GetTicketStringConvertedToPrtLang),
-    Row(kKVRIPAddressStringTicket, KV.ipAddress, GetTicketStringConvertedToPrtLang),
-    Row(kKVRManageTypeListTicketKey, KV.manageType, GetTicketInteger),
-    Row(kKVRUserIDListCtrlTicket, KV.userIdListCtrl, GetTicketInteger),
-    Row(kKVRUserIDTextEditTicket, KV.userIdAbsent, CheckTicketKey),
-    Row(kKVRUserIDTextEditTicket, KV.userId, GetTicketStringConvertedToPrtLang),
-    Row(kKVRUserPasswordTextEditTicket, KV.password, GetTicketPasswordStringConvertedToEncryption),
-    Row(kKVRUserInputRadioBtnTicket, KV.userInputRadio, GetTicketInteger),
-    Row(kKVRInputAuthRadioBtnTicketKey, KV.inputAuthRadio, GetTicketInteger),
-    Row(kKVRInputStrgRadioBtnTicketKey, KV.inputStorageRadio, GetTicketInteger),
-    Row(kKVRInputStorageIDTextEditTicket, KV.inputStorageId, GetTicketStringConvertedToPrtLang),
-    Row(kKVRInputStoragePasswordTextEditTicket, KV.inputStoragePassword,
-        GetTicketPasswordStringConvertedToEncryption),
-    Row(kKVRInputUserIDTextEditTicket, KV.inputUserId, GetTicketStringConvertedToPrtLang),
-    Row(kKVRInputUserPasswordTextEditTicket, KV.inputUserPassword,
-        GetTicketPasswordStringConvertedToEncryption),
-    Row(kKVRInputAccountIDTextEditTicket, KV.inputAccountId, GetTicketStringConvertedToPrtLang),
-    Row(kKVRInputDomainNameTextEditTicket, KV.inputDomainName, GetTicketStringConvertedToPrtLang),
-    Row(kKVRLoginTextEditTicket, KV.loginName, GetTicketStringConvertedToPrtLang),
-    Row(kKVRHkgnPrintDateTicketKey, KV.printDate, GetTicketStringConvertedToPrtLang),
-    Row(kKVRHkgnPrintTimeTicketKey, KV.printTime, GetTicketStringConvertedToPrtLang),
-    Row(kKVRHostNameStringTicket, KV.hostNameString, GetTicketStringConvertedToPrtLang),
-};
-
-const TicketData KVRticketDataCommonForUTF8[KVRTicketDataNumCommonForUTF8] = {
-    Row(kKVRMacHostNameStringTicket, KV.macHostName, GetTicketStringConvertedToPrtLang),
-    Row(kKVRIPAddressStringTicket, KV.ipAddress, GetTicketStringConvertedToPrtLang),
-    Row(kKVRManageTypeListTicketKey, KV.manageType, GetTicketInteger),
-    Row(kKVRUserIDListCtrlTicket, KV.userIdListCtrl, GetTicketInteger),
-    Row(kKVRUserIDTextEditTicket, KV.userIdAbsent, CheckTicketKey),
-    Row(kKVRUserIDTextEditTicket, KV.userId, GetTicketStringConvertedToPrtLangForUTF8),
-    Row(kKVRUserPasswordTextEditTicket, KV.password, GetTicketPasswordStringConvertedToEncryption),
-    Row(kKVRDomainNameTextEditTicket, KV.domainName, GetTicketStringConvertedToPrtLang),
-    Row(kKVRAccountIDTextEditTicket, KV.accountId, GetTicketStringConvertedToPrtLang),
-    Row(kKVRStorageIDTextEditTicket, KV.storageId, GetTicketStringConvertedToPrtLangForUTF8),
-    Row(kKVRStoragePasswordTextEditTicket, KV.storagePassword,
-        GetTicketPasswordStringConvertedToEncryption),
-    Row(kKVRUserInputRadioBtnTicket, KV.userInputRadio, GetTicketInteger),
-    Row(kKVRInputAuthRadioBtnTicketKey, KV.inputAuthRadio, GetTicketInteger),
-    Row(kKVRInputStrgRadioBtnTicketKey, KV.inputStorageRadio, GetTicketInteger),
-    Row(kKVRInputStorageIDTextEditTicket, KV.inputStorageId,
-        GetTicketStringConvertedToPrtLangForUTF8),
-    Row(kKVRInputStoragePasswordTextEditTicket, KV.inputStoragePassword,
-        GetTicketPasswordStringConvertedToEncryption),
-    Row(kKVRInputUserIDTextEditTicket, KV.inputUserId, GetTicketStringConvertedToPrtLangForUTF8),
-    Row(kKVRInputUserPasswordTextEditTicket, KV.inputUserPassword,
-        GetTicketPasswordStringConvertedToEncryption),
-    Row(kKVRInputAccountIDTextEditTicket, KV.inputAccountId, GetTicketStringConvertedToPrtLang),
-    Row(kKVRInputDomainNameTextEditTicket, KV.inputDomainName, GetTicketStringConvertedToPrtLang),
-    Row(kKVRLoginTextEditTicket, KV.loginName, GetTicketStringConvertedToPrtLang),
-    Row(kKVRHkgnPrintDateTicketKey, KV.printDate, GetTicketStringConvertedToPrtLang),
-    Row(kKVRHkgnPrintTimeTicketKey, KV.printTime, GetTicketStringConvertedToPrtLang),
-    Row(kKVRHostNameStringTicket, KV.hostNameString, GetTicketStringConvertedToPrtLang),
-};
-
-const TicketData KVRticketDataAdmin[KVRTicketDataNumAdmin] = {
-    Row(kKVRUserIDListCtrlTicket, KV.adminUserIdListCtrl, GetTicketInteger),
-    Row(kKVRAdminUserIDTextEditTicket, KV.adminUserId, GetTicketStringConvertedToPrtLang),
-    Row(kKVRAdminDomainNameTextEditTicket, KV.adminDomainName, GetTicketStringConvertedToPrtLang),
-    Row(kKVRAdminUserPasswordTextEditTicket, KV.adminPassword,
-        GetTicketPasswordStringConvertedToEncryption),
-    Row(kKVRAdminAccountIDTextEditTicket, KV.adminAccountId, GetTicketStringConvertedToPrtLang),
-    Row(kKVRAdminStorageIDTextEditTicket, KV.adminStorageId, GetTicketStringConvertedToPrtLang),
-    Row(kKVRAdminStoragePasswordTextEditTicket, KV.adminStoragePassword,
-        GetTicketPasswordStringConvertedToEncryption),
-    Row(kKVRAdminUserInputRadioBtnTicket, KV.adminUserInputRadio, GetTicketInteger),
-};
-
-const TicketData KVRticketDataAdminForUTF8[KVRTicketDataNumAdmin] = {
-    Row(kKVRUserIDListCtrlTicket, KV.adminUserIdListCtrl, GetTicketInteger),
-    Row(kKVRAdminUserIDTextEditTicket, KV.adminUserId, GetTicketStringConvertedToPrtLangForUTF8),
-    Row(kKVRAdminDomainNameTextEditTicket, KV.adminDomainName, GetTicketStringConvertedToPrtLang),
-    Row(kKVRAdminUserPasswordTextEditTicket, KV.adminPassword,
-        GetTicketPasswordStringConvertedToEncryption),
-    Row(kKVRAdminAccountIDTextEditTicket, KV.adminAccountId, GetTicketStringConvertedToPrtLang),
-    Row(kKVRAdminStorageIDTextEditTicket, KV.adminStorageId,
-        GetTicketStringConvertedToPrtLangForUTF8),
-    Row(kKVRAdminStoragePasswordTextEditTicket, KV.adminStoragePassword,
-        GetTicketPasswordStringConvertedToEncryption),
-    Row(kKVRAdminUserInputRadioBtnTicket, KV.adminUserInputRadio, GetTicketInteger),
-};
-
-const TicketData FeaturesticketData[FeaturesTicketDataNum] = {
-    Row(kNumberUpTicketKey, FT.numberUp, GetNumberUpTicketString),
-    Row(kDuplexingTicketKey, FT.duplexing, GetTicketInteger),
-    Row(kCollateTicketKey, FT.collate, GetTicketStringConvertedToPrtLang),
-    Row(kEmitPageSizeCommandTicketKey, FT.emitPageSizeCommand, GetTicketStringConvertedToPrtLang),
-    Row(kMediaTicketKey, FT.media, GetTicketStringConvertedToPrtLang),
-    Row(kInputSlotTicketKey, FT.inputSlot, GetTicketStringConvertedToPrtLang),
-    Row(kMediaTypeTicketKey, FT.mediaType, GetTicketStringConvertedToPrtLang),
-    Row(kColorModeTicketKey, FT.colorMode, GetTicketStringConvertedToPrtLang),
-    Row(kOutputModeTicketKey, FT.outputMode, GetTicketStringConvertedToPrtLang),
-    Row(kStapleTicketKey, FT.staple, GetTicketStringConvertedToPrtLang),
-    Row(kPunchTicketKey, FT.punch, GetTicketStringConvertedToPrtLang),
-    Row(kNumPunchHolesTicketKey, FT.numPunchHoles, GetTicketStringConvertedToPrtLang),
-    Row(kPDFRasterizedModeTicketKey, FT.pdfRasterizedMode, GetTicketStringConvertedToPrtLang),
-    Row(kJogTicketKey, FT.jog, GetTicketStringConvertedToPrtLang),
-    Row(kIntCoverSheetTicketKey, FT.intCoverSheet, GetTicketStringConvertedToPrtLang),
-    Row(kIntBackCoverSheetTicketKey, FT.intBackCoverSheet, GetTicketStringConvertedToPrtLang),
-    Row(kSignatureTicketKey, FT.signature, GetTicketStringConvertedToPrtLang),
-    Row(kSigVolTicketKey, FT.sigVol, GetTicketStringConvertedToPrtLang),
-    Row(kBookletMarginSwitchTicket, FT.bookletMarginSwitch, GetTicketStringConvertedToPrtLang),
-    Row(kBookletMarginMMShiftTicket, FT.bookletMarginShift, GetTicketStringConvertedToPrtLang),
-    Row(KPPDCharEncoding, FT.languageEncoding, GetTicketStringConvertedToPrtLang),
-    Row(kScalingTicketKey, FT.scaling, GetTicketStringConvertedToPrtLang),
-    Row(kPageBorderTicketKey, FT.pageBorder, GetTicketStringConvertedToPrtLang),
-    Row(kOutputOrderTicketKey, FT.outputOrder, GetTicketStringConvertedToPrtLang),
-    Row(kPageToPaperMappingTicketKey, FT.pageToPaperMapping, GetTicketStringConvertedToPrtLang),
-    Row(kPageSetTicketKey, FT.pageSet, GetTicketStringConvertedToPrtLang),
-    Row(kMirrorTicketKey, FT.mirror, GetTicketStringConvertedToPrtLang),
-    Row(kMSILeadingEdgeTicketKey, FT.msiLeadingEdge, GetTicketStringConvertedToPrtLang),
-    Row(kTrappingTicketKey, FT.trapping, GetTicketStringConvertedToPrtLang),
-    Row(kPageFormatOrientationTicketKey, FT.pageFormatOrientation,
-        GetTicketStringConvertedToPrtLang),
-    Row(kPrintSettingsOrientationTicketKey, FT.printSettingsOrientation,
-        GetTicketStringConvertedToPrtLang),
-    Row(kOrientationRequestedTicketKey, FT.orientationRequested, GetTicketStringConvertedToPrtLang),
-};
-
-#undef PT
-#undef KV
-#undef FT
+}  // namespace pdftopjl

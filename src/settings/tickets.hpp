@@ -1,66 +1,38 @@
 #pragma once
 
-#include <cups/cups.h>
-
 #include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
 
-// Reads one ticket from the parsed job options into a destination of `width`
-// bytes (4 for integer fields).  Returns 1 when the ticket was found, 0 when
-// absent (CheckTicketKey always returns 1).
-using TicketReader = int (*)(const char* key, int numOptions, cups_option_t* options,
-                             void* destination, int width);
+#include "settings/job_inputs.hpp"
+#include "settings/print_options.hpp"
 
-// One row of a ticket table: which option fills which staging field, and how.
-struct TicketData {
-    const char* key;
-    void* destination;
-    int32_t width;
-    TicketReader reader;
+// The job's tickets (print dialog settings and the CUPS, PPD and macOS
+// options read the same way) into the print-options record.
+namespace pdftopjl {
+
+// How a ticket's text reaches its field.
+enum class TicketText {
+    AsGiven,         // bytes as sent (after the numeric escape)
+    PrinterCodeSet,  // converted into the printer code set
+    Name,            // as given; rebuilt as checked UTF-8 for a UTF-8 printer
 };
 
-int CheckTicketKey(const char* key, int numOptions, cups_option_t* options, void* destination,
-                   int width);
-int GetTicketInteger(const char* key, int numOptions, cups_option_t* options, void* destination,
-                     int width);
-int GetTicketStringConvertedToPrtLang(const char* key, int numOptions, cups_option_t* options,
-                                      void* destination, int width);
-int GetTicketStringConvertedToPrtLangForUTF8(const char* key, int numOptions,
-                                             cups_option_t* options, void* destination,
-                                             int width);
-int GetTicketPasswordStringConvertedToEncryption(const char* key, int numOptions,
-                                                 cups_option_t* options, void* destination,
-                                                 int width);
-int GetNumberUpTicketString(const char* key, int numOptions, cups_option_t* options,
-                            void* destination, int width);
+// Reads every ticket the job carries into the record; fields whose ticket is
+// absent read -1 (integers) or empty (texts).
+void ReadTickets(const JobOptions& options, bool utf8Mode, PrintOptions& record);
 
-// Runs `rows` rows of a table against the job's options (argv[5]).  Returns 1.
-int GetTicketFromArray(char* argv[], const TicketData* table, int rows);
+// An integer ticket, or nothing when the job does not carry it.
+std::optional<int32_t> ReadTicketInteger(const JobOptions& options, const char* key);
 
-// A ticket text read as a decimal integer: optional leading blanks and sign,
-// then digits up to the first other character; 0 without digits.  Values
-// beyond the 32-bit range saturate.
-int32_t ParseTicketInteger(const char* text);
+// A ticket's text as its kind says, cut to width - 1 bytes (empty when the
+// job does not carry it).
+std::string ReadTicketText(const JobOptions& options, const char* key, TicketText kind,
+                           bool utf8Mode, size_t width);
 
-// Undoes the numeric escape "/72/105" -> "Hi" in place; `size` bounds the text.
-void numstrtochar(char* text, int size);
+// Undoes the numeric escape "/72/105" -> "Hi": a text that starts with "/"
+// is a list of byte values; a value of 256 or more ends it.
+std::string DecodeNumericEscape(std::string_view text);
 
-// Writes value's decimal digits right-aligned into buffer (size bytes, the
-// last one the terminating zero); returns the first digit, or an empty text
-// when the digits do not fit.
-char* itoa(int value, char* buffer, int size);
-
-constexpr int kTicketScratchSize = 1024;
-
-constexpr int PrintTypeTicketDataNum = 6;
-constexpr int KVRTicketDataNumCommon = 20;
-constexpr int KVRTicketDataNumCommonForUTF8 = 24;
-constexpr int KVRTicketDataNumAdmin = 8;
-constexpr int FeaturesTicketDataNum = 32;
-
-extern const TicketData PrintTypeticketData[PrintTypeTicketDataNum];
-extern const TicketData PrintTypeticketDataForUTF8[PrintTypeTicketDataNum];
-extern const TicketData KVRticketDataCommon[KVRTicketDataNumCommon];
-extern const TicketData KVRticketDataCommonForUTF8[KVRTicketDataNumCommonForUTF8];
-extern const TicketData KVRticketDataAdmin[KVRTicketDataNumAdmin];
-extern const TicketData KVRticketDataAdminForUTF8[KVRTicketDataNumAdmin];
-extern const TicketData FeaturesticketData[FeaturesTicketDataNum];
+}  // namespace pdftopjl

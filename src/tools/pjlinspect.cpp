@@ -22,6 +22,8 @@
 
 #include "pjl/jobstream.hpp"
 
+using namespace pdftopjl;
+
 namespace {
 
 int fail(const std::string& reason)

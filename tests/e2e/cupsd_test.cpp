@@ -17,6 +17,8 @@
 #include "support/process.hpp"
 
 using namespace testsupport;
+using pdftopjl::JobStream;
+using pdftopjl::ParseJobStream;
 
 namespace {
 

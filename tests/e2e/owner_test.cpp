@@ -10,12 +10,14 @@
 #include <string>
 #include <vector>
 
-#include "host/UtilityFunctionFilter.hpp"
+#include "host/host_address.hpp"
 #include "pjl/writer.hpp"
 #include "support/fixtures.hpp"
 #include "support/process.hpp"
 
 using namespace testsupport;
+using pdftopjl::kHostLookupTimeoutMs;
+using pdftopjl::kPJLLineMax;
 
 namespace {
 

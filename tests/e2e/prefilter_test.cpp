@@ -19,6 +19,7 @@
 #include "support/process.hpp"
 
 using namespace testsupport;
+namespace platform = pdftopjl::platform;
 
 namespace {
 
@@ -263,13 +264,15 @@ TEST_F(FakePreFilter, PpdWithoutCupsFilterFailsTheJob)
 TEST_F(FakePreFilter, CancelWhileThePreFilterRunsStopsIt)
 {
     // Still writing, or done writing but not yet ended.
+    const std::string started = data.file("b/started");
     for (const char* body : {"echo '%PDF-1.4'\nexec sleep 30\n",
                              "echo '%PDF-1.4'\nexec >&-\nexec sleep 30\n"}) {
         SCOPED_TRACE(body);
-        Program(body);
+        unlink(started.c_str());
+        Program(std::string(": > \"$(dirname \"$0\")/../started\"\n") + body);
         RunOptions o = Options("number-up=2");
         o.signalToSend = SIGTERM;
-        o.signalAfterMs = 300;
+        o.signalWhen = [&] { return access(started.c_str(), F_OK) == 0; };
         o.timeoutMs = 10000;
         RunResult r = RunProgram(o);
         EXPECT_FALSE(r.timedOut) << "the filter did not stop on SIGTERM";

@@ -224,7 +224,8 @@ TEST_F(FilterRun, CancelWhileReadingStopsPromptlyAndCleansUp)
     o.input = Document(100000, false);  // more is never sent: the writer stalls
     o.keepStdinOpen = true;
     o.signalToSend = SIGTERM;
-    o.signalAfterMs = 300;
+    // Once the staging file exists the filter is reading.
+    o.signalWhen = [&] { return !tmp.entries().empty(); };
     o.timeoutMs = 10000;
     RunResult r = RunProgram(o);
     EXPECT_FALSE(r.timedOut) << "the filter did not stop on SIGTERM";

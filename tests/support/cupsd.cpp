@@ -93,6 +93,17 @@ bool PrivateCupsd::Start(std::string* error)
     chmod((root_ + "/out").c_str(), 0777);
     chmod((root_ + "/spool/tmp").c_str(), 01777);
 
+    // The port is free when chosen but may be taken before cupsd binds it;
+    // then cupsd gives up and another port is tried.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (Launch(error)) return true;
+        if (pid_ > 0) return false;  // running but not listening: no use retrying
+    }
+    return false;
+}
+
+bool PrivateCupsd::Launch(std::string* error)
+{
     port_ = freePort();
     if (port_ <= 0) {
         *error = "no free port";

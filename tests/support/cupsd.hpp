@@ -41,6 +41,9 @@ public:
     std::string ErrorLog() const;
 
 private:
+    // One start on a newly chosen port.
+    bool Launch(std::string* error);
+
     std::string root_;
     int port_ = 0;
     int pid_ = -1;

@@ -47,6 +47,11 @@ RunResult RunProgram(const RunOptions& options)
 
     std::string program = options.program.empty() ? FilterBinary() : options.program;
     std::vector<std::string> args = options.args;
+    // When to send the signal: once the caller's condition holds, else after
+    // the given time.
+    auto ready = [&](long long elapsedMs) {
+        return options.signalWhen ? options.signalWhen() : elapsedMs >= options.signalAfterMs;
+    };
     if (args.empty()) args.push_back(program);
 
     pid_t pid = fork();
@@ -114,7 +119,7 @@ RunResult RunProgram(const RunOptions& options)
             kill(pid, SIGKILL);
             break;
         }
-        if (options.signalToSend && !signalled && elapsed >= options.signalAfterMs) {
+        if (options.signalToSend && !signalled && ready(elapsed)) {
             kill(pid, options.signalToSend);
             signalled = true;
         }
@@ -172,7 +177,7 @@ RunResult RunProgram(const RunOptions& options)
                 kill(pid, SIGKILL);
                 break;
             }
-            if (options.signalToSend && !signalled && nowMs() - start >= options.signalAfterMs) {
+            if (options.signalToSend && !signalled && ready(nowMs() - start)) {
                 kill(pid, options.signalToSend);
                 signalled = true;
             }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -24,6 +25,7 @@ struct RunOptions {
     size_t readLimit = 0;
     int timeoutMs = 60000;
     int signalAfterMs = 0;                         // send signalToSend after this long
+    std::function<bool()> signalWhen;              // or: once this holds
     int signalToSend = 0;
     std::string program;                           // defaults to the built filter
     long long fileSizeLimit = 0;                   // RLIMIT_FSIZE for the child, 0: none

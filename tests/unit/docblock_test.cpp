@@ -9,13 +9,13 @@
 #include <string>
 #include <vector>
 
-#include "pjl/blocks.hpp"
-#include "pjl/writer.hpp"
-#include "settings/docname.hpp"
-#include "settings/print_options.hpp"
+#include "pjl/docblock.hpp"
+#include "settings/gather.hpp"
 #include "support/fixtures.hpp"
+#include "unit/job_fixture.hpp"
 
 using namespace testsupport;
+using namespace pdftopjl;
 
 namespace {
 
@@ -55,48 +55,28 @@ PrintOptions EmptyRecord()
 
 class DocBlock : public ::testing::Test {
 protected:
-    void TearDown() override
-    {
-        unsetenv("PPD");
-        std::memset(PTStdDocumentName, 0, sizeof PTStdDocumentName);
-    }
-
-    // Runs the block for the printer and the record; returns its lines.
+    // Runs the block for the printer and the record as gathering leaves it:
+    // the job's settings, then the printer's defaults.  Returns its lines.
     Lines Block(const Printer& printer, const RecordSetup& setup, const char* copies = "1",
                 const char* documentName = "")
     {
-        if (printer.kind == PpdKind::Unset) {
-            unsetenv("PPD");
-        } else if (printer.kind == PpdKind::Unreadable) {
-            setenv("PPD", tmp.file("missing.ppd").c_str(), 1);
-        } else {
-            WriteFile(tmp.file("printer.ppd"), MakePpd(printer.keywords, printer.options));
-            setenv("PPD", tmp.file("printer.ppd").c_str(), 1);
+        std::string path;
+        if (printer.kind == PpdKind::Unreadable) {
+            path = tmp.file("missing.ppd");
+        } else if (printer.kind == PpdKind::Written) {
+            path = tmp.file("printer.ppd");
+            WriteFile(path, MakePpd(printer.keywords, printer.options));
         }
-        std::memset(PTStdDocumentName, 0, sizeof PTStdDocumentName);
-        std::strncpy(PTStdDocumentName, documentName, sizeof PTStdDocumentName - 1);
+        PpdHandle ppd = OpenPpd(path.empty() ? nullptr : path.c_str());
         record = EmptyRecord();
+        record.documentName.set(documentName);
         if (setup) setup(record);
+        ApplyPrinterDefaults(ppd.get(), record);
 
-        std::string c = copies;
-        char* argv[] = {const_cast<char*>("pdftopjl"), const_cast<char*>("1"),
-                        const_cast<char*>("alice"), const_cast<char*>("title"), c.data(),
-                        const_cast<char*>(""), nullptr};
-        char* data = nullptr;
-        size_t size = 0;
-        FILE* stream = open_memstream(&data, &size);
-        SetPJLOutput(stream);
-        OutputJobDocCommand(argv, &record);
-        SetPJLOutput(nullptr);
-        fclose(stream);
-        std::string text(data, size);
-        free(data);
-
-        Lines lines;
-        std::istringstream in(text);
-        for (std::string line; std::getline(in, line);) lines.push_back(line);
+        std::string text =
+            testjob::Captured([&](PjlWriter& out) { WriteDocumentBlock(record, copies, out); });
         EXPECT_TRUE(text.empty() || text.back() == '\n');
-        return lines;
+        return testjob::Lines(text);
     }
 
     TempDir tmp;
@@ -143,14 +123,6 @@ TEST_F(DocBlock, ExampleJobMatchesTheReferenceHeader)
         "@PJL SET JOBATTR=\"@NLPP=1\"",
     };
     EXPECT_EQ(lines, expected);
-    // The defaults stay in the record for the rest of the job.
-    EXPECT_EQ(record.features.outputMode.view(), "Standard");
-    EXPECT_EQ(record.features.colorMode.view(), "Color");
-    EXPECT_EQ(record.features.trapping.view(), "true");
-    EXPECT_EQ(record.features.inputSlot.view(), "AutoSelect");
-    EXPECT_EQ(record.features.mediaType.view(), "Default");
-    EXPECT_EQ(record.features.staple.view(), "None");
-    EXPECT_EQ(record.features.punch.view(), "None");
 }
 
 // Without the options in the PPD (or without a PPD) nothing is defaulted and
@@ -175,8 +147,6 @@ TEST_F(DocBlock, DefaultsComeOnlyFromOptionsThePPDDefines)
     for (const Printer& printer : {Printer{}, Printer{{}, {}, PpdKind::Unset},
                                    Printer{{}, {}, PpdKind::Unreadable}, keywordsOnly}) {
         EXPECT_EQ(Block(printer, nullptr), bare);
-        EXPECT_TRUE(record.features.outputMode.empty());
-        EXPECT_TRUE(record.features.inputSlot.empty());
     }
 }
 
@@ -459,13 +429,6 @@ INSTANTIATE_TEST_SUITE_P(
         DirectionCase{"NotOnAutoSelect", "AutoSelect", "LongEdge", true, true, nullptr}),
     [](const ::testing::TestParamInfo<DirectionCase>& info) { return std::string(info.param.name); });
 
-TEST_F(DocBlock, LeadingEdgeDefaultIsNotAppliedAwayFromTheBypassTray)
-{
-    Printer printer{{}, {{"ZRMSILeadingEdge", {"LongEdge", "ShortEdge"}}}};
-    Block(printer, [](PrintOptions& o) { o.features.inputSlot.set("1stTray"); });
-    EXPECT_TRUE(record.features.msiLeadingEdge.empty());
-}
-
 TEST_F(DocBlock, PaperAndMediaType)
 {
     struct Case {
@@ -604,7 +567,6 @@ TEST_F(DocBlock, FinishingDefaults)
     EXPECT_EQ(Only(Block(puncher, [](PrintOptions& o) { o.features.punch.set("true"); }),
                    {"FINISH", "PUNCH", "STAPLE"}),
               Lines{});
-    EXPECT_TRUE(record.features.staple.empty());
 }
 
 TEST_F(DocBlock, PagesPerSheetCloseTheBlock)
@@ -639,7 +601,7 @@ TEST_P(Passcode, IsCheckedBeforeTheHeader)
     o.printType.printType = c.printType;
     o.printType.password.set(c.password);
     ::testing::internal::CaptureStderr();
-    EXPECT_EQ(CheckHoldPasscode(&o), c.result);
+    EXPECT_EQ(PasscodeFitsTheLine(o), c.result != 0);
     std::string err = ::testing::internal::GetCapturedStderr();
     if (c.message == nullptr)
         EXPECT_EQ(err, "");

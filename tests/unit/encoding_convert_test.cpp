@@ -8,6 +8,8 @@
 #include "encoding/convert.hpp"
 #include "encoding/unicode.hpp"
 
+using namespace pdftopjl;
+
 namespace {
 
 using Converter = int (*)(const char*, char*, int);
@@ -47,8 +49,8 @@ TEST_P(Convert, GivesTheExpectedBytes)
     EXPECT_EQ(err, "") << "valid UTF-8 must not produce a message";
 }
 
-const Converter kSjis = ConvertUTF8ToEncoding;
-const Converter kUtf8 = ConvertUTF8ToEncodingForUTF8;
+const Converter kSjis = ConvertToPrinterCodeSet;
+const Converter kUtf8 = RebuildAsUTF8;
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, Convert,
@@ -86,8 +88,8 @@ TEST(Convert, ArabicLetterIsDroppedButCyrillicKept)
     // Cyrillic zhe is in JIS X 0213 (0x84 0x47), Arabic lam is not; the
     // table above relies on both.
     char dst[16];
-    EXPECT_EQ(ConvertUTF8ToEncoding("\xD9\x84", dst, sizeof dst), 0);
-    EXPECT_EQ(ConvertUTF8ToEncoding("\xD0\x96", dst, sizeof dst), 2);
+    EXPECT_EQ(ConvertToPrinterCodeSet("\xD9\x84", dst, sizeof dst), 0);
+    EXPECT_EQ(ConvertToPrinterCodeSet("\xD0\x96", dst, sizeof dst), 2);
 }
 
 // Every ill-formed input: one message, empty destination, result 0.
@@ -121,10 +123,10 @@ INSTANTIATE_TEST_SUITE_P(Sequences, InvalidUtf8,
 TEST(Convert, NullOrEmptyDestinationIsSafe)
 {
     char dst[1] = {'x'};
-    EXPECT_EQ(ConvertUTF8ToEncoding("abc", dst, 0), 0);
+    EXPECT_EQ(ConvertToPrinterCodeSet("abc", dst, 0), 0);
     EXPECT_EQ(dst[0], 'x');
-    EXPECT_EQ(ConvertUTF8ToEncoding("abc", nullptr, 10), 0);
-    EXPECT_EQ(ConvertUTF8ToEncodingForUTF8(nullptr, dst, 1), 0);
+    EXPECT_EQ(ConvertToPrinterCodeSet("abc", nullptr, 10), 0);
+    EXPECT_EQ(RebuildAsUTF8(nullptr, dst, 1), 0);
     EXPECT_EQ(dst[0], '\0');
 }
 

@@ -3,7 +3,8 @@
 #include <string>
 
 #include "settings/fixed_text.hpp"
-#include "settings/print_options.hpp"
+
+using namespace pdftopjl;
 
 namespace {
 
@@ -35,25 +36,6 @@ TEST(FixedText, ReplacesEarlierContentCompletely)
     field.set("xy");
     EXPECT_EQ(field.view(), "xy");
     for (size_t i = 2; i < 8; ++i) EXPECT_EQ(field.data[i], '\0');
-}
-
-TEST(PrintOptionsRecord, FieldWidthsAreAsSpecified)
-{
-    PrintOptions o{};
-    EXPECT_EQ(sizeof o.printType.userName, 73u);
-    EXPECT_EQ(sizeof o.printType.password, 2048u);
-    EXPECT_EQ(sizeof o.printType.documentName, 193u);
-    EXPECT_EQ(sizeof o.printType.delayPrint, 17u);
-    EXPECT_EQ(sizeof o.kvr.macHostName, 33u);
-    EXPECT_EQ(sizeof o.kvr.ipAddress, 46u);
-    EXPECT_EQ(sizeof o.kvr.userId, 97u);
-    EXPECT_EQ(sizeof o.kvr.domainName, 65u);
-    EXPECT_EQ(sizeof o.kvr.accountId, 33u);
-    EXPECT_EQ(sizeof o.kvr.storageId, 73u);
-    EXPECT_EQ(sizeof o.kvr.loginName, 64u);
-    EXPECT_EQ(sizeof o.features.numberUp, 64u);
-    EXPECT_EQ(sizeof o.ppd.cupsFilter, 128u);
-    EXPECT_EQ(sizeof o.ppd.printerLanguageEncoding, 64u);
 }
 
 }  // namespace

@@ -10,9 +10,12 @@
 #include <string>
 #include <vector>
 
-#include "host/UtilityFunctionFilter.hpp"
+#include "host/host_address.hpp"
 
 namespace hostfakes {
+
+using pdftopjl::AddressList;
+using pdftopjl::ResolvedAddress;
 
 // A socket address from its numeric text (IPv6 with an optional scope id);
 // the empty text gives one that getnameinfo refuses (shorter than IPv4).
@@ -50,15 +53,15 @@ inline FakeAnswer& Answer()
     return answer;
 }
 
-// Installs the fake resolver with an empty, successful answer.
-inline void UseFakeResolver()
+// The fake resolver, starting with an empty, successful answer.
+inline pdftopjl::AddressResolver UseFakeResolver()
 {
     Answer() = FakeAnswer{};
-    SetAddressResolver([](const char* hostName, AddressList* addresses) {
+    return [](const char* hostName, AddressList* addresses) {
         Answer().askedFor.emplace_back(hostName);
         *addresses = Answer().addresses;
         return Answer().resolves;
-    });
+    };
 }
 
 }  // namespace hostfakes

@@ -7,12 +7,9 @@
 #include <cstring>
 #include <string>
 
-#include "host/UtilityFunctionFilter.hpp"
-#include "support/fixtures.hpp"
+#include "host/host_address.hpp"
 
-using testsupport::MakePpd;
-using testsupport::TempDir;
-using testsupport::WriteFile;
+using namespace pdftopjl;
 
 namespace {
 
@@ -37,52 +34,20 @@ std::string Repeat(const std::string& piece, size_t count)
 const std::string kHiragana = "\xE3\x81\x82";     // U+3042, 3 bytes, 1 unit
 const std::string kEmoji = "\xF0\x9F\x98\x80";    // U+1F600, 4 bytes, 2 units
 
-enum class Printer { UTF8, Latin1, LowerCaseUTF8, NoPPD, Unreadable };
+enum class Printer { UTF8, Other };
 
 class HostName : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        gNameFails = false;
-        SetHostNameSource(FakeHostName);
-    }
-    void TearDown() override
-    {
-        SetHostNameSource(nullptr);
-        unsetenv("PPD");
-    }
+    void SetUp() override { gNameFails = false; }
 
-    void UsePrinter(Printer printer)
+    std::string Read(Printer printer, bool systemName = false)
     {
-        const char* value = printer == Printer::UTF8     ? "UTF-8"
-                            : printer == Printer::Latin1 ? "ISOLatin1"
-                                                         : "utf-8";
-        switch (printer) {
-        case Printer::NoPPD:
-            unsetenv("PPD");
-            return;
-        case Printer::Unreadable:
-            setenv("PPD", dir.file("missing.ppd").c_str(), 1);
-            return;
-        default:
-            WriteFile(dir.file("p.ppd"),
-                      MakePpd({std::string("*ZRPrinterLanguageEncoding: \"") + value + "\""}));
-            setenv("PPD", dir.file("p.ppd").c_str(), 1);
-        }
+        HostServices services;
+        if (!systemName) services.hostName = FakeHostName;
+        const std::string name = LocalHostName(printer == Printer::UTF8, services);
+        EXPECT_LE(name.size(), 96u);
+        return name;
     }
-
-    // The 97-byte result, checking that nothing past it was written.
-    std::string Read()
-    {
-        char area[97 + 16];
-        std::memset(area, 'Z', sizeof area);
-        getHostName(area);
-        EXPECT_EQ(area[96], '\0');
-        EXPECT_EQ(std::string(area + 97, 16), std::string(16, 'Z'));
-        return area;
-    }
-
-    TempDir dir;
 };
 
 struct NameCase {
@@ -96,9 +61,8 @@ class Cuts : public HostName, public ::testing::WithParamInterface<NameCase> {};
 
 TEST_P(Cuts, FitThePrinter)
 {
-    UsePrinter(GetParam().printer);
     gName = GetParam().name;
-    EXPECT_EQ(Read(), GetParam().expected);
+    EXPECT_EQ(Read(GetParam().printer), GetParam().expected);
 }
 
 const std::string k40 = "abcdefghijklmnopqrstuvwxyz0123456789ABCD";
@@ -107,18 +71,15 @@ INSTANTIATE_TEST_SUITE_P(
     Names, Cuts,
     ::testing::Values(
         NameCase{"Ascii40Utf8", Printer::UTF8, k40, k40.substr(0, 32)},
-        NameCase{"Ascii40Latin1", Printer::Latin1, k40, k40},
-        NameCase{"Ascii40NoPPD", Printer::NoPPD, k40, k40},
-        NameCase{"Ascii40UnreadablePPD", Printer::Unreadable, k40, k40},
-        NameCase{"Ascii40LowerCaseValue", Printer::LowerCaseUTF8, k40, k40},
+        NameCase{"Ascii40Other", Printer::Other, k40, k40},
         NameCase{"Ascii32Utf8", Printer::UTF8, k40.substr(0, 32), k40.substr(0, 32)},
         NameCase{"ThreeByte40Utf8", Printer::UTF8, Repeat(kHiragana, 40), Repeat(kHiragana, 32)},
-        NameCase{"ThreeByte40Latin1", Printer::Latin1, Repeat(kHiragana, 40), Repeat(kHiragana, 32)},
-        NameCase{"Bytes120Latin1", Printer::Latin1, std::string(120, 'h'), std::string(96, 'h')},
+        NameCase{"ThreeByte40Latin1", Printer::Other, Repeat(kHiragana, 40), Repeat(kHiragana, 32)},
+        NameCase{"Bytes120Latin1", Printer::Other, std::string(120, 'h'), std::string(96, 'h')},
         NameCase{"Bytes120Utf8", Printer::UTF8, std::string(120, 'h'), std::string(32, 'h')},
-        NameCase{"Bytes255Latin1", Printer::Latin1, std::string(255, 'h'), std::string(96, 'h')},
+        NameCase{"Bytes255Latin1", Printer::Other, std::string(255, 'h'), std::string(96, 'h')},
         // A cut after 96 bytes may fall inside a character.
-        NameCase{"TwoByteCutInsideLatin1", Printer::Latin1, "a" + Repeat("\xC3\xA9", 60),
+        NameCase{"TwoByteCutInsideLatin1", Printer::Other, "a" + Repeat("\xC3\xA9", 60),
                  "a" + Repeat("\xC3\xA9", 47) + "\xC3"},
         NameCase{"Emoji20Utf8", Printer::UTF8, Repeat(kEmoji, 20), Repeat(kEmoji, 16)},
         // The 32nd unit would split a surrogate pair: the whole character goes.
@@ -134,18 +95,15 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(HostName, FailedReadLeavesItEmpty)
 {
-    UsePrinter(Printer::Latin1);
     gNameFails = true;
-    EXPECT_EQ(Read(), "");
+    EXPECT_EQ(Read(Printer::Other), "");
 }
 
 TEST_F(HostName, DefaultSourceIsTheSystemName)
 {
-    SetHostNameSource(nullptr);
-    UsePrinter(Printer::NoPPD);
     char name[256] = {};
     ASSERT_EQ(gethostname(name, 255), 0);
-    EXPECT_EQ(Read(), std::string(name).substr(0, 96));
+    EXPECT_EQ(Read(Printer::Other, /*systemName=*/true), std::string(name).substr(0, 96));
 }
 
 }  // namespace

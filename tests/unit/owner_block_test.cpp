@@ -9,45 +9,15 @@
 #include <string>
 #include <vector>
 
-#include "encoding/convert.hpp"
-#include "host/UtilityFunctionFilter.hpp"
+#include "host/host_address.hpp"
 #include "host_fakes.hpp"
-#include "pjl/blocks.hpp"
+#include "pjl/header.hpp"
 #include "pjl/owner.hpp"
-#include "pjl/writer.hpp"
+#include "unit/job_fixture.hpp"
+
+using namespace pdftopjl;
 
 namespace {
-
-// The job stream of one test, as lines without their line feeds.
-struct JobStream {
-    char* data = nullptr;
-    size_t size = 0;
-    FILE* stream = open_memstream(&data, &size);
-
-    JobStream() { SetPJLOutput(stream); }
-    ~JobStream()
-    {
-        SetPJLOutput(nullptr);
-        fclose(stream);
-        free(data);
-    }
-    std::string text()
-    {
-        fflush(stream);
-        return std::string(data, size);
-    }
-    std::vector<std::string> lines()
-    {
-        std::vector<std::string> out;
-        std::string all = text();
-        for (size_t at = 0, end; at < all.size(); at = end + 1) {
-            end = all.find('\n', at);
-            if (end == std::string::npos) end = all.size();
-            out.push_back(all.substr(at, end - at));
-        }
-        return out;
-    }
-};
 
 std::string Attr(const std::string& name, const std::string& value)
 {
@@ -57,13 +27,6 @@ std::string Attr(const std::string& name, const std::string& value)
 // 6 December 2026, 06:30:05 UTC.
 constexpr time_t kJobTime = 1796538605;
 time_t gNow = kJobTime;
-int gClockReads = 0;
-time_t FixedClock()
-{
-    ++gClockReads;
-    return gNow;
-}
-time_t TickingClock() { return gNow + gClockReads++; }
 
 std::string gHostName = "mac01";
 bool gHostNameFails = false;
@@ -83,15 +46,12 @@ protected:
     {
         setenv("TZ", "UTC", 1);
         tzset();
-        unsetenv("PPD");
         gNow = kJobTime;
-        gClockReads = 0;
         gHostName = "mac01";
         gHostNameFails = false;
-        hostfakes::UseFakeResolver();
+        services.hostName = FakeHostName;
+        services.resolver = hostfakes::UseFakeResolver();
         Answer().addresses = {Address("192.168.1.20")};
-        SetOwnerClock(FixedClock);
-        SetHostNameSource(FakeHostName);
 
         std::memset(&options, 0, sizeof options);
         // Absent integer tickets read -1.
@@ -104,18 +64,22 @@ protected:
     }
     void TearDown() override
     {
-        SetOwnerClock(nullptr);
-        SetHostNameSource(nullptr);
-        SetAddressResolver(nullptr);
         unsetenv("TZ");
         tzset();
     }
 
+    // The job's origin as the entry point looks it up.
+    HostIdentity Host()
+    {
+        return ResolveHostIdentity(options.utf8Mode(), options.kvr.ipAddress.empty(), services);
+    }
+
     std::vector<std::string> Run()
     {
-        JobStream job;
-        EXPECT_EQ(PutJACommand(argv, &options), 1);
-        return job.lines();
+        const HostIdentity host = Host();
+        return testjob::Lines(testjob::Captured([&](PjlWriter& out) {
+            WriteOwnerBlocks(OwnerInputs{options, user, host, gNow}, out);
+        }));
     }
 
     // The block as written for this test's clock and host.
@@ -135,9 +99,8 @@ protected:
     }
 
     PrintOptions options;
-    char arg0[9] = "pdftopjl", arg1[3] = "42", arg2[6] = "alice", arg3[7] = "Report", arg4[2] = "1",
-         arg5[1] = "";
-    char* argv[7] = {arg0, arg1, arg2, arg3, arg4, arg5, nullptr};
+    std::string user = "alice";
+    HostServices services;
 };
 
 TEST_F(OwnerBlock, WithoutAccountingTicketsOneBlockForTheRequestingUser)
@@ -182,7 +145,6 @@ TEST_P(OwnerChoice, WritesTheChosenIdentities)
         expected.insert(expected.end(), block.begin(), block.end());
     }
     EXPECT_EQ(Run(), expected);
-    EXPECT_EQ(gClockReads, static_cast<int>(c.blocks.size()));
 }
 
 using B = std::vector<std::pair<std::string, std::string>>;
@@ -270,19 +232,19 @@ TEST_F(OwnerBlock, TicketDateAndTimeAreWrittenUnchanged)
     EXPECT_EQ(LineOf("TIME"), "@PJL COMMENT TIME=06:30:05");
 }
 
-// Date and time of one block come from one reading; each block reads anew.
-TEST_F(OwnerBlock, EachBlockReadsTheClockOnce)
+// Every block of a job carries the same date and time.
+TEST_F(OwnerBlock, BlocksShareTheJobsTime)
 {
-    SetOwnerClock(TickingClock);
     gNow = 1796601599;  // 23:59:59
     options.kvr.manageType = 2;
     options.kvr.adminUserInputRadio = 1;
     std::vector<std::string> lines = Run();
     ASSERT_EQ(lines.size(), 12u);
-    EXPECT_EQ(lines[0], "@PJL COMMENT DATE=12/06/2026");
-    EXPECT_EQ(lines[1], "@PJL COMMENT TIME=23:59:59");
-    EXPECT_EQ(lines[6], "@PJL COMMENT DATE=12/07/2026");
-    EXPECT_EQ(lines[7], "@PJL COMMENT TIME=00:00:00");
+    for (size_t at : {0u, 6u}) {
+        EXPECT_EQ(lines[at], "@PJL COMMENT DATE=12/06/2026");
+        EXPECT_EQ(lines[at + 1], "@PJL COMMENT TIME=23:59:59");
+    }
+    EXPECT_EQ(Answer().askedFor.size(), 1u) << "one lookup per job";
 }
 
 const std::string kA = "\xE3\x81\x82";     // U+3042 in UTF-8
@@ -331,8 +293,7 @@ TEST_F(OwnerBlock, OwnerIsAlwaysConverted)
     EXPECT_EQ(LineOf("JOAU"), Attr("JOAU", "u-" + kASjis));
 
     options.kvr.userId.set("");
-    std::string user = "r-" + kA;
-    argv[2] = user.data();
+    user = "r-" + kA;
     EXPECT_EQ(LineOf("JOAU"), Attr("JOAU", "r-" + kASjis));
 }
 
@@ -387,33 +348,25 @@ struct ValueCase {
     const char* value;
 };
 
-class HostAddressValue : public ::testing::TestWithParam<ValueCase> {};
+class HostAddressText : public ::testing::TestWithParam<ValueCase> {};
 
-TEST_P(HostAddressValue, ReadsEachPieceLikeADecimalNumber)
+TEST_P(HostAddressText, ReadsEachPieceLikeADecimalNumber)
 {
-    char area[64];
-    std::memset(area, 'Z', sizeof area);
-    MakeHostAddressValue(GetParam().address, area, GetParam().size);
-    EXPECT_STREQ(area, GetParam().value);
-    EXPECT_EQ(std::string(area + GetParam().size, sizeof area - GetParam().size),
-              std::string(sizeof area - GetParam().size, 'Z'));
+    EXPECT_EQ(HostAddressValue(GetParam().address), GetParam().value);
 }
 
-INSTANTIATE_TEST_SUITE_P(Texts, HostAddressValue,
+INSTANTIATE_TEST_SUITE_P(Texts, HostAddressText,
                          ::testing::Values(ValueCase{"192.168.1.20", 32, "IC0A8114"},
                                            ValueCase{"1..2.", 32, "I12"}, ValueCase{".5", 32, "I5"},
                                            ValueCase{"a.10", 32, "I0A"}, ValueCase{" 7.+8", 32, "I78"},
                                            ValueCase{"-1.2", 32, "IFFFFFFFF2"},
                                            ValueCase{"99999999999.1", 32, "I7FFFFFFF1"},
-                                           ValueCase{"fd00::5", 32, "I0"}, ValueCase{"", 32, "I"},
-                                           ValueCase{"192.168.1.20", 4, "IC0"},
-                                           ValueCase{"192.168.1.20", 1, ""}));
+                                           ValueCase{"fd00::5", 32, "I0"}, ValueCase{"", 32, "I"}));
 
 // Wide sources are cut to the line; nothing overruns.
 TEST_F(OwnerBlock, LongValuesAreCutToTheLine)
 {
-    std::string user(5000, 'u');
-    argv[2] = user.data();
+    user = std::string(5000, 'u');
     options.kvr.manageType = 1;
     options.kvr.adminUserInputRadio = 1;
     options.kvr.adminUserIdListCtrl = 1;
@@ -439,9 +392,10 @@ TEST_F(OwnerBlock, LongValuesAreCutToTheLine)
 
 TEST_F(OwnerBlock, FollowsTheFixedCommentsInTheHeader)
 {
-    JobStream job;
-    OutputKPJLCommand(argv, &options, 7);
-    std::vector<std::string> lines = job.lines();
+    const HostIdentity host = Host();
+    std::vector<std::string> lines = testjob::Lines(testjob::Captured([&](PjlWriter& out) {
+        WriteJobHeader(HeaderInputs{options, user, "1", host, gNow, 7}, out);
+    }));
     ASSERT_GE(lines.size(), 10u);
     EXPECT_EQ(lines[3], "@PJL COMMENT Version:4.00");
     EXPECT_EQ(std::vector<std::string>(lines.begin() + 4, lines.begin() + 10), Block("alice", ""));

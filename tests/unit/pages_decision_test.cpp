@@ -1,51 +1,47 @@
 // The edit decision: which rules fire for which options and PPD, and what
-// they leave in the document record.
+// they leave in the plan, and the intake document as it is opened.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <string>
 #include <vector>
 
-#include "pages/pdf_doc_info.hpp"
-#include "pages/source_document.hpp"
+#include "pages/document.hpp"
+#include "pages/edit_decision.hpp"
 #include "support/fixtures.hpp"
 
 using namespace testsupport;
+using namespace pdftopjl;
 
 namespace {
 
 struct Outcome {
-    int result;
-    PdfDocInfo info;
+    int result;  // 1 when the pages are rewritten
+    EditPlan info;
 };
 
 class Decision : public ::testing::Test {
 protected:
     void SetUp() override { UsePpd({}); }
-    void TearDown() override { unsetenv("PPD"); }
 
     void UsePpd(const std::vector<std::string>& mainKeywords)
     {
         WriteFile(dir.file("printer.ppd"), MakePpd(mainKeywords));
-        setenv("PPD", dir.file("printer.ppd").c_str(), 1);
+        ppdPath = dir.file("printer.ppd");
     }
 
     // The decision for an intake file of `pages` pages.
     Outcome Decide(const std::string& options, int pages = 12, int preFiltered = 0)
     {
-        Outcome o{0, PdfDocInfo{}};
-        pdfDocInfo_init("", &o.info);
-        o.info.pageCount = o.info.lastPage = pages;
-        std::string opts = options;
-        std::vector<char*> argv = {const_cast<char*>("pdftopjl"), const_cast<char*>("1"),
-                                   const_cast<char*>("u"),        const_cast<char*>("t"),
-                                   const_cast<char*>("1"),        opts.data(),
-                                   nullptr};
-        o.result = CheckIfNeedEdit(argv.data(), &o.info, preFiltered);
+        Outcome o{0, EditPlan{}};
+        PpdHandle ppd = OpenPpd(ppdPath.empty() ? nullptr : ppdPath.c_str());
+        o.result = DecideEdits(JobOptions(options.c_str()), ppd.get(), pages, preFiltered != 0,
+                               /*documentOpened=*/true, &o.info);
         return o;
     }
 
     TempDir dir;
+    std::string ppdPath;
 };
 
 struct TurnCase {
@@ -97,8 +93,8 @@ TEST_P(Turning, AddsHalfTurnsPerRule)
     Outcome o = Decide(GetParam().options);
     EXPECT_EQ(o.result, GetParam().result);
     EXPECT_EQ(o.info.rotation, GetParam().rotation);
-    EXPECT_EQ(o.info.rasterMode, 0);
-    EXPECT_EQ(o.info.mirror, 0);
+    EXPECT_EQ(o.info.raster, false);
+    EXPECT_EQ(o.info.mirror, false);
     EXPECT_EQ(o.info.lastPage, 12);
     EXPECT_EQ(o.info.pageStep, 1);
 }
@@ -157,44 +153,32 @@ TEST_F(Decision, RasterModeOnlyForTrue)
 {
     Outcome on = Decide("ZRPDFRasterizedMode=true");
     EXPECT_EQ(on.result, 1);
-    EXPECT_EQ(on.info.rasterMode, 1);
+    EXPECT_EQ(on.info.raster, true);
     EXPECT_EQ(on.info.rotation, 0);
     Outcome off = Decide("ZRPDFRasterizedMode=false");
     EXPECT_EQ(off.result, 0);
-    EXPECT_EQ(off.info.rasterMode, 0);
+    EXPECT_EQ(off.info.raster, false);
 }
 
-TEST_F(Decision, NoDecisionWithoutOptionsOrPpd)
+TEST_F(Decision, NothingIsRewrittenWithoutOptionsOrPpd)
 {
-    EXPECT_EQ(Decide("").result, -1);
-    EXPECT_EQ(Decide("   ").result, -1);
-    unsetenv("PPD");
+    EXPECT_EQ(Decide("").result, 0);
+    EXPECT_EQ(Decide("   ").result, 0);
+    ppdPath.clear();
     Outcome o = Decide("ZRTurnPage=true");
-    EXPECT_EQ(o.result, -1);
+    EXPECT_EQ(o.result, 0);
     EXPECT_EQ(o.info.rotation, 0);
-    setenv("PPD", dir.file("missing.ppd").c_str(), 1);
-    EXPECT_EQ(Decide("ZRTurnPage=true").result, -1);
+    ppdPath = dir.file("missing.ppd");
+    EXPECT_EQ(Decide("ZRTurnPage=true").result, 0);
 }
 
 TEST_F(Decision, OpensAndCountsTheIntakeDocument)
 {
     WriteFile(dir.file("doc.pdf"), MakePdf(7));
-    PdfDocInfo info{};
-    info.rotation = 99;
-    ASSERT_EQ(pdfDocInfo_init(dir.file("doc.pdf").c_str(), &info), 0);
-    ASSERT_TRUE(info.document);
-    EXPECT_TRUE(info.document->damage.empty());
-    EXPECT_STREQ(info.optionPrefix, "ZR");
-    EXPECT_EQ(info.pageCount, 7);
-    EXPECT_EQ(info.lastPage, 7);
-    EXPECT_EQ(info.pageStep, 1);
-    EXPECT_EQ(info.rotation, 0);
-
-    PdfDocInfo none{};
-    EXPECT_EQ(pdfDocInfo_init("", &none), 0);
-    EXPECT_FALSE(none.document);
-    EXPECT_STREQ(none.optionPrefix, "ZR");
-    EXPECT_EQ(none.pageCount, 0);
+    SourceDocument document;
+    OpenSourceDocument(&document, dir.file("doc.pdf"));
+    EXPECT_TRUE(document.damage.empty());
+    EXPECT_EQ(document.pages.size(), 7u);
 }
 
 TEST_F(Decision, ReconstructedDocumentIsMarkedDamaged)
@@ -202,33 +186,25 @@ TEST_F(Decision, ReconstructedDocumentIsMarkedDamaged)
     std::string pdf = MakePdf(2);
     pdf.replace(pdf.rfind("startxref\n") + 10, 1, "9");  // xref offset off
     WriteFile(dir.file("doc.pdf"), pdf);
-    PdfDocInfo info{};
-    ASSERT_EQ(pdfDocInfo_init(dir.file("doc.pdf").c_str(), &info), 0);
-    ASSERT_TRUE(info.document);
-    EXPECT_FALSE(info.document->damage.empty());
-    EXPECT_EQ(info.pageCount, 2);
+    SourceDocument document;
+    OpenSourceDocument(&document, dir.file("doc.pdf"));
+    EXPECT_FALSE(document.damage.empty());
+    EXPECT_EQ(document.pages.size(), 2u);
 }
 
-TEST_F(Decision, FailedOpenLeavesBareOptionNames)
+TEST_F(Decision, WhatIsNoPdfCannotBeOpenedAndLeavesBareOptionNames)
 {
     WriteFile(dir.file("doc.pdf"), "this is no PDF\n");
-    PdfDocInfo info{};
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(pdfDocInfo_init(dir.file("doc.pdf").c_str(), &info), -1);
-    std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(err.rfind("CGPDFDocumentCreateWithURL error\n", 0), 0u) << err;
-    EXPECT_FALSE(info.document);
-    EXPECT_EQ(info.pageCount, 0);
-    EXPECT_STREQ(info.optionPrefix, "");
+    SourceDocument document;
+    EXPECT_ANY_THROW(OpenSourceDocument(&document, dir.file("doc.pdf")));
 
-    std::string bare = "TurnPage=true InputSlot=BypassTray MSILeadingEdge=LongEdgeR";
-    std::string prefixed = "ZRTurnPage=true ZRPDFRasterizedMode=true";
-    std::vector<char*> argv = {nullptr, nullptr, nullptr, nullptr, nullptr, bare.data(), nullptr};
-    EXPECT_EQ(CheckIfNeedEdit(argv.data(), &info, 0), 1);
-    EXPECT_EQ(info.rotation, 360);
-    argv[5] = prefixed.data();
-    EXPECT_EQ(CheckIfNeedEdit(argv.data(), &info, 0), 0);
-    EXPECT_EQ(info.rasterMode, 0);
+    PpdHandle ppd = OpenPpd(ppdPath.c_str());
+    EditPlan plan;
+    EXPECT_TRUE(DecideEdits(JobOptions("TurnPage=true InputSlot=BypassTray MSILeadingEdge=LongEdgeR"),
+                            ppd.get(), 0, false, /*documentOpened=*/false, &plan));
+    EXPECT_EQ(plan.rotation, 360);
+    EXPECT_FALSE(DecideEdits(JobOptions("ZRTurnPage=true ZRPDFRasterizedMode=true"), ppd.get(), 0,
+                             false, /*documentOpened=*/false, &plan));
 }
 
 }  // namespace

@@ -7,9 +7,10 @@
 #include <cmath>
 #include <string>
 
+#include "pages/document.hpp"
 #include "pages/geometry.hpp"
-#include "pages/render.hpp"
-#include "pages/source_document.hpp"
+
+using namespace pdftopjl;
 
 namespace {
 
@@ -17,19 +18,14 @@ struct Point {
     double x, y;
 };
 
-Point Apply(const PageMatrix& m, Point p)
+Point Apply(const QPDFMatrix& m, Point p)
 {
     return {p.x * m.a + p.y * m.c + m.e, p.x * m.b + p.y * m.d + m.f};
 }
 
-PageMatrix Placement(int rotation, int mirror, PageRect rect, int pageRotate = 0)
+QPDFMatrix Placement(int rotation, int mirror, PageRect rect, int pageRotate = 0)
 {
-    PdfDocInfo info{};
-    info.rotation = rotation;
-    info.mirror = mirror;
-    PageMatrix m;
-    setContextCTM(&info, &m, rect, pageRotate);
-    return m;
+    return PageTransform(rotation, mirror != 0, rect, pageRotate);
 }
 
 struct MatrixCase {
@@ -38,7 +34,7 @@ struct MatrixCase {
     int mirror;
     PageRect rect;
     int pageRotate;
-    PageMatrix expected;
+    QPDFMatrix expected;
 };
 
 class Transformation : public ::testing::TestWithParam<MatrixCase> {};
@@ -69,7 +65,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_P(Transformation, Matrix)
 {
     const MatrixCase& c = GetParam();
-    PageMatrix m = Placement(c.rotation, c.mirror, c.rect, c.pageRotate);
+    QPDFMatrix m = Placement(c.rotation, c.mirror, c.rect, c.pageRotate);
     EXPECT_DOUBLE_EQ(m.a, c.expected.a);
     EXPECT_DOUBLE_EQ(m.b, c.expected.b);
     EXPECT_DOUBLE_EQ(m.c, c.expected.c);
@@ -82,7 +78,7 @@ TEST(Transformation, HalfTurnKeepsTheBoxInPlace)
 {
     for (PageRect r : {PageRect{0, 0, 612, 792}, PageRect{-300, 50, 400, 300},
                        PageRect{1000, 2000, 200, 100}}) {
-        PageMatrix m = Placement(180, 0, r);
+        QPDFMatrix m = Placement(180, 0, r);
         Point low = Apply(m, {r.x, r.y}), high = Apply(m, {r.x + r.w, r.y + r.h});
         EXPECT_DOUBLE_EQ(low.x, r.x + r.w);
         EXPECT_DOUBLE_EQ(low.y, r.y + r.h);
@@ -93,8 +89,8 @@ TEST(Transformation, HalfTurnKeepsTheBoxInPlace)
 
 TEST(Transformation, WrittenAsCmOperands)
 {
-    EXPECT_EQ(Placement(180, 0, {0, 0, 595.5, 842}).text(), "-1 0 0 -1 595 842");
-    EXPECT_TRUE(Placement(360, 0, {0, 0, 612, 792}).isIdentity());
+    EXPECT_EQ(MatrixText(Placement(180, 0, {0, 0, 595.5, 842})), "-1 0 0 -1 595 842");
+    EXPECT_TRUE(IsIdentity(Placement(360, 0, {0, 0, 612, 792})));
     EXPECT_EQ(FormatNumber(595.2756), "595.2756");
     EXPECT_EQ(FormatNumber(-0.0), "0");
     EXPECT_EQ(FormatNumber(1e8), "100000000");

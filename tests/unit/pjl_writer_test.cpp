@@ -4,31 +4,22 @@
 #include <cstdlib>
 #include <string>
 
+#include "pjl/header.hpp"
 #include "pjl/writer.hpp"
+#include "unit/job_fixture.hpp"
+
+using namespace pdftopjl;
 
 namespace {
 
-// Captures what the line writers send to the job stream.
-class Capture {
-public:
-    Capture() : stream_(open_memstream(&data_, &size_)) { SetPJLOutput(stream_); }
-    ~Capture()
-    {
-        SetPJLOutput(nullptr);
-        fclose(stream_);
-        free(data_);
-    }
-    std::string text()
-    {
-        fflush(stream_);
-        return std::string(data_, size_);
-    }
-
-private:
-    char* data_ = nullptr;
-    size_t size_ = 0;
-    FILE* stream_;
-};
+// One line as the writer makes it for a kind: "SET", "ATTR", or nothing.
+std::string Command(const std::string& kind, const char* name, const std::string& value)
+{
+    return testjob::Captured([&](PjlWriter& out) {
+        if (kind == "SET") out.set(name, value);
+        if (kind == "ATTR") out.attr(name, value);
+    });
+}
 
 struct CommandCase {
     const char* kind;
@@ -42,9 +33,7 @@ class MakePJLCommandTest : public ::testing::TestWithParam<CommandCase> {};
 TEST_P(MakePJLCommandTest, WritesOneLine)
 {
     const CommandCase& c = GetParam();
-    Capture capture;
-    MakePJLCommand(c.kind, c.name, c.value.c_str());
-    EXPECT_EQ(capture.text(), c.expected);
+    EXPECT_EQ(Command(c.kind, c.name, c.value), c.expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -74,11 +63,10 @@ INSTANTIATE_TEST_SUITE_P(
         CommandCase{"SET", "HOLDENCRYPTKEY", "\"p\"a\ts\x1bs\"",
                     "@PJL SET HOLDENCRYPTKEY=\"pass\"\n"}));
 
-TEST(PutPJLComment, DropsControlBytes)
+TEST(PjlComment, DropsControlBytes)
 {
-    Capture capture;
-    PutPJLComment("DNAME=a\nb\x1b\rc");
-    EXPECT_EQ(capture.text(), "@PJL COMMENT DNAME=abc\n");
+    EXPECT_EQ(testjob::Captured([](PjlWriter& out) { out.comment("DNAME=a\nb\x1b\rc"); }),
+              "@PJL COMMENT DNAME=abc\n");
 }
 
 struct LongCase {
@@ -96,12 +84,10 @@ TEST_P(LongLineTest, IsCutToTheLineLimit)
 {
     const LongCase& c = GetParam();
     for (size_t length : {200u, 226u, 227u, 228u, 240u, 300u, 2047u, 100000u}) {
-        Capture capture;
         std::string value = c.value.empty() ? std::string(length, 'x')
                                             : c.value.substr(0, 1) + std::string(length, 'x') +
                                                   c.value.substr(1);
-        MakePJLCommand(c.kind, "NAME", value.c_str());
-        std::string line = capture.text();
+        std::string line = Command(c.kind, "NAME", value);
         ASSERT_LE(line.size(), kPJLLineMax) << length;
         ASSERT_EQ(line.compare(0, c.prefix.size(), c.prefix), 0) << line;
         ASSERT_EQ(line.substr(line.size() - c.suffix.size()), c.suffix) << line;
@@ -118,33 +104,11 @@ INSTANTIATE_TEST_SUITE_P(Kinds, LongLineTest,
 
 TEST(LongLine, QuotedPasscodeOf227CharactersFitsExactly)
 {
-    Capture capture;
     std::string value = "\"" + std::string(227, 'k') + "\"";
-    MakePJLCommand("SET", "HOLDENCRYPTKEY", value.c_str());
-    std::string line = capture.text();
+    std::string line = Command("SET", "HOLDENCRYPTKEY", value);
     EXPECT_EQ(line.size(), 254u);
     EXPECT_EQ(line, "@PJL SET HOLDENCRYPTKEY=" + value + "\n");
 }
-
-struct SizeCase {
-    int64_t size;
-    const char* expected;
-};
-
-class FileSizeTest : public ::testing::TestWithParam<SizeCase> {};
-
-TEST_P(FileSizeTest, IsDecimal)
-{
-    Capture capture;
-    OutputFileSizeCommand(GetParam().size);
-    EXPECT_EQ(capture.text(), std::string("@PJL SET JOBATTR=\"@FSIZ=") + GetParam().expected + "\"\n");
-}
-
-INSTANTIATE_TEST_SUITE_P(Sizes, FileSizeTest,
-                         ::testing::Values(SizeCase{0, "0"}, SizeCase{48213, "48213"},
-                                           SizeCase{2147483647LL, "2147483647"},
-                                           SizeCase{2147483648LL, "2147483648"},
-                                           SizeCase{5000000000LL, "5000000000"}));
 
 struct EncodingCase {
     const char* encoding;
@@ -153,13 +117,19 @@ struct EncodingCase {
 
 class StringCodeSetTest : public ::testing::TestWithParam<EncodingCase> {};
 
+// The header's second line follows the printer's encoding; FSIZ takes any
+// 64-bit size in decimal.
 TEST_P(StringCodeSetTest, FollowsThePrinterEncoding)
 {
-    PrintOptions options{};
-    options.ppd.printerLanguageEncoding.set(GetParam().encoding);
-    Capture capture;
-    OutputPJLPrinterLanguageEncoding(&options);
-    EXPECT_EQ(capture.text(), std::string("@PJL SET STRINGCODESET=") + GetParam().line + "\n");
+    PrintOptions settings{};
+    settings.ppd.printerLanguageEncoding.set(GetParam().encoding);
+    const HostIdentity host;
+    const std::vector<std::string> lines = testjob::Lines(testjob::Captured([&](PjlWriter& out) {
+        WriteJobHeader(HeaderInputs{settings, "alice", "1", host, 0, 5000000000LL}, out);
+    }));
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines[1], std::string("@PJL SET STRINGCODESET=") + GetParam().line);
+    EXPECT_EQ(lines[lines.size() - 2], "@PJL SET JOBATTR=\"@FSIZ=5000000000\"");
 }
 
 INSTANTIATE_TEST_SUITE_P(Encodings, StringCodeSetTest,
@@ -171,9 +141,8 @@ INSTANTIATE_TEST_SUITE_P(Encodings, StringCodeSetTest,
 
 TEST(Trailer, IsUniversalExitAndEndOfJob)
 {
-    Capture capture;
-    OutputKPJLTrailer(nullptr, nullptr);
-    EXPECT_EQ(capture.text(), "\x1b%-12345X@PJL EOJ\n");
+    EXPECT_EQ(testjob::Captured([](PjlWriter& out) { WriteJobTrailer(out); }),
+              "\x1b%-12345X@PJL EOJ\n");
 }
 
 }  // namespace

@@ -7,17 +7,20 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "driver/prefilter.hpp"
 #include "driver/staging.hpp"
-#include "driver/tempfiles.hpp"
+#include "job/tempfiles.hpp"
 #include "support/fixtures.hpp"
 #include "unit/prefilter_fixture.hpp"
 
 using namespace testsupport;
+using namespace pdftopjl;
 
 namespace {
 
@@ -88,22 +91,25 @@ struct Stage {
     std::string err;
 };
 
-Stage StageDocument(std::vector<std::string> args)
+JobArguments ArgumentsOf(std::vector<std::string> args)
 {
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
-    PrintOptions options;
-    std::memset(&options, 0, sizeof options);
-    options.features.numberUp.set("N2");
-    PdfDocInfo info{};
-    char stagedPath[kStagedPathSize] = {0};
-    int64_t fileSize = 0;
+    return *JobArguments::FromCommandLine(static_cast<int>(args.size()), argv.data());
+}
+
+// Stages as a two-up job, through the pre-filter.
+Stage Staged(std::vector<std::string> args)
+{
+    JobInputs job(ArgumentsOf(args), OpenPpd(std::getenv("PPD")));
+    PrintOptions settings{};
+    settings.features.numberUp.set("N2");
     ::testing::internal::CaptureStderr();
-    int result = ProcessData(static_cast<int>(args.size()), argv.data(), stagedPath, &info,
-                             &fileSize, &options);
+    std::optional<StagedDocument> staged = StageDocument(job, settings);
     std::string err = ::testing::internal::GetCapturedStderr();
-    return {result, stagedPath, fileSize, err};
+    if (!staged) return {0, "", 0, err};
+    return {1, staged->path, staged->size, err};
 }
 
 TEST_F(PreFilterLaunch, ExecuteFilterPassesOnSixOrSevenArguments)
@@ -113,9 +119,7 @@ TEST_F(PreFilterLaunch, ExecuteFilterPassesOnSixOrSevenArguments)
         SCOPED_TRACE(argc);
         std::vector<std::string> args = Args(argc);
         args[4] = "3";
-        std::vector<char*> argv;
-        for (std::string& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
+        const JobArguments given = ArgumentsOf(args);
 
         ScopedStdin in(root.file("doc.pdf"));
         fflush(nullptr);
@@ -125,7 +129,7 @@ TEST_F(PreFilterLaunch, ExecuteFilterPassesOnSixOrSevenArguments)
         ASSERT_GE(child, 0);
         if (child == 0) {
             dup2(out[1], STDOUT_FILENO);
-            ExecuteFilter(program.c_str(), argc, argv.data());
+            ExecuteFilter(program, given);
             _exit(42);
         }
         close(out[1]);
@@ -151,15 +155,12 @@ TEST_F(PreFilterLaunch, ExecuteFilterPassesOnSixOrSevenArguments)
 TEST_F(PreFilterLaunch, ExecuteFilterReturnsWhenTheProgramCannotStart)
 {
     const std::string program = Program("layout", kRecordingFilter, 0644);
-    std::vector<std::string> args = Args(7);
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
+    const JobArguments given = ArgumentsOf(Args(7));
     fflush(nullptr);
     pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-        ExecuteFilter(program.c_str(), 7, argv.data());
+        ExecuteFilter(program, given);
         _exit(errno == EACCES ? 42 : 43);
     }
     int status = 0;
@@ -176,13 +177,13 @@ TEST_F(PreFilterLaunch, OutputBecomesTheIntakeFile)
     for (int argc : {6, 7}) {
         SCOPED_TRACE(argc);
         ScopedStdin in(root.file("doc.pdf"));
-        Stage s = StageDocument(Args(argc));
+        Stage s = Staged(Args(argc));
         ASSERT_EQ(s.result, 1) << s.err;
         EXPECT_EQ(s.err, "");
         EXPECT_EQ(s.stagedPath.rfind(tmp.path() + "/", 0), 0u) << s.stagedPath;
         EXPECT_EQ(s.fileSize, static_cast<int64_t>(doc.size()));
         EXPECT_TRUE(ReadFile(s.stagedPath) == doc);
-        RemoveAllTempFiles();
+        job::RemoveAllTempFiles();
         EXPECT_TRUE(tmp.entries().empty());
     }
 }
@@ -202,7 +203,7 @@ TEST_P(FailingPreFilter, StagingFailsAndLeavesNothingBehind)
     std::string program = Program("layout", GetParam().body, GetParam().mode);
     if (GetParam().body.empty()) WriteFile(program, "not a program\n");
     const int descriptors = OpenDescriptorCount();
-    Stage s = StageDocument(Args(7));
+    Stage s = Staged(Args(7));
     EXPECT_EQ(s.result, 0);
     std::string expected = GetParam().message;
     expected.replace(expected.find('@'), 1, program);
@@ -232,7 +233,7 @@ TEST_F(PreFilterLaunch, FailedSelectionClosesThePipe)
 {
     unsetenv("PPD");
     const int descriptors = OpenDescriptorCount();
-    Stage s = StageDocument(Args(7));
+    Stage s = Staged(Args(7));
     EXPECT_EQ(s.result, 0);
     EXPECT_EQ(s.err, "ppdOpenFile return NULL\n");
     EXPECT_EQ(OpenDescriptorCount(), descriptors);

@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <optional>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -15,6 +17,7 @@
 #include "unit/prefilter_fixture.hpp"
 
 using namespace testsupport;
+using namespace pdftopjl;
 
 namespace {
 
@@ -30,11 +33,11 @@ class PreFilterSelection : public CupsInstallation {
 protected:
     Selection Select()
     {
-        char path[kPrefilterPathSize] = {0};
+        PpdHandle ppd = OpenPpd(std::getenv("PPD"));
         ::testing::internal::CaptureStderr();
-        int result = PrepFormat(path, sizeof path);
+        std::optional<std::string> path = FindLayoutPreFilter(ppd.get());
         std::string err = ::testing::internal::GetCapturedStderr();
-        return {result, path, err};
+        return {path ? 1 : -1, path.value_or(""), err};
     }
 
     void ExpectChosen(const std::string& program)
@@ -232,8 +235,8 @@ TEST_F(PreFilterSelection, PpdThatCannotBeOpened)
 
 TEST_F(PreFilterSelection, SourceTypeThatIsTheDestinationTypeHasNoConversion)
 {
-    Ppd({std::string("*cupsFilter: \"") + mimeTypeFormat[0] + " 0 pdftopjl\""});
-    Table(0, std::string(mimeTypeFormat[0]) + " " + mimeTypeFormat[0] + " 0 same\n");
+    Ppd({std::string("*cupsFilter: \"") + platform::kLayoutDestinationType + " 0 pdftopjl\""});
+    Table(0, std::string(platform::kLayoutDestinationType) + " " + platform::kLayoutDestinationType + " 0 same\n");
     Program("same");
     ExpectFailure("access bestFilterPath error\n");
 }
@@ -291,23 +294,23 @@ TEST_F(PreFilterSelection, UnsetOrEmptyVariablesMeanTheSystemInstallation)
     }
 }
 
-TEST(RegexPatternText, HoldsTheWhitespaceCharactersThemselves)
+TEST(kConversionLinePatternText, HoldsTheWhitespaceCharactersThemselves)
 {
     const std::string ws = " \x09\x0c\x0d\x0a";
     const std::string type = "([a-z]+/[a-zA-Z_0-9!#$&.+-^*]+)";
     const std::string expected = type + "[" + ws + "]+" + type + "[" + ws + "]+([0-9]+)+[" + ws +
                                  "]+([^" + ws + "]+)";
-    EXPECT_EQ(std::string(RegexPattern), expected);
-    EXPECT_EQ(std::strchr(RegexPattern, '\\'), nullptr);
+    EXPECT_EQ(std::string(kConversionLinePattern), expected);
+    EXPECT_EQ(std::strchr(kConversionLinePattern, '\\'), nullptr);
 }
 
 TEST(BestFilterDirect, MissingTableYieldsNothing)
 {
-    char name[kProgramNameSize] = {0};
-    EXPECT_EQ(BestFilter("/nonexistent/mime.convs", "application/pdf", mimeTypeFormat[0], name,
-                         sizeof name),
-              0);
-    EXPECT_STREQ(name, "");
+    std::string name;
+    EXPECT_EQ(BestFilter("/nonexistent/mime.convs", "application/pdf",
+                         platform::kLayoutDestinationType, &name),
+              TableAnswer::None);
+    EXPECT_EQ(name, "");
 }
 
 }  // namespace

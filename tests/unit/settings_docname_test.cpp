@@ -5,9 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "encoding/convert.hpp"
 #include "settings/docname.hpp"
 #include "settings/ticket_keys.hpp"
+#include "settings/tickets.hpp"
+
+using namespace pdftopjl;
 
 namespace {
 
@@ -23,28 +25,15 @@ std::string Repeat(const std::string& s, int n)
     return out;
 }
 
-// The fitting as option gathering runs it for a title without line breaks.
-std::string Fit(std::string title, bool utf8Mode, std::string options = "")
+// The fitting as option gathering runs it.
+std::string Fit(const std::string& title, bool utf8Mode, const std::string& options = "")
 {
-    std::vector<std::string> args = {"pdftopjl", "1", "u", std::move(title), "1", std::move(options)};
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    std::memset(StdDocumentName, 0, 255);
-    std::memset(PTStdDocumentName, 0, 255);
+    JobOptions parsed(options.c_str());
     ::testing::internal::CaptureStderr();
-    ConvertUTF8ToEncoding(argv[3], StdDocumentName, 255);
-    if (utf8Mode) {
-        ConvertUTF8ToEncoding(argv[3], PTStdDocumentName, 255);
-        InvalidateStdDocumentNameForProductType(argv.data(), true);
-        InvalidatePrintTypeDocumentNameForProductType(argv.data());
-    } else {
-        InvalidateStdDocumentNameForProductType(argv.data(), false);
-    }
+    DocumentName name =
+        FitDocumentName(title, utf8Mode, ReadTicketInteger(parsed, kPrintTypeProductType));
     ::testing::internal::GetCapturedStderr();
-    EXPECT_EQ(PTStdDocumentName[254], '\0');
-    EXPECT_EQ(PTStdDocumentName[255], '\0');
-    return PTStdDocumentName;
+    return std::string(name.view());
 }
 
 std::string ProductType(int type)
@@ -60,9 +49,9 @@ struct FitCase {
     std::string expected;
 };
 
-class DocumentName : public ::testing::TestWithParam<FitCase> {};
+class DocumentNameFit : public ::testing::TestWithParam<FitCase> {};
 
-TEST_P(DocumentName, IsFitted)
+TEST_P(DocumentNameFit, IsFitted)
 {
     const FitCase& c = GetParam();
     EXPECT_EQ(Fit(c.title, c.utf8Mode, c.options), c.expected);
@@ -74,7 +63,7 @@ const std::string kNihongo = "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E";  // U+65E5 
 const std::string kAComma = kHiraganaA + "\xE3\x80\x81";               // U+3042 U+3001
 
 INSTANTIATE_TEST_SUITE_P(
-    PrinterCodeSet, DocumentName,
+    PrinterCodeSet, DocumentNameFit,
     ::testing::Values(
         FitCase{"FortyLetters", k40, false, "", std::string(32, 'a')},
         FitCase{"ShortTitleWhole", "Report Q3", false, "", "Report Q3"},
@@ -95,7 +84,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<FitCase>& info) { return info.param.name; });
 
 INSTANTIATE_TEST_SUITE_P(
-    Utf8Mode, DocumentName,
+    Utf8Mode, DocumentNameFit,
     ::testing::Values(
         FitCase{"ProductTypeTwoKeepsTwelve", k20, true, ProductType(2), "ABCDEFGHIJKL"},
         FitCase{"ProductTypeThreeKeepsAll", k20, true, ProductType(3), k20},
@@ -131,28 +120,16 @@ INSTANTIATE_TEST_SUITE_P(
         FitCase{"InvalidTitleProductThree", "ab\x81\x40", true, ProductType(3), ""}),
     [](const ::testing::TestParamInfo<FitCase>& info) { return info.param.name; });
 
-TEST(DocumentName, StdDocumentNameIsCutAtTheColumnLimit)
-{
-    Fit(k40, false);
-    EXPECT_EQ(std::string(StdDocumentName), std::string(32, 'a'));
-    Fit(std::string(31, 'a') + kHiraganaA + "tail", false);
-    EXPECT_EQ(std::string(StdDocumentName), std::string(31, 'a'));
-    Fit(Repeat(kIchi, 200), false);  // 254 bytes, cut at 32
-    EXPECT_EQ(std::string(StdDocumentName), Repeat(kIchiSjis, 16));
-    for (size_t i = 32; i < 256; ++i) ASSERT_EQ(StdDocumentName[i], '\0') << i;
-}
-
-TEST(DocumentName, NameEndingInALoneLeadByteIsDecodedUpToIt)
+TEST(DocumentNameFit, NameEndingInALoneLeadByteIsDecodedUpToIt)
 {
     // 'a' then 127 kanji: the conversion stops at 254 bytes inside the last one.
-    Fit("a" + Repeat(kIchi, 127), false);
-    EXPECT_EQ(std::string(PTStdDocumentName), "a" + Repeat(kIchiSjis, 15) + "\x88");
+    EXPECT_EQ(Fit("a" + Repeat(kIchi, 127), false), "a" + Repeat(kIchiSjis, 15) + "\x88");
 }
 
 struct ValidateCase {
     const char* name;
     std::string text;
-    const DocuNameValidateData* table;
+    const DocumentNameRanges* table;
     int expected;
 };
 
@@ -160,15 +137,15 @@ class Validate : public ::testing::TestWithParam<ValidateCase> {};
 
 TEST_P(Validate, Checks)
 {
-    EXPECT_EQ(ValidateDada(GetParam().text.c_str(), GetParam().table), GetParam().expected);
+    EXPECT_EQ(IsValidDocumentName(GetParam().text.c_str(), *GetParam().table), GetParam().expected != 0);
 }
 
-const DocuNameValidateData* const kScale = &docuNameValidateDataScale;
-const DocuNameValidateData* const kProduct03 = &docuNameValidateDataScaleForProduct03;
-const DocuNameValidateData* const kProduct03Utf8 = &docuNameValidateDataScaleForProduct03UTF8;
-const DocuNameValidateData kNoRanges = {{0, {}}, {-3, {{0, 0xFFFF}}}};
-const DocuNameValidateData kWideLowBits = {{1, {{0x141, 0x15A}}}, {0, {}}};  // 'A'-'Z'
-const DocuNameValidateData kCountBeyondTen = {{50, {{'a', 'a'}}}, {0, {}}};
+const DocumentNameRanges* const kScale = &kShiftJisNameRanges;
+const DocumentNameRanges* const kProduct03 = &kShiftJisNameRanges;
+const DocumentNameRanges* const kProduct03Utf8 = &kWideProductNameRanges;
+const DocumentNameRanges kNoRanges = {{0, {}}, {-3, {{0, 0xFFFF}}}};
+const DocumentNameRanges kWideLowBits = {{1, {{0x141, 0x15A}}}, {0, {}}};  // 'A'-'Z'
+const DocumentNameRanges kCountBeyondTen = {{50, {{'a', 'a'}}}, {0, {}}};
 
 INSTANTIATE_TEST_SUITE_P(
     Tables, Validate,
@@ -189,13 +166,5 @@ INSTANTIATE_TEST_SUITE_P(
                       ValidateCase{"SingleBytesCompareLowEightBitsOutside", "a", &kWideLowBits, 0},
                       ValidateCase{"CountBeyondTenIsSafe", "aa", &kCountBeyondTen, 1}),
     [](const ::testing::TestParamInfo<ValidateCase>& info) { return info.param.name; });
-
-TEST(Validate, WordValidityLooksAtTwoBytes)
-{
-    EXPECT_EQ(ISWordValid("\x88\xEA", &docuNameValidateDataScale.twoByte), 1);
-    EXPECT_EQ(ISWordValid("\x9E", &docuNameValidateDataScale.twoByte), 1);
-    EXPECT_EQ(ISWordValid("A", &docuNameValidateDataScale.twoByte), 0);
-    EXPECT_EQ(ISWordValid("", &docuNameValidateDataScale.twoByte), 0);
-}
 
 }  // namespace

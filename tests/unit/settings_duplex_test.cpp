@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "settings/gather.hpp"
 #include "support/fixtures.hpp"
+#include "unit/job_fixture.hpp"
 
 using namespace testsupport;
 
@@ -20,7 +20,6 @@ struct DuplexCase {
 
 class DuplexStandIn : public ::testing::TestWithParam<DuplexCase> {
 protected:
-    void TearDown() override { unsetenv("PPD"); }
     TempDir tmp;
 };
 
@@ -34,13 +33,7 @@ TEST_P(DuplexStandIn, ReachesTheRecord)
             if (std::string(choice) != c.ppdDefault) options.back().choices.push_back(choice);
     }
     WriteFile(tmp.file("p.ppd"), MakePpd({}, options));
-    setenv("PPD", tmp.file("p.ppd").c_str(), 1);
-    std::string text = c.options;
-    char* argv[] = {const_cast<char*>("pdftopjl"), const_cast<char*>("1"), const_cast<char*>("u"),
-                    const_cast<char*>("t"), const_cast<char*>("1"), text.data(), nullptr};
-    PrintOptions record{};
-    ASSERT_EQ(GetPrintOptions(argv, &record), 1);
-    EXPECT_EQ(record.features.duplexing, c.expected);
+    EXPECT_EQ(testjob::Settings(c.options, tmp.file("p.ppd")).features.duplexing, c.expected);
 }
 
 const std::string kTicket = "com.apple.print.PrintSettings.PMDuplexing..n.=";

@@ -6,18 +6,19 @@
 #include <string>
 #include <vector>
 
-#include "settings/job_options.hpp"
 #include "settings/ticket_keys.hpp"
+#include "job/text.hpp"
 #include "settings/tickets.hpp"
+
+using namespace pdftopjl;
 
 namespace {
 
-std::string Escape(std::string text, int size = kTicketScratchSize)
+// Through a ticket, as texts reach the decoder: cut to the reading buffer.
+std::string Escape(const std::string& text)
 {
-    std::vector<char> buffer(static_cast<size_t>(size), '\0');
-    std::memcpy(buffer.data(), text.data(), std::min(text.size(), buffer.size() - 1));
-    numstrtochar(buffer.data(), size);
-    return buffer.data();
+    JobOptions options(("k='" + text + "'").c_str());
+    return ReadTicketText(options, "k", TicketText::AsGiven, false, 2048);
 }
 
 struct EscapeCase {
@@ -50,16 +51,11 @@ INSTANTIATE_TEST_SUITE_P(Examples, NumericEscape,
                                            EscapeCase{"", ""},
                                            EscapeCase{"/99999999999999/65", ""}));
 
-TEST(NumericEscape, LongestScratchTextStaysInsideItsBuffer)
+TEST(NumericEscape, LongestReadableTextIsDecoded)
 {
     std::string text;
     while (text.size() < 1100) text += "/66";
-    std::string decoded = Escape(text);
-    EXPECT_EQ(decoded, std::string(1023 / 3, 'B'));
-    // A text that fills its buffer without a zero byte is still bounded.
-    char unterminated[4] = {'/', '6', '5', '6'};
-    numstrtochar(unterminated, 4);
-    EXPECT_EQ(std::string(unterminated), "A");
+    EXPECT_EQ(Escape(text), std::string(1023 / 3, 'B'));
 }
 
 TEST(TicketInteger, ParsesLikeTheDialogWrites)
@@ -67,73 +63,16 @@ TEST(TicketInteger, ParsesLikeTheDialogWrites)
     const std::pair<const char*, int32_t> cases[] = {
         {"12abc", 12}, {"abc", 0}, {"", 0}, {"  -5", -5}, {"+7", 7}, {"3 4", 3},
         {"99999999999", INT32_MAX}, {"-99999999999", INT32_MIN}, {"-", 0}, {"0x10", 0}};
-    for (const auto& [text, value] : cases) EXPECT_EQ(ParseTicketInteger(text), value) << text;
-}
-
-TEST(Itoa, WritesDigitsRightAligned)
-{
-    char buffer[12];
-    EXPECT_STREQ(itoa(16, buffer, sizeof buffer), "16");
-    EXPECT_EQ(itoa(16, buffer, sizeof buffer), buffer + 9);
-    EXPECT_STREQ(itoa(0, buffer, sizeof buffer), "0");
-    EXPECT_STREQ(itoa(INT_MAX, buffer, sizeof buffer), "2147483647");
-    EXPECT_STREQ(itoa(INT_MIN, buffer, sizeof buffer), "-2147483648");
-    char small[3];
-    EXPECT_STREQ(itoa(12, small, sizeof small), "12");
-    EXPECT_STREQ(itoa(123, small, sizeof small), "") << "digits that do not fit give no text";
-}
-
-// Runs one reader on an option string, into a destination guarded on both
-// sides so that any write outside the field shows.
-struct ReaderRun {
-    int result = 0;
-    std::string text;      // text destinations
-    int32_t value = 0;     // integer destinations
-    std::string err;
-};
-
-ReaderRun RunReader(TicketReader reader, const char* key, const std::string& optionText, int width)
-{
-    JobOptions options(optionText.c_str());
-    std::vector<char> guarded(static_cast<size_t>(width) + 32, '\x5A');
-    char* destination = guarded.data() + 16;
-    ::testing::internal::CaptureStderr();
-    ReaderRun run;
-    run.result = reader(key, options.count(), options.list(), destination, width);
-    run.err = ::testing::internal::GetCapturedStderr();
-    for (size_t i = 0; i < 16; ++i) EXPECT_EQ(guarded[i], '\x5A') << "write before the field";
-    for (size_t i = static_cast<size_t>(width) + 16; i < guarded.size(); ++i)
-        EXPECT_EQ(guarded[i], '\x5A') << "write past the field";
-    if (width == 4) {
-        std::memcpy(&run.value, destination, 4);
-        return run;
-    }
-    run.text.assign(destination, strnlen(destination, static_cast<size_t>(width)));
-    EXPECT_LT(run.text.size(), static_cast<size_t>(width)) << "not zero-terminated in its width";
-    return run;
-}
-
-TEST(IntegerReader, StoresTheValueOrMinusOne)
-{
-    EXPECT_EQ(RunReader(GetTicketInteger, "k", "k=12abc", 4).value, 12);
-    EXPECT_EQ(RunReader(GetTicketInteger, "k", "k=abc", 4).value, 0);
-    EXPECT_EQ(RunReader(GetTicketInteger, "k", "k=-3", 4).value, -3);
-    ReaderRun absent = RunReader(GetTicketInteger, "k", "other=5", 4);
-    EXPECT_EQ(absent.value, -1);
-    EXPECT_EQ(absent.result, 0);
-}
-
-TEST(PresenceFlag, IsOneWhenAbsentAndZeroWhenPresentEvenEmpty)
-{
-    EXPECT_EQ(RunReader(CheckTicketKey, "k", "other=1", 4).value, 1);
-    EXPECT_EQ(RunReader(CheckTicketKey, "k", "k=", 4).value, 0);
-    EXPECT_EQ(RunReader(CheckTicketKey, "k", "k=x", 4).value, 0);
-    EXPECT_EQ(RunReader(CheckTicketKey, "k", "", 4).result, 1);
+    for (const auto& [text, value] : cases) EXPECT_EQ(ParseDecimalInt32(text), value) << text;
+    JobOptions options("k=-3 e=");
+    EXPECT_EQ(ReadTicketInteger(options, "k"), -3);
+    EXPECT_EQ(ReadTicketInteger(options, "e"), 0);
+    EXPECT_EQ(ReadTicketInteger(options, "absent"), std::nullopt);
 }
 
 struct TextCase {
     const char* name;
-    TicketReader reader;
+    TicketText kind;
     std::string optionText;
     int width;
     std::string expected;
@@ -145,14 +84,19 @@ class TextReader : public ::testing::TestWithParam<TextCase> {};
 TEST_P(TextReader, StoresTheField)
 {
     const TextCase& c = GetParam();
-    ReaderRun run = RunReader(c.reader, "k", c.optionText, c.width);
-    EXPECT_EQ(run.text, c.expected);
-    EXPECT_EQ(run.err, c.message ? "CFStringCreateWithCString fail\n" : "");
+    JobOptions options(c.optionText.c_str());
+    ::testing::internal::CaptureStderr();
+    const std::string text =
+        ReadTicketText(options, "k", c.kind, /*utf8Mode=*/true, static_cast<size_t>(c.width));
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(text, c.expected);
+    EXPECT_LT(text.size(), static_cast<size_t>(c.width));
+    EXPECT_EQ(!err.empty(), c.message) << err;
 }
 
-const TicketReader kBytes = GetTicketStringConvertedToPrtLang;
-const TicketReader kUtf8 = GetTicketStringConvertedToPrtLangForUTF8;
-const TicketReader kCodeSet = GetTicketPasswordStringConvertedToEncryption;
+const TicketText kBytes = TicketText::AsGiven;
+const TicketText kUtf8 = TicketText::Name;
+const TicketText kCodeSet = TicketText::PrinterCodeSet;
 const std::string kA = "\xE3\x81\x82";  // U+3042
 
 INSTANTIATE_TEST_SUITE_P(
@@ -188,9 +132,10 @@ class NumberUp : public ::testing::TestWithParam<NumberUpCase> {};
 
 TEST_P(NumberUp, GivesTheText)
 {
-    ReaderRun run = RunReader(GetNumberUpTicketString, kNumberUpTicketKey, GetParam().optionText, 64);
-    EXPECT_EQ(run.text, GetParam().expected);
-    EXPECT_EQ(run.result, 1);
+    JobOptions options(GetParam().optionText.c_str());
+    PrintOptions record{};
+    ReadTickets(options, false, record);
+    EXPECT_EQ(record.features.numberUp.view(), GetParam().expected);
 }
 
 const std::string kRows = std::string(kLayoutRowCountTicketKey) + "=";
@@ -220,48 +165,41 @@ INSTANTIATE_TEST_SUITE_P(
         NumberUpCase{"LargestProduct", kRows + "2147483647" + kCols + "1", "N2147483647"}),
     [](const ::testing::TestParamInfo<NumberUpCase>& info) { return info.param.name; });
 
-TEST(TicketTable, RunsEveryRowAgainstArgumentFive)
+TEST(TicketTable, FillsTheRecordAndMarksWhatIsAbsent)
 {
-    int32_t flag = 7, number = 7, missing = 7;
-    char text[8] = "junk";
-    const TicketData table[] = {
-        {"present", &flag, 4, CheckTicketKey},
-        {"number", &number, 4, GetTicketInteger},
-        {"missing", &missing, 4, GetTicketInteger},
-        {"name", text, sizeof text, GetTicketStringConvertedToPrtLang},
-    };
-    std::string options = "present= number=42 name=abcdefghij";
-    char* argv[] = {const_cast<char*>("f"), const_cast<char*>("1"), const_cast<char*>("u"),
-                    const_cast<char*>("t"), const_cast<char*>("1"), options.data(), nullptr};
-    EXPECT_EQ(GetTicketFromArray(argv, table, 4), 1);
-    EXPECT_EQ(flag, 0);
-    EXPECT_EQ(number, 42);
-    EXPECT_EQ(missing, -1);
-    EXPECT_STREQ(text, "abcdefg");
-
-    // Only the given number of rows run.
-    number = 7;
-    EXPECT_EQ(GetTicketFromArray(argv, table, 1), 1);
-    EXPECT_EQ(number, 7);
+    const std::string p = kTicketPrefix;
+    JobOptions options((p + "PrintTypeTicketKey=2 " + p + "KVRUserIDTextEditTicket= " + p +
+                        "KVRAccountIDTextEditTicket=acct " + p + "KVRUserIDListCtrlTicket=2 ZRStaple=x")
+                           .c_str());
+    for (bool utf8Mode : {false, true}) {
+        PrintOptions record{};
+        record.kvr.accountId.set("junk");
+        ReadTickets(options, utf8Mode, record);
+        EXPECT_EQ(record.printType.printType, 2);
+        EXPECT_EQ(record.printType.documentNameType, -1);
+        EXPECT_EQ(record.kvr.userIdAbsent, 0);
+        // One ticket feeds both identity lists.
+        EXPECT_EQ(record.kvr.userIdListCtrl, 2);
+        EXPECT_EQ(record.kvr.adminUserIdListCtrl, 2);
+        EXPECT_EQ(record.features.staple.view(), "x");
+        // The account identity is sent to UTF-8 printers only.
+        EXPECT_EQ(record.kvr.accountId.view(), utf8Mode ? "acct" : "junk");
+    }
+    PrintOptions none{};
+    ReadTickets(JobOptions(""), false, none);
+    EXPECT_EQ(none.kvr.userIdAbsent, 1);
 }
 
 TEST(TicketTable, MegabyteOptionStringIsSafe)
 {
-    std::string options = "number=5 big=" + std::string(3u << 20, 'x') + " after=ok";
-    int32_t number = 0;
-    char big[64];
-    char after[8];
-    const TicketData table[] = {
-        {"number", &number, 4, GetTicketInteger},
-        {"big", big, sizeof big, GetTicketPasswordStringConvertedToEncryption},
-        {"after", after, sizeof after, GetTicketStringConvertedToPrtLang},
-    };
-    char* argv[] = {const_cast<char*>("f"), const_cast<char*>("1"), const_cast<char*>("u"),
-                    const_cast<char*>("t"), const_cast<char*>("1"), options.data(), nullptr};
-    GetTicketFromArray(argv, table, 3);
-    EXPECT_EQ(number, 5);
-    EXPECT_EQ(std::string(big), std::string(63, 'x'));
-    EXPECT_STREQ(after, "ok");
+    const std::string p = kTicketPrefix;
+    std::string text = p + "PrintTypeTicketKey=5 " + p + "KVRUserPasswordTextEditTicket=" +
+                       std::string(3u << 20, 'x') + " ZRStaple=ok";
+    PrintOptions record{};
+    ReadTickets(JobOptions(text.c_str()), false, record);
+    EXPECT_EQ(record.printType.printType, 5);
+    EXPECT_EQ(record.kvr.password.view(), std::string(1023, 'x'));
+    EXPECT_EQ(record.features.staple.view(), "ok");
 }
 
 }  // namespace

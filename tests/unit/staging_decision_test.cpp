@@ -5,6 +5,8 @@
 
 #include "driver/staging.hpp"
 
+using namespace pdftopjl;
+
 namespace {
 
 struct LayoutCase {
@@ -32,7 +34,7 @@ TEST_P(PreFilterDecision, Decides)
     o.features.pageToPaperMapping.set(c.mapping);
     o.features.pageSet.set(c.pageSet);
     o.features.mirror.set(c.mirror);
-    EXPECT_EQ(checkIfNeddApplePDF(&o), c.expected);
+    EXPECT_EQ(NeedsLayoutPreFilter(o.features), c.expected != 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -14,19 +14,16 @@
 #include <string>
 #include <vector>
 
-#include "driver/output.hpp"
-#include "pages/output_context.hpp"
-#include "pages/raster_writer.hpp"
-#include "pages/render.hpp"
-#include "pages/source_document.hpp"
+#include "job/channel.hpp"
+#include "pages/geometry.hpp"
+#include "pages/raster_pages.hpp"
+#include "pages/raster_pdf.hpp"
+
+namespace pdftopjl {
 
 namespace {
 
 constexpr double kDotsPerInch = 300;
-constexpr double kPointsPerInch = 72;
-// A page larger than this many pixels (A0 at 300 dpi holds 140 million) is
-// not rasterised: no printer of this kind takes such a page.
-constexpr double kMaxPagePixels = 150e6;
 // Pixels painted at a time; letter, A4 and A3 pages take one band.
 constexpr int kBandPixels = 24 * 1000 * 1000;
 // Poppler's own complaints about a document, passed on up to this many.
@@ -39,22 +36,8 @@ void forwardPopplerMessage(const std::string& text, void*)
     if (popplerMessages++ >= kMaxPopplerMessages) return;
     std::string line = "poppler: " + text;
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
-    Utlfputs((line + "\n").c_str(), stderr);
+    job::Log(job::Severity::Debug, line);
 }
-
-class RasterOutput : public OutputContext {
-public:
-    explicit RasterOutput(FILE* file) : writer(file) {}
-
-    bool close() override
-    {
-        if (writer.finish()) return true;
-        ReportRenderFailure("cannot write the new document");
-        return false;
-    }
-
-    RasterPdfWriter writer;
-};
 
 int degreesOf(poppler::page::orientation_enum orientation)
 {
@@ -90,7 +73,7 @@ bool writePageImage(RasterPdfWriter& writer, const poppler::page_renderer& rende
     const int bandRows = std::max(1, std::min(height, kBandPixels / width));
     const int bands = (height + bandRows - 1) / bandRows;
     for (int b = 0; b < bands; ++b) {
-        if (CancelJob) return false;
+        if (job::Cancelled()) return false;
         const int band = flips.y ? bands - 1 - b : b;
         const int top = band * bandRows;
         const int rows = std::min(bandRows, height - top);
@@ -121,96 +104,49 @@ bool writePageImage(RasterPdfWriter& writer, const poppler::page_renderer& rende
     return writer.endImage() || writeFailed();
 }
 
-}  // namespace
-
-bool RasterPixelSize(const PageRect& area, int* width, int* height, std::string* why)
-{
-    const double w = std::trunc(area.w * kDotsPerInch / kPointsPerInch);
-    const double h = std::trunc(area.h * kDotsPerInch / kPointsPerInch);
-    if (!(w >= 1 && h >= 1)) {
-        *why = "it is too small to rasterise";
-        return false;
-    }
-    if (w * h > kMaxPagePixels) {
-        *why = "it is too large to rasterise (" + FormatNumber(area.w) + " x " +
-               FormatNumber(area.h) + " points)";
-        return false;
-    }
-    *width = static_cast<int>(w);
-    *height = static_cast<int>(h);
-    return true;
-}
-
-std::shared_ptr<OutputContext> MakeRasterOutput(FILE* file)
-{
-    return std::make_shared<RasterOutput>(file);
-}
-
-int processImage(PdfDocInfo* info)
-{
-    auto* out = dynamic_cast<RasterOutput*>(info->outputContext.get());
-    if (out == nullptr || !info->document) return -1;
-    if (info->lastPage <= 0) return 0;
-    SourceDocument& source = *info->document;
-
-    popplerMessages = 0;
-    poppler::set_debug_error_function(forwardPopplerMessage, nullptr);
-    std::unique_ptr<poppler::document> document(poppler::document::load_from_file(source.path));
-    if (!document || document->is_locked()) {
-        ReportRenderFailure("poppler cannot open the document");
-        return -1;
-    }
-    if (document->pages() != static_cast<int>(source.pages.size())) {
-        ReportRenderFailure("poppler and qpdf disagree on the page count (%d, %zu)",
-                            document->pages(), source.pages.size());
-        return -1;
+class RasterWriter : public PageWriter {
+public:
+    RasterWriter(SourceDocument& source, const EditPlan& plan, FILE* file)
+        : source_(source), plan_(plan), writer_(file)
+    {
     }
 
-    poppler::page_renderer renderer;
-    renderer.set_render_hint(poppler::page_renderer::antialiasing);
-    renderer.set_render_hint(poppler::page_renderer::text_antialiasing);
-    renderer.set_image_format(poppler::image::format_rgb24);
-    renderer.set_paper_color(0xffffffff);
+    bool begin() override { return true; }
 
-    std::vector<unsigned char> row;
-    for (int32_t n : EmittedPages(info)) {
-        if (CancelJob) return -1;
-        if (n > document->pages()) {
+    bool addPage(int32_t n, QPDFObjectHandle, const PageGeometry& geometry) override
+    {
+        if (!document_ && !load()) return false;
+        if (n > document_->pages()) {
             ReportRenderFailure("page %d does not exist", n);
-            return -1;
+            return false;
         }
-        PageGeometry geometry;
-        std::string why;
-        if (!ReadPageGeometry(source.pages[n - 1], &geometry, &why)) {
-            ReportRenderFailure("page %d: %s", n, why.c_str());
-            return -1;
-        }
-        std::unique_ptr<poppler::page> page(document->create_page(n - 1));
+        std::unique_ptr<poppler::page> page(document_->create_page(n - 1));
         if (!page) {
             ReportRenderFailure("poppler cannot read page %d", n);
-            return -1;
+            return false;
         }
         const int rotate = degreesOf(page->orientation());
         if (rotate != geometry.rotate) {
             ReportRenderFailure("page %d: poppler and qpdf disagree on its /Rotate", n);
-            return -1;
+            return false;
         }
 
         // Poppler paints the crop box, which is what viewers show of the page.
         const poppler::rectf box = page->page_rect(poppler::crop_box);
         const PageRect crop{box.x(), box.y(), box.width(), box.height()};
         int width, height;
+        std::string why;
         if (!RasterPixelSize(crop, &width, &height, &why)) {
             ReportRenderFailure("page %d: %s", n, why.c_str());
-            return -1;
+            return false;
         }
 
         // The bitmap takes the page's transformation as whole-pixel moves.
-        PageMatrix ctm;
-        setContextCTM(info, &ctm, PageRect{0, 0, double(width), double(height)}, rotate);
+        const QPDFMatrix ctm = PageTransform(plan_.rotation, plan_.mirror,
+                                             PageRect{0, 0, double(width), double(height)}, rotate);
         if (ctm.b != 0 || ctm.c != 0) {
-            ReportRenderFailure("a turn of %d degrees cannot be rasterised", info->rotation);
-            return -1;
+            ReportRenderFailure("a turn of %d degrees cannot be rasterised", plan_.rotation);
+            return false;
         }
         const Flips flips{ctm.a < 0, ctm.d < 0};
 
@@ -221,12 +157,51 @@ int processImage(PdfDocInfo* info)
         if (flips.y) placement.y = 2 * m.y + m.h - crop.y - crop.h;
 
         const auto undo = static_cast<poppler::rotation_enum>(((360 - rotate) % 360) / 90);
-        if (!writePageImage(out->writer, renderer, page.get(), width, height, flips, undo, row))
-            return -1;
-        if (!out->writer.addPage(m, geometry.rotate, geometry.userUnit, placement)) {
-            writeFailed();
-            return -1;
-        }
+        if (!writePageImage(writer_, renderer_, page.get(), width, height, flips, undo, row_))
+            return false;
+        return writer_.addPage(m, geometry.rotate, geometry.userUnit, placement) || writeFailed();
     }
-    return 0;
+
+    bool finish() override { return writer_.finish() || writeFailed(); }
+
+private:
+    bool load()
+    {
+        popplerMessages = 0;
+        poppler::set_debug_error_function(forwardPopplerMessage, nullptr);
+        document_.reset(poppler::document::load_from_file(source_.path));
+        if (!document_ || document_->is_locked()) {
+            ReportRenderFailure("poppler cannot open the document");
+            document_.reset();
+            return false;
+        }
+        if (document_->pages() != static_cast<int>(source_.pages.size())) {
+            ReportRenderFailure("poppler and qpdf disagree on the page count (%d, %zu)",
+                                document_->pages(), source_.pages.size());
+            document_.reset();
+            return false;
+        }
+        renderer_.set_render_hint(poppler::page_renderer::antialiasing);
+        renderer_.set_render_hint(poppler::page_renderer::text_antialiasing);
+        renderer_.set_image_format(poppler::image::format_rgb24);
+        renderer_.set_paper_color(0xffffffff);
+        return true;
+    }
+
+    SourceDocument& source_;
+    const EditPlan& plan_;
+    RasterPdfWriter writer_;
+    std::unique_ptr<poppler::document> document_;
+    poppler::page_renderer renderer_;
+    std::vector<unsigned char> row_;
+};
+
+}  // namespace
+
+std::unique_ptr<PageWriter> MakeRasterWriter(SourceDocument& source, const EditPlan& plan,
+                                             FILE* file)
+{
+    return std::make_unique<RasterWriter>(source, plan, file);
 }
+
+}  // namespace pdftopjl

@@ -10,6 +10,8 @@
 
 #include "pages/geometry.hpp"
 
+namespace pdftopjl {
+
 // Writes a PDF of image pages straight into a file, one row at a time, so
 // that memory stays at one row and the compressor's window however many or
 // however large the pages are.  Each page: an RGB image (8 bits a component,
@@ -51,3 +53,5 @@ private:
     size_t rowBytes_ = 0;
     int imageObject_ = 0;
 };
+
+}  // namespace pdftopjl

@@ -1,4 +1,4 @@
-#include "pages/source_document.hpp"
+#include "pages/document.hpp"
 
 #include <fcntl.h>
 #include <qpdf/QPDFPageObjectHelper.hh>
@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <cmath>
+
+namespace pdftopjl {
 
 namespace {
 
@@ -66,6 +68,7 @@ void OpenSourceDocument(SourceDocument* document, const std::string& path)
     else
         document->pdf.processFile(path.c_str());
     document->pages = document->pdf.getAllPages();
+    if (document->pdf.anyWarnings()) document->damage = document->pdf.getWarnings()[0].what();
 }
 
 bool ReadPageGeometry(QPDFObjectHandle page, PageGeometry* geometry, std::string* why)
@@ -106,3 +109,5 @@ bool ReadPageGeometry(QPDFObjectHandle page, PageGeometry* geometry, std::string
     }
     return true;
 }
+
+}  // namespace pdftopjl

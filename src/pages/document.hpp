@@ -8,6 +8,8 @@
 
 #include "pages/geometry.hpp"
 
+namespace pdftopjl {
+
 // A file mapped into memory, read-only, for as long as it lives.
 class MappedFile {
 public:
@@ -25,7 +27,7 @@ private:
     size_t size_ = 0;
 };
 
-// The intake document as opened by pdfDocInfo_init.
+// The intake document, opened once for the edit decision and the rewrite.
 struct SourceDocument {
     std::string path;
     // qpdf reads the mapping: its file reader asks the system for the
@@ -38,8 +40,8 @@ struct SourceDocument {
     std::string damage;
 };
 
-// Opens the file into document->pdf, with warnings kept, not printed.
-// Throws what qpdf throws.
+// Opens the file into document->pdf, with warnings kept, not printed, and
+// the first of them noted as damage.  Throws what qpdf throws.
 void OpenSourceDocument(SourceDocument* document, const std::string& path);
 
 // What a page needs to be drawn again on a page of its own size.
@@ -54,3 +56,5 @@ struct PageGeometry {
 // Reads a page's geometry.  False, with the reason, when its media box is
 // missing or unusable (not four finite numbers, or no area).
 bool ReadPageGeometry(QPDFObjectHandle page, PageGeometry* geometry, std::string* why);
+
+}  // namespace pdftopjl

@@ -1,6 +1,8 @@
-#include "pages/raster_writer.hpp"
+#include "pages/raster_pdf.hpp"
 
 #include <cinttypes>
+
+namespace pdftopjl {
 
 namespace {
 
@@ -151,3 +153,5 @@ bool RasterPdfWriter::finish()
     if (std::fflush(file_) != 0 || std::ferror(file_)) ok_ = false;
     return ok_;
 }
+
+}  // namespace pdftopjl

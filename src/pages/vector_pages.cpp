@@ -12,10 +12,10 @@
 #include <set>
 #include <string>
 
-#include "driver/output.hpp"
-#include "pages/output_context.hpp"
-#include "pages/render.hpp"
-#include "pages/source_document.hpp"
+#include "pages/geometry.hpp"
+#include "pages/vector_pages.hpp"
+
+namespace pdftopjl {
 
 namespace {
 
@@ -35,11 +35,6 @@ QPDFObjectHandle rectangle(const PageRect& r)
 {
     return QPDFObjectHandle::newArray(
         {number(r.x), number(r.y), number(r.x + r.w), number(r.y + r.h)});
-}
-
-bool operator==(const PageRect& a, const PageRect& b)
-{
-    return a.x == b.x && a.y == b.y && a.w == b.w && a.h == b.h;
 }
 
 // The first warning qpdf gave since `from`, or empty.
@@ -66,28 +61,32 @@ private:
     QPDFObjectHandle page_;
 };
 
-class VectorOutput : public OutputContext {
+class VectorWriter : public PageWriter {
 public:
-    VectorOutput(FILE* file, SourceDocument& source) : file_(file), source_(source) {}
+    VectorWriter(SourceDocument& source, const EditPlan& plan, FILE* file)
+        : file_(file), source_(source), plan_(plan)
+    {
+    }
 
-    // Called once before the first page: printable annotations (filled form
-    // fields, stamps) become part of the page content, as a printer would
-    // print them.
-    void prepare()
+    // Printable annotations (filled form fields, stamps) become part of the
+    // page content, as a printer would print them.
+    bool begin() override
     {
         warningsBefore_ = source_.pdf.numWarnings();
         QPDFPageDocumentHelper(source_.pdf).flattenAnnotations(an_print);
         pagesNode_ = source_.pdf.makeIndirectObject(QPDFObjectHandle::newDictionary());
         pagesNode_.replaceKey("/Type", name("/Pages"));
         kids_ = QPDFObjectHandle::newArray();
+        return true;
     }
 
     // A warning qpdf gave while the pages were built or written: something
     // in the document could not be carried over intact.
     std::string problem() { return newWarning(source_.pdf, warningsBefore_); }
 
-    void addPage(QPDFObjectHandle sourcePage, const PageGeometry& g, const PageMatrix& ctm)
+    bool addPage(int32_t, QPDFObjectHandle sourcePage, const PageGeometry& g) override
     {
+        const QPDFMatrix ctm = PageTransform(plan_.rotation, plan_.mirror, g.media, g.rotate);
         QPDFObjectHandle resources = QPDFObjectHandle::newDictionary();
         QPDFObjectHandle xobjects = QPDFObjectHandle::newDictionary();
         xobjects.replaceKey("/Fm0", formFor(sourcePage, g));
@@ -106,10 +105,15 @@ public:
         page.replaceKey("/Resources", resources);
         page.replaceKey("/Contents", contentFor(ctm));
         kids_.appendItem(source_.pdf.makeIndirectObject(page));
+        return true;
     }
 
-    bool close() override
+    bool finish() override
     {
+        if (std::string warning = problem(); !warning.empty()) {
+            ReportRenderFailure("%s", warning.c_str());
+            return false;
+        }
         try {
             pagesNode_.replaceKey("/Kids", kids_);
             pagesNode_.replaceKey("/Count", QPDFObjectHandle::newInteger(kids_.getArrayNItems()));
@@ -174,9 +178,10 @@ private:
     }
 
     // Pages with the same placement share one small content stream.
-    QPDFObjectHandle contentFor(const PageMatrix& ctm)
+    QPDFObjectHandle contentFor(const QPDFMatrix& ctm)
     {
-        std::string text = ctm.isIdentity() ? "q /Fm0 Do Q\n" : "q " + ctm.text() + " cm /Fm0 Do Q\n";
+        std::string text =
+            IsIdentity(ctm) ? "q /Fm0 Do Q\n" : "q " + MatrixText(ctm) + " cm /Fm0 Do Q\n";
         auto found = contents_.find(text);
         if (found == contents_.end())
             found = contents_.emplace(text, QPDFObjectHandle::newStream(&source_.pdf, text)).first;
@@ -185,6 +190,7 @@ private:
 
     FILE* file_;
     SourceDocument& source_;
+    const EditPlan& plan_;
     size_t warningsBefore_ = 0;
     QPDFObjectHandle pagesNode_;
     QPDFObjectHandle kids_;
@@ -194,42 +200,10 @@ private:
 
 }  // namespace
 
-std::shared_ptr<OutputContext> MakeVectorOutput(FILE* file, SourceDocument& source)
+std::unique_ptr<PageWriter> MakeVectorWriter(SourceDocument& source, const EditPlan& plan,
+                                             FILE* file)
 {
-    return std::make_shared<VectorOutput>(file, source);
+    return std::make_unique<VectorWriter>(source, plan, file);
 }
 
-int processPDF(PdfDocInfo* info)
-{
-    auto* out = dynamic_cast<VectorOutput*>(info->outputContext.get());
-    if (out == nullptr || !info->document) return -1;
-    SourceDocument& source = *info->document;
-    try {
-        out->prepare();
-        for (int32_t n : EmittedPages(info)) {
-            if (CancelJob) return -1;
-            if (n > static_cast<int64_t>(source.pages.size())) {
-                ReportRenderFailure("page %d does not exist", n);
-                return -1;
-            }
-            QPDFObjectHandle page = source.pages[n - 1];
-            PageGeometry geometry;
-            std::string why;
-            if (!ReadPageGeometry(page, &geometry, &why)) {
-                ReportRenderFailure("page %d: %s", n, why.c_str());
-                return -1;
-            }
-            PageMatrix ctm;
-            setContextCTM(info, &ctm, geometry.media, geometry.rotate);
-            out->addPage(page, geometry, ctm);
-        }
-    } catch (const std::exception& e) {
-        ReportRenderFailure("%s", e.what());
-        return -1;
-    }
-    if (std::string warning = out->problem(); !warning.empty()) {
-        ReportRenderFailure("%s", warning.c_str());
-        return -1;
-    }
-    return 0;
-}
+}  // namespace pdftopjl

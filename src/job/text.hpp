@@ -2,7 +2,22 @@
 
 #include <cctype>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
+
+namespace pdftopjl {
+
+// Copies as much of text as fits with a terminating zero into dst (size
+// bytes) and clears the rest; returns the bytes kept.  An empty view may hold
+// no pointer at all, so it is never handed to memcpy.
+inline size_t CopyBounded(char* dst, size_t size, std::string_view text)
+{
+    if (dst == nullptr || size == 0) return 0;
+    const size_t n = text.size() < size - 1 ? text.size() : size - 1;
+    if (n != 0) std::memcpy(dst, text.data(), n);
+    std::memset(dst + n, 0, size - n);
+    return n;
+}
 
 // The decimal integer at the start of a text, as the job's options and tickets
 // are read: optional leading white space and sign, then digits up to the first
@@ -22,3 +37,5 @@ inline int32_t ParseDecimalInt32(std::string_view text)
     }
     return static_cast<int32_t>(negative ? -value : value);
 }
+
+}  // namespace pdftopjl

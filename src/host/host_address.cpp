@@ -1,4 +1,4 @@
-#include "host/UtilityFunctionFilter.hpp"
+#include "host/host_address.hpp"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -15,14 +15,16 @@
 #include <cstring>
 #include <string_view>
 
-#include "driver/output.hpp"
 #include "encoding/unicode.hpp"
-#include "settings/gather.hpp"
+#include "job/channel.hpp"
+#include "job/text.hpp"
+
+namespace pdftopjl {
 
 namespace {
 
-constexpr char _IPv4_LocalHost_sign_[] = "127.0.0.1";
-constexpr char _IPv6_LocalHost_sign_[] = "fe80::1";
+constexpr char kIPv4LocalHost[] = "127.0.0.1";
+constexpr char kIPv6LocalHost[] = "fe80::1";
 
 constexpr size_t kHostNameSize = 97;
 constexpr size_t kHostNameReadSize = 256;
@@ -32,16 +34,13 @@ constexpr size_t kAddressTextSize = 46;
 // Enough for any real host; a longer answer is cut, not refused.
 constexpr uint32_t kMaxAddresses = 64;
 
-HostNameSource gHostNameSource;
-AddressResolver gAddressResolver;
-
 [[noreturn]] void consistencyCheckFailed(const char* function, int line, const char* expression)
 {
     char text[512];
     snprintf(text, sizeof text,
              "Assertion failed: (%s), function %s, file UtilityFunctionFilter, line %d.\n",
              expression, function, line);
-    Utlfputs(text, stderr);
+    job::WriteText(text, stderr);
     abort();
 }
 
@@ -49,15 +48,6 @@ AddressResolver gAddressResolver;
 
 #define HOST_CHECK(expression) \
     ((expression) ? (void)0 : consistencyCheckFailed(__func__, __LINE__, #expression))
-
-// Where the address selection writes; set by getHostAddress for one lookup.
-static char* outString = nullptr;
-static int32_t outStringLen = 0;
-static int32_t result = 0;
-
-void SetHostNameSource(HostNameSource source) { gHostNameSource = std::move(source); }
-
-void SetAddressResolver(AddressResolver resolver) { gAddressResolver = std::move(resolver); }
 
 namespace {
 
@@ -75,43 +65,27 @@ void cutToUTF16Units(char* name, size_t size, size_t maxUnits)
     std::memcpy(name, cut.data(), std::min(cut.size(), size - 1));
 }
 
-int readHostName(char* name, size_t size)
-{
-    if (gHostNameSource) return gHostNameSource(name, size);
-    return gethostname(name, size);
-}
-
 }  // namespace
 
-void getHostName(char* hostName)
+std::string LocalHostName(bool utf8Mode, const HostServices& services)
 {
-    if (hostName == nullptr) return;
-    std::memset(hostName, 0, kHostNameSize);
-
     char name[kHostNameReadSize] = {};
-    if (readHostName(name, sizeof name - 1) != 0) return;
+    const int status = services.hostName ? services.hostName(name, sizeof name - 1)
+                                         : gethostname(name, sizeof name - 1);
+    if (status != 0) return {};
     name[sizeof name - 1] = '\0';
-
-    if (PPDIsUTF8Mode()) cutToUTF16Units(name, sizeof name, kUTF8HostNameUnits);
-    std::memcpy(hostName, name, strnlen(name, kHostNameSize - 1));
+    if (utf8Mode) cutToUTF16Units(name, sizeof name, kUTF8HostNameUnits);
+    return std::string(name, strnlen(name, kHostNameSize - 1));
 }
 
-namespace {
-
-void copyAddressText(const char* text)
-{
-    if (outString == nullptr || outStringLen < 1) return;
-    std::strncpy(outString, text, static_cast<size_t>(outStringLen) - 1);
-}
-
-}  // namespace
-
-void MyPrintAddressArray(const AddressList* addresses, const char* hostName)
+std::string SelectHostAddress(const AddressList& addresses, const char* hostName)
 {
     HOST_CHECK(hostName != NULL);
-    if (addresses == nullptr || addresses->empty()) return;
-
-    for (const ResolvedAddress& entry : *addresses) {
+    // The outcome of the last address examined decides, as the printer's
+    // tools have always reported it.
+    std::string chosen;
+    bool found = false;
+    for (const ResolvedAddress& entry : addresses) {
         const sockaddr* addr =
             entry.length != 0 ? reinterpret_cast<const sockaddr*>(&entry.storage) : NULL;
         HOST_CHECK(addr != NULL);
@@ -120,18 +94,16 @@ void MyPrintAddressArray(const AddressList* addresses, const char* hostName)
         const socklen_t length =
             entry.length < sizeof entry.storage ? entry.length : sizeof entry.storage;
         if (getnameinfo(addr, length, text, sizeof text, nullptr, 0, NI_NUMERICHOST) != 0) {
-            result = 0;
+            found = false;
             continue;
         }
-        if (std::strchr(text, '.') != nullptr && std::strcmp(text, _IPv4_LocalHost_sign_) != 0) {
-            copyAddressText(text);
-            result = 1;
-            return;
-        }
-        if (std::strchr(text, ':') != nullptr && std::strstr(text, _IPv6_LocalHost_sign_) == nullptr)
-            copyAddressText(text);
-        result = 1;
+        if (std::strchr(text, '.') != nullptr && std::strcmp(text, kIPv4LocalHost) != 0)
+            return text;
+        if (std::strchr(text, ':') != nullptr && std::strstr(text, kIPv6LocalHost) == nullptr)
+            chosen = text;
+        found = true;
     }
+    return found ? chosen : std::string();
 }
 
 // The lookup runs in a child process so that a resolver that never answers
@@ -228,6 +200,57 @@ bool decodeAnswer(const std::vector<unsigned char>& answer, AddressList* address
     return false;
 }
 
+// The child that resolves and the pipe it answers on; stopped (if still
+// running) and reaped when it goes away.
+class LookupChild {
+public:
+    LookupChild() = default;
+    ~LookupChild() { stop(); }
+    LookupChild(const LookupChild&) = delete;
+    LookupChild& operator=(const LookupChild&) = delete;
+
+    // False when the child could not be started.
+    bool start(const char* hostName, HostLookupFunction lookup)
+    {
+        HOST_CHECK(hostName != NULL);
+        int fds[2];
+        if (pipe2(fds, O_CLOEXEC) != 0) return false;
+        pid_ = fork();
+        if (pid_ < 0) {
+            close(fds[0]);
+            close(fds[1]);
+            return false;
+        }
+        if (pid_ == 0) {
+            close(fds[0]);
+            runLookupChild(hostName, fds[1], lookup);
+        }
+        close(fds[1]);
+        fd_ = fds[0];
+        return true;
+    }
+
+    int fd() const { return fd_; }
+
+    void stop()
+    {
+        if (fd_ >= 0) close(fd_);
+        fd_ = -1;
+        if (pid_ > 0) {
+            // Until it is reaped the child's id cannot be reused, so this
+            // never hits another process.
+            kill(pid_, SIGKILL);
+            while (waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
+            }
+        }
+        pid_ = -1;
+    }
+
+private:
+    pid_t pid_ = -1;
+    int fd_ = -1;
+};
+
 }  // namespace
 
 int LookupAllAddresses(const char* hostName, addrinfo** answer)
@@ -239,75 +262,38 @@ int LookupAllAddresses(const char* hostName, addrinfo** answer)
     return getaddrinfo(hostName, nullptr, &hints, answer);
 }
 
-bool MyResolveNameToAddress(const char* hostName, HostLookup* host, HostLookupFunction lookup)
-{
-    HOST_CHECK(hostName != NULL);
-    HOST_CHECK(host != NULL);
-    if (lookup == nullptr) lookup = LookupAllAddresses;
-
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) return false;
-    const pid_t pid = fork();
-    if (pid < 0) {
-        close(fds[0]);
-        close(fds[1]);
-        return false;
-    }
-    if (pid == 0) {
-        close(fds[0]);
-        runLookupChild(hostName, fds[1], lookup);
-    }
-    close(fds[1]);
-    host->pid = pid;
-    host->fd = fds[0];
-    return true;
-}
-
-void MyHostCleanup(HostLookup* host)
-{
-    HOST_CHECK(host != NULL);
-    if (host->fd >= 0) close(host->fd);
-    host->fd = -1;
-    if (host->pid > 0) {
-        // Until it is reaped the child's id cannot be reused, so this never
-        // hits another process.
-        kill(host->pid, SIGKILL);
-        while (waitpid(host->pid, nullptr, 0) < 0 && errno == EINTR) {
-        }
-    }
-    host->pid = -1;
-}
-
 bool ResolveHostAddresses(const char* hostName, AddressList* addresses, int timeoutMs,
                           HostLookupFunction lookup)
 {
     if (hostName == nullptr || addresses == nullptr) return false;
     addresses->clear();
-    HostLookup host;
-    if (!MyResolveNameToAddress(hostName, &host, lookup)) return false;
+    LookupChild child;
+    if (!child.start(hostName, lookup != nullptr ? lookup : LookupAllAddresses)) return false;
     std::vector<unsigned char> answer;
-    const bool complete = readAnswer(host.fd, timeoutMs, &answer);
-    MyHostCleanup(&host);
+    const bool complete = readAnswer(child.fd(), timeoutMs, &answer);
+    child.stop();
     if (complete && decodeAnswer(answer, addresses)) return true;
     addresses->clear();
     return false;
 }
 
-int getHostAddress(const char* hostName, char* buffer, int length)
+std::string LookupHostAddress(const std::string& hostName, const HostServices& services)
 {
-    result = 0;
-    if (hostName == nullptr || buffer == nullptr || length < 1) return 0;
-    for (const char* p = hostName; *p != '\0'; ++p)
-        if (static_cast<unsigned char>(*p) >= 0x80) return 0;
-
-    outString = buffer;
-    outStringLen = length;
-    std::memset(buffer, 0, static_cast<size_t>(length));
-
+    for (unsigned char c : hostName)
+        if (c >= 0x80) return {};
     AddressList addresses;
-    const bool resolved = gAddressResolver
-                              ? gAddressResolver(hostName, &addresses)
-                              : ResolveHostAddresses(hostName, &addresses, kHostLookupTimeoutMs);
-    if (resolved) MyPrintAddressArray(&addresses, hostName);
-    return result;
+    const bool resolved = services.resolver
+                              ? services.resolver(hostName.c_str(), &addresses)
+                              : ResolveHostAddresses(hostName.c_str(), &addresses, kHostLookupTimeoutMs);
+    return resolved ? SelectHostAddress(addresses, hostName.c_str()) : std::string();
 }
+
+HostIdentity ResolveHostIdentity(bool utf8Mode, bool needAddress, const HostServices& services)
+{
+    HostIdentity host;
+    host.name = LocalHostName(utf8Mode, services);
+    if (needAddress) host.address = LookupHostAddress(host.name, services);
+    return host;
+}
+
+}  // namespace pdftopjl

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <netdb.h>
+#include <sys/socket.h>
+#include <sys/types.h>
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <vector>
+
+// The job's origin: the local host name and one numeric address of it.
+namespace pdftopjl {
+
+// A hung resolver must not hold up the print queue: after this long the
+// lookup counts as failed.
+inline constexpr int kHostLookupTimeoutMs = 3000;
+
+// One socket address as the resolver delivered it.
+struct ResolvedAddress {
+    sockaddr_storage storage{};
+    socklen_t length = 0;
+};
+using AddressList = std::vector<ResolvedAddress>;
+
+// The platform pieces, replaceable so that callers can be tested without the
+// machine's name or network: gethostname-shaped, and a resolver that answers
+// true with the addresses in the resolver's order.
+using HostNameSource = std::function<int(char* name, size_t size)>;
+using AddressResolver = std::function<bool(const char* hostName, AddressList* addresses)>;
+
+struct HostServices {
+    HostNameSource hostName;   // empty: gethostname
+    AddressResolver resolver;  // empty: the system resolver with kHostLookupTimeoutMs
+};
+
+// The local host name, at most 96 bytes (empty when it cannot be read).  For
+// a printer that takes UTF-8 a longer name is cut to 32 UTF-16 units.
+std::string LocalHostName(bool utf8Mode, const HostServices& services = {});
+
+// The address a job reports for hostName, chosen from the resolver's answer:
+// the first IPv4 address other than 127.0.0.1, else the last IPv6 address
+// that is not fe80::1.  Empty when none qualifies or the lookup failed.
+std::string LookupHostAddress(const std::string& hostName, const HostServices& services = {});
+
+// The choice above over a resolved list.
+std::string SelectHostAddress(const AddressList& addresses, const char* hostName);
+
+// What the lookup child runs: getaddrinfo-shaped, all families.
+using HostLookupFunction = int (*)(const char* hostName, addrinfo** answer);
+int LookupAllAddresses(const char* hostName, addrinfo** answer);
+
+// The system resolver with a time limit: true and the addresses in the
+// resolver's order when the lookup answered in time.  The lookup runs in a
+// child process that never outlives the call.
+bool ResolveHostAddresses(const char* hostName, AddressList* addresses, int timeoutMs,
+                          HostLookupFunction lookup = LookupAllAddresses);
+
+// The job's origin, looked up once per job.
+struct HostIdentity {
+    std::string name;
+    std::string address;  // empty when not looked up or not found
+};
+
+// The local host name and, when the job needs one, its address.
+HostIdentity ResolveHostIdentity(bool utf8Mode, bool needAddress, const HostServices& services = {});
+
+}  // namespace pdftopjl

@@ -1,0 +1,104 @@
+#include "job/channel.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdarg>
+#include <cstring>
+#include <ctime>
+
+#include "job/tempfiles.hpp"
+
+namespace pdftopjl::job {
+
+namespace {
+
+FILE* gJobCopy = nullptr;
+volatile sig_atomic_t gCancelled = 0;
+volatile sig_atomic_t gOutputClosed = 0;
+
+void onTerminate(int) { gCancelled = 1; }
+void onBrokenPipe(int) { gOutputClosed = 1; }
+
+}  // namespace
+
+size_t Write(const void* data, size_t size, FILE* stream)
+{
+    if (gJobCopy != nullptr) fwrite(data, 1, size, gJobCopy);
+    return fwrite(data, 1, size, stream);
+}
+
+void WriteText(std::string_view text, FILE* stream)
+{
+    if (!text.empty()) Write(text.data(), text.size(), stream);
+}
+
+void OpenJobCopy(const char* marker)
+{
+    if (marker == nullptr || access(marker, F_OK) != 0) return;
+    const std::optional<std::string> dir = TempDirectorySetting();
+    if (!dir) return;
+
+    char stamp[32] = {0};
+    const time_t now = time(nullptr);
+    struct tm local;
+    if (localtime_r(&now, &local) == nullptr) return;
+    strftime(stamp, sizeof stamp, "%Y%m%d%H%M%S", &local);
+
+    const std::string path = *dir + "/nd" + stamp + ".job";
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0) return;
+    gJobCopy = fdopen(fd, "wb");
+    if (gJobCopy == nullptr) close(fd);
+}
+
+bool JobCopyOpen() { return gJobCopy != nullptr; }
+
+void CloseJobCopy()
+{
+    if (gJobCopy == nullptr) return;
+    fflush(gJobCopy);
+    // 0676, not 0666: the vendor's tools expect these bits.
+    fchmod(fileno(gJobCopy), 0676);
+    fclose(gJobCopy);
+    gJobCopy = nullptr;
+}
+
+void Log(Severity /*severity*/, std::string_view text)
+{
+    std::string line(text);
+    line += '\n';
+    WriteText(line, stderr);
+}
+
+void Logf(Severity severity, const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    va_list again;
+    va_copy(again, args);
+    const int length = std::vsnprintf(nullptr, 0, format, args);
+    va_end(args);
+    std::string line(length > 0 ? static_cast<size_t>(length) : 0, '\0');
+    if (length > 0) std::vsnprintf(line.data(), line.size() + 1, format, again);
+    va_end(again);
+    Log(severity, line);
+}
+
+bool Cancelled() { return gCancelled != 0; }
+bool OutputClosed() { return gOutputClosed != 0; }
+
+void InstallSignalHandlers()
+{
+    struct sigaction action;
+    std::memset(&action, 0, sizeof action);
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    action.sa_handler = onTerminate;
+    sigaction(SIGTERM, &action, nullptr);
+    action.sa_handler = onBrokenPipe;
+    sigaction(SIGPIPE, &action, nullptr);
+}
+
+}  // namespace pdftopjl::job

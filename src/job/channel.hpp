@@ -1,0 +1,39 @@
+#pragma once
+
+#include <csignal>
+#include <cstddef>
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+// The job's ground floor: the output channel with its job-copy tee, the
+// cancel state and the job's messages.  Every layer may use it; it uses none.
+namespace pdftopjl::job {
+
+// Every byte of the job stream, the direct staging copy and every message pass
+// through here, so that the job-copy file (when open) receives them too, in
+// the order written.
+size_t Write(const void* data, size_t size, FILE* stream);
+void WriteText(std::string_view text, FILE* stream);
+
+// Opens the job-copy file when `marker` exists: "nd<time stamp>.job" in
+// TMPDIR.  Any problem (no TMPDIR, a link planted at the path) means no copy.
+void OpenJobCopy(const char* marker);
+bool JobCopyOpen();
+// Closes it with the permission bits the vendor's tools expect.
+void CloseJobCopy();
+
+enum class Severity { Error, Warning, Info, Debug };
+
+// One message line for the job's log, through the channel.
+void Log(Severity severity, std::string_view text);
+// printf-shaped, for messages that carry values.
+void Logf(Severity severity, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+// Set from signal context only.
+bool Cancelled();
+bool OutputClosed();
+// Installs the SIGTERM and SIGPIPE handlers; interrupted calls are resumed.
+void InstallSignalHandlers();
+
+}  // namespace pdftopjl::job

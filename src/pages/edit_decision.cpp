@@ -1,0 +1,152 @@
+#include "pages/edit_decision.hpp"
+
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "job/text.hpp"
+
+namespace pdftopjl {
+
+namespace {
+
+constexpr char kCopiesOption[] = "com.apple.print.PrintSettings.PMCopies..n.";
+constexpr char kTotalSidesOption[] = "com.apple.print.PrintSettings.PMTotalSidesImaged..n.";
+constexpr char kPageSetOption[] = "page-set";
+constexpr char kCollateOption[] = "Collate";
+constexpr char kOrientationOption[] = "orientation-requested";
+constexpr char kLandscapeOrientationKey[] = "LandscapeOrientation";
+// The printer's own options, after their prefix.
+constexpr char kInputSlotOption[] = "InputSlot";
+constexpr char kLeadingEdgeOption[] = "MSILeadingEdge";
+constexpr char kTurnPageOption[] = "TurnPage";
+constexpr char kRasterOption[] = "PDFRasterizedMode";
+
+// The job's options as the rules read them.
+struct RuleOptions {
+    const JobOptions& options;
+    std::string_view prefix;
+
+    const char* get(const char* name) const { return options.get(name); }
+    const char* printerOption(const char* name) const
+    {
+        return options.get((std::string(prefix) + name).c_str());
+    }
+};
+
+bool equals(const char* value, const char* expected)
+{
+    return value != nullptr && std::strcmp(value, expected) == 0;
+}
+
+int32_t toInt32(int64_t v)
+{
+    return static_cast<int32_t>(v > INT32_MAX ? INT32_MAX : (v < INT32_MIN ? INT32_MIN : v));
+}
+
+void addHalfTurn(EditPlan* plan)
+{
+    // Only three rules add to it, so it never nears the limit; hold it anyway.
+    if (plan->rotation <= INT32_MAX - 180) plan->rotation += 180;
+}
+
+// The intake file may hold every copy (the pre-filter writes them out); keep
+// the pages of one copy and let the printer make the copies.
+bool checkNumPages(EditPlan* plan, const RuleOptions& options, bool preFiltered)
+{
+    const char* copiesText = options.get(kCopiesOption);
+    if (copiesText == nullptr) return false;
+    const int64_t copies = ParseDecimalInt32(copiesText);
+    if (copies < 2) return false;
+
+    // 64-bit: pages times copies must not wrap.
+    const int64_t pages = plan->pageCount;
+    int64_t totalSides;
+    if (const char* sides = options.get(kTotalSidesOption))
+        totalSides = ParseDecimalInt32(sides);
+    else
+        totalSides = preFiltered ? pages / copies : pages * copies;
+
+    const char* pageSet = options.get(kPageSetOption);
+    if (equals(pageSet, "odd"))
+        plan->lastPage = toInt32(totalSides / 2 + totalSides % 2);
+    else if (equals(pageSet, "even"))
+        plan->lastPage = toInt32(totalSides / 2);
+
+    if (pages <= totalSides / copies) return false;
+
+    const char* collate = options.get(kCollateOption);
+    if (collate == nullptr) return true;
+    if (equals(collate, "true")) {
+        plan->lastPage = toInt32(pages / copies);
+        plan->pageStep = 1;
+    } else {
+        plan->lastPage = toInt32(pages);
+        plan->pageStep = toInt32(copies);
+    }
+    return true;
+}
+
+bool checkPageOrientation(EditPlan* plan, const RuleOptions& options, const ppd_file_t* ppd)
+{
+    const char* orientation = options.get(kOrientationOption);
+    if (orientation == nullptr) return false;
+    if (equals(orientation, "6")) {
+        addHalfTurn(plan);
+        return true;
+    }
+    ppd_attr_t* attr = ppd != nullptr ? ppdFindAttr(const_cast<ppd_file_t*>(ppd), kLandscapeOrientationKey, nullptr) : nullptr;
+    if (attr == nullptr) return false;
+    // An attribute without a value counts as any value other than "Minus90".
+    const char* turning = equals(attr->value, "Minus90") ? "4" : "5";
+    if (!equals(orientation, turning)) return false;
+    addHalfTurn(plan);
+    return true;
+}
+
+bool checkMSIOrientation(EditPlan* plan, const RuleOptions& options)
+{
+    const char* slot = options.printerOption(kInputSlotOption);
+    const char* edge = options.printerOption(kLeadingEdgeOption);
+    if (!equals(slot, "BypassTray") || !(equals(edge, "LongEdgeR") || equals(edge, "ShortEdgeR")))
+        return false;
+    addHalfTurn(plan);
+    return true;
+}
+
+bool checkTurnPage(EditPlan* plan, const RuleOptions& options)
+{
+    if (!equals(options.printerOption(kTurnPageOption), "true")) return false;
+    addHalfTurn(plan);
+    return true;
+}
+
+bool checkRasterMode(EditPlan* plan, const RuleOptions& options)
+{
+    if (!equals(options.printerOption(kRasterOption), "true")) return false;
+    plan->raster = true;
+    return true;
+}
+
+}  // namespace
+
+bool DecideEdits(const JobOptions& jobOptions, const ppd_file_t* ppd, int32_t pageCount,
+                 bool holdsCopies, bool documentOpened, EditPlan* plan)
+{
+    const RuleOptions options{jobOptions, documentOpened ? "ZR" : ""};
+    *plan = EditPlan{};
+    plan->pageCount = pageCount;
+    plan->lastPage = pageCount;
+    if (jobOptions.count() <= 0 || ppd == nullptr) return false;
+
+    // Every rule runs, whatever the others said.
+    bool fired = false;
+    fired |= checkNumPages(plan, options, holdsCopies);
+    fired |= checkPageOrientation(plan, options, ppd);
+    fired |= checkMSIOrientation(plan, options);
+    fired |= checkTurnPage(plan, options);
+    fired |= checkRasterMode(plan, options);
+    return fired;
+}
+
+}  // namespace pdftopjl
