@@ -4,6 +4,8 @@
 
 #include "job/channel.hpp"
 #include "job/tempfiles.hpp"
+#include "job/text.hpp"
+#include "pjl/docblock.hpp"
 #include "pjl/header.hpp"
 #include "settings/gather.hpp"
 
@@ -15,11 +17,36 @@ namespace pdftopjl {
 
 namespace {
 
-int failJob(const char* text)
+// The reason was given where the job failed; the printer tools' own line
+// for the phase follows it.
+int failJob(const char* historicalText)
 {
-    job::Log(job::Severity::Error, text);
+    job::LogHistorical(historicalText);
     job::RemoveAllTempFiles();
     return 1;
+}
+
+int cancelJob()
+{
+    job::Log(job::Severity::Info, "Job cancelled");
+    job::RemoveAllTempFiles();
+    return 1;
+}
+
+// The copies the header asks the printer for, as a count.
+int64_t printerCopies(const std::string& copies)
+{
+    const int32_t count = ParseDecimalInt32(copies);
+    return count >= 1 ? count : 1;
+}
+
+// CUPS counts what its last filter reports: each page of the body, with the
+// copies the printer makes of it.
+void reportPages(const StagedDocument& staged, int64_t copies)
+{
+    for (int64_t page = 1; page <= staged.pages; ++page)
+        job::WriteText("PAGE: " + std::to_string(page) + " " + std::to_string(copies) + "\n",
+                       stderr);
 }
 
 }  // namespace
@@ -38,15 +65,16 @@ int RunJob(int argc, char* argv[], const JobServices& services)
     job.settings = GatherSettings(job.inputs);
     // Messages from here on reach the log at once.
     setvbuf(stderr, nullptr, _IONBF, 0);
-    if (job::Cancelled()) return failJob("Job cancelled");
+    if (job::Cancelled()) return cancelJob();
 
     job.staged = StageDocument(job.inputs, job.settings);
-    if (!job.staged) return failJob(job::Cancelled() ? "Job cancelled" : "Process Data fail");
-    if (job::Cancelled()) return failJob("Job cancelled");
+    if (job::Cancelled()) return cancelJob();
+    if (!job.staged) return failJob("Process Data fail");
 
     // The address only when the dialog did not give one.
     job.host = ResolveHostIdentity(job.settings.utf8Mode(), job.settings.kvr.ipAddress.empty(),
                                    services.host);
+    const int64_t copies = printerCopies(job.inputs.args.copies);
     PjlWriter out(services.jobStream);
     const HeaderInputs header{job.settings,
                               job.inputs.args.user,
@@ -54,7 +82,10 @@ int RunJob(int argc, char* argv[], const JobServices& services)
                               job.host,
                               services.clock ? services.clock() : time(nullptr),
                               job.staged->size};
-    if (!WriteJobHeader(header, out)) return failJob("output KPJL Command fail");
+    if (!PasscodeFitsTheLine(job.settings)) return failJob("output KPJL Command fail");
+    job::WriteText("ATTR: job-impressions=" + std::to_string(job.staged->pages * copies) + "\n",
+                   stderr);
+    WriteJobHeader(header, out);
 
     // Once the header is out the trailer always follows, so the printer is
     // left in step even when the body fails or the job is cancelled.
@@ -63,12 +94,16 @@ int RunJob(int argc, char* argv[], const JobServices& services)
 
     const bool outputOk = fflush(services.jobStream) == 0 && !ferror(services.jobStream);
     if (!outputOk && !job::OutputClosed())
-        job::Log(job::Severity::Error, "Cannot write the job to standard output");
-    if (job::Cancelled()) job::Log(job::Severity::Error, "Job cancelled");
+        job::Log(job::Severity::Error,
+                 "Cannot write the job to standard output; the printer may have received part "
+                 "of it");
+    if (job::Cancelled()) job::Log(job::Severity::Info, "Job cancelled");
 
+    const bool complete = !job::OutputClosed() && !job::Cancelled() && bodyOk && outputOk;
+    if (complete) reportPages(*job.staged, copies);
     job::RemoveAllTempFiles();
     job::CloseJobCopy();
-    return job::OutputClosed() || job::Cancelled() || !bodyOk || !outputOk ? 1 : 0;
+    return complete ? 0 : 1;
 }
 
 int FilterMain(int argc, char* argv[]) { return RunJob(argc, argv, JobServices{}); }

@@ -118,10 +118,7 @@ TableAnswer BestFilter(const char* tablePath, std::string_view sourceType,
 
 std::optional<std::string> ChooseFilter(std::string_view sourceType)
 {
-    if (sourceType.empty()) {
-        job::Log(job::Severity::Error, "get srcFormat error");
-        return std::nullopt;
-    }
+    if (sourceType.empty()) return std::nullopt;
     const std::string_view destinationType = platform::kLayoutDestinationType;
     // A printer that already takes the layout filter's output type has no
     // conversion to it.
@@ -145,6 +142,9 @@ std::optional<std::string> ChooseFilter(std::string_view sourceType)
 std::optional<std::string> FindLayoutPreFilter(const ppd_file_t* ppd)
 {
     if (ppd == nullptr) {
+        job::Log(job::Severity::Error,
+                 "The printer's PPD cannot be read, and the job's layout options need it; "
+                 "nothing was sent to the printer");
         // Not through the output channel, as the printer's tools expect.
         std::fputs("ppdOpenFile return NULL\n", stderr);
         return std::nullopt;
@@ -158,9 +158,27 @@ std::optional<std::string> FindLayoutPreFilter(const ppd_file_t* ppd)
         if (token.size() < kTypeSize) sourceType = token;
     }
 
+    if (sourceType.empty()) {
+        job::Log(job::Severity::Error,
+                 "The printer's PPD gives no input type in its cupsFilter line, so the job's "
+                 "layout options cannot be applied; nothing was sent to the printer");
+        job::LogHistorical("get srcFormat error");
+        job::LogHistorical("access bestFilterPath error");
+        return std::nullopt;
+    }
     std::optional<std::string> path = ChooseFilter(sourceType);
     if (path && access(path->c_str(), F_OK) == 0) return path;
-    job::Log(job::Severity::Error, "access bestFilterPath error");
+    if (path)
+        job::Logf(job::Severity::Error,
+                  "The layout filter %s is missing (install cups-filters); nothing was sent to "
+                  "the printer",
+                  path->c_str());
+    else
+        job::Logf(job::Severity::Error,
+                  "No layout filter turns %s into %s in the CUPS conversion tables (install "
+                  "cups-filters); nothing was sent to the printer",
+                  sourceType.c_str(), platform::kLayoutDestinationType);
+    job::LogHistorical("access bestFilterPath error");
     return std::nullopt;
 }
 

@@ -38,8 +38,8 @@ constexpr size_t kProgramNameSize = 16;
 // when there is none.
 std::optional<std::string> FindLayoutPreFilter(const ppd_file_t* ppd);
 
-// The pre-filter for a source type, or nothing (after "get srcFormat error"
-// for an empty source type) when no program can be chosen.
+// The pre-filter for a source type, or nothing when no program can be
+// chosen.
 std::optional<std::string> ChooseFilter(std::string_view sourceType);
 
 // Searches one table for the first acceptable line.

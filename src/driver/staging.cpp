@@ -10,6 +10,8 @@
 #include <cstring>
 #include <ctime>
 
+#include <qpdf/QPDFExc.hh>
+
 #include "driver/copy.hpp"
 #include "driver/platform.hpp"
 #include "driver/prefilter.hpp"
@@ -32,9 +34,13 @@ using job::Severity;
 void reportCopyFailure(const CopyOutcome& outcome, const char* what)
 {
     if (outcome.status == CopyStatus::ReadError)
-        Logf(Severity::Error, "Cannot read %s: %s", what, std::strerror(outcome.error));
+        Logf(Severity::Error, "Cannot read %s: %s; nothing was sent to the printer", what,
+             std::strerror(outcome.error));
     else if (outcome.status == CopyStatus::WriteError)
-        Logf(Severity::Error, "Cannot write the staging file: %s", std::strerror(outcome.error));
+        Logf(Severity::Error,
+             "Cannot write the staging file: %s (check the space in %s); nothing was sent to "
+             "the printer",
+             std::strerror(outcome.error), job::TempDirectory().c_str());
 }
 
 struct FdCloser {
@@ -55,13 +61,15 @@ std::optional<StagingFile> createStagingFile()
 {
     job::TempFile temp = job::CreateTempFile();
     if (temp.fd < 0) {
-        Logf(Severity::Error, "Cannot create a temporary file in %s: %s",
+        Logf(Severity::Error,
+             "Cannot create a temporary file in %s: %s; nothing was sent to the printer",
              job::TempDirectory().c_str(), std::strerror(errno));
         return std::nullopt;
     }
     FILE* stream = fdopen(temp.fd, "wb");
     if (stream == nullptr) {
-        Logf(Severity::Error, "Cannot open the staging file: %s", std::strerror(errno));
+        Logf(Severity::Error, "Cannot open the staging file: %s; nothing was sent to the printer",
+             std::strerror(errno));
         close(temp.fd);
         job::RemoveTempFile(temp.path);
         return std::nullopt;
@@ -121,7 +129,8 @@ std::optional<StagedDocument> stageThroughPreFilter(const JobInputs& job)
 {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) {
-        Logf(Severity::Error, "Cannot create a pipe for the pre-filter: %s", std::strerror(errno));
+        Logf(Severity::Error, "Cannot create a pipe for the pre-filter: %s; nothing was sent to the printer",
+             std::strerror(errno));
         return std::nullopt;
     }
     FdCloser readEnd{fds[0]};
@@ -132,7 +141,8 @@ std::optional<StagedDocument> stageThroughPreFilter(const JobInputs& job)
 
     int execFds[2];
     if (pipe2(execFds, O_CLOEXEC) != 0) {
-        Logf(Severity::Error, "Cannot create a pipe for the pre-filter: %s", std::strerror(errno));
+        Logf(Severity::Error, "Cannot create a pipe for the pre-filter: %s; nothing was sent to the printer",
+             std::strerror(errno));
         return std::nullopt;
     }
     FdCloser execReadEnd{execFds[0]};
@@ -143,7 +153,8 @@ std::optional<StagedDocument> stageThroughPreFilter(const JobInputs& job)
     fflush(nullptr);
     const pid_t child = fork();
     if (child < 0) {
-        Logf(Severity::Error, "Cannot start the pre-filter: %s", std::strerror(errno));
+        Logf(Severity::Error, "Cannot start the pre-filter: %s; nothing was sent to the printer",
+             std::strerror(errno));
         return std::nullopt;
     }
     if (child == 0) {
@@ -170,18 +181,23 @@ std::optional<StagedDocument> stageThroughPreFilter(const JobInputs& job)
     if (!intake) kill(child, SIGTERM);  // nobody reads its output any more
     const int status = waitForChild(child);
     const int execError = readExecError(execReadEnd.fd);
-    if (!intake) return std::nullopt;
+    if (intake && job::Cancelled()) job::RemoveTempFile(intake->path);
+    if (!intake || job::Cancelled()) return std::nullopt;
 
     const char* path = prefilter->c_str();
+    constexpr const char* kNothingSent = "; nothing was sent to the printer";
     if (execError != 0) {
-        Logf(Severity::Error, "Cannot run the pre-filter %s: %s", path, std::strerror(execError));
+        Logf(Severity::Error, "Cannot run the pre-filter %s: %s%s", path, std::strerror(execError),
+             kNothingSent);
     } else if (WIFSIGNALED(status)) {
-        Logf(Severity::Error, "The pre-filter %s was killed by signal %d", path, WTERMSIG(status));
+        Logf(Severity::Error, "The pre-filter %s was killed by signal %d%s", path, WTERMSIG(status),
+             kNothingSent);
     } else if (WIFEXITED(status) && WEXITSTATUS(status) != 0) {
-        Logf(Severity::Error, "The pre-filter %s failed with exit status %d", path,
-             WEXITSTATUS(status));
+        Logf(Severity::Error,
+             "The pre-filter %s failed with exit status %d (its own messages above say why)%s",
+             path, WEXITSTATUS(status), kNothingSent);
     } else if (intake->size == 0) {
-        Logf(Severity::Error, "The pre-filter %s produced no output", path);
+        Logf(Severity::Error, "The pre-filter %s produced no output%s", path, kNothingSent);
     } else {
         return intake;
     }
@@ -199,8 +215,8 @@ std::optional<StagedDocument> stageCopy(const JobArguments& args)
     if (args.documentPath) {
         in = open(args.documentPath->c_str(), O_RDONLY | O_CLOEXEC);
         if (in < 0) {
-            Logf(Severity::Error, "Cannot open the document %s: %s", args.documentPath->c_str(),
-                 std::strerror(errno));
+            Logf(Severity::Error, "Cannot open the document %s: %s; nothing was sent to the printer",
+                 args.documentPath->c_str(), std::strerror(errno));
             return std::nullopt;
         }
         input.fd = in;
@@ -208,15 +224,37 @@ std::optional<StagedDocument> stageCopy(const JobArguments& args)
     return copyIntoStagingFile(in, /*viaChannel=*/true, "the document");
 }
 
-// Opens the intake file as a PDF; nothing, after a message, when it cannot.
-std::unique_ptr<SourceDocument> openIntake(const std::string& path)
+// Opens the intake file as a PDF.  What cannot print is refused here, before
+// any output: the printer would print garbage, an error page or nothing, and
+// the job would be reported as printed.  Nothing, after a message, then.
+std::unique_ptr<SourceDocument> openIntake(const StagedDocument& intake)
 {
+    if (intake.size == 0) {
+        Log(Severity::Error, "The document is empty; nothing was sent to the printer");
+        return nullptr;
+    }
     auto document = std::make_unique<SourceDocument>();
     try {
-        OpenSourceDocument(document.get(), path);
+        OpenSourceDocument(document.get(), intake.path);
+    } catch (const QPDFExc& e) {
+        if (e.getErrorCode() == qpdf_e_password)
+            Log(Severity::Error,
+                "The document needs a password to be opened; print it from an application that "
+                "can open it, or remove the password; nothing was sent to the printer");
+        else
+            Logf(Severity::Error,
+                 "The document is not a readable PDF (%s); nothing was sent to the printer",
+                 e.getMessageDetail().c_str());
+        job::LogHistorical("CGPDFDocumentCreateWithURL error");
+        return nullptr;
     } catch (const std::exception& e) {
-        Log(Severity::Warning, "CGPDFDocumentCreateWithURL error");
-        Logf(Severity::Warning, "The document cannot be read as PDF: %s", e.what());
+        Logf(Severity::Error, "The document is not a readable PDF (%s); nothing was sent to the printer",
+             e.what());
+        job::LogHistorical("CGPDFDocumentCreateWithURL error");
+        return nullptr;
+    }
+    if (document->pages.empty()) {
+        Log(Severity::Error, "The document has no pages; nothing was sent to the printer");
         return nullptr;
     }
     return document;
@@ -244,7 +282,9 @@ std::optional<StagedDocument> rewrite(SourceDocument* source, const EditPlan& pl
         }
     }
     struct stat st;
-    if (ok && stat(temp.path.c_str(), &st) == 0) return StagedDocument{temp.path, st.st_size};
+    if (ok && stat(temp.path.c_str(), &st) == 0)
+        return StagedDocument{temp.path, st.st_size,
+                              static_cast<int64_t>(EmittedPages(plan).size())};
     job::RemoveTempFile(temp.path);
     return std::nullopt;
 }
@@ -275,11 +315,17 @@ std::optional<StagedDocument> StageDocument(const JobInputs& job, const PrintOpt
         return std::nullopt;
     }
 
-    std::unique_ptr<SourceDocument> source = openIntake(intake->path);
-    const int32_t pageCount = source ? static_cast<int32_t>(std::min<size_t>(source->pages.size(), INT32_MAX)) : 0;
+    std::unique_ptr<SourceDocument> source = openIntake(*intake);
+    if (!source) {
+        job::RemoveTempFile(intake->path);
+        return std::nullopt;
+    }
+    const int32_t pageCount =
+        static_cast<int32_t>(std::min<size_t>(source->pages.size(), INT32_MAX));
+    intake->pages = pageCount;
     EditPlan plan;
     const bool holdsCopies = preFiltered && platform::kPreFilterMakesCopies;
-    if (DecideEdits(job.options, job.ppd.get(), pageCount, holdsCopies, source != nullptr, &plan) &&
+    if (DecideEdits(job.options, job.ppd.get(), pageCount, holdsCopies, &plan) &&
         !job::Cancelled()) {
         if (std::optional<StagedDocument> rewritten = rewrite(source.get(), plan)) {
             job::RemoveTempFile(intake->path);
@@ -299,8 +345,8 @@ bool SendStagedDocument(const StagedDocument& staged, FILE* out)
 {
     const int in = open(staged.path.c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0) {
-        Logf(Severity::Error, "Cannot open the staged document %s: %s", staged.path.c_str(),
-             std::strerror(errno));
+        Logf(Severity::Error, "Cannot open the staged document %s: %s; the job is incomplete",
+             staged.path.c_str(), std::strerror(errno));
         job::RemoveTempFile(staged.path);
         return false;
     }
@@ -308,7 +354,8 @@ bool SendStagedDocument(const StagedDocument& staged, FILE* out)
     close(in);
     job::RemoveTempFile(staged.path);
     if (outcome.status == CopyStatus::ReadError) {
-        Logf(Severity::Error, "Cannot read the staged document: %s", std::strerror(outcome.error));
+        Logf(Severity::Error, "Cannot read the staged document: %s; the job is incomplete",
+             std::strerror(outcome.error));
         return false;
     }
     return outcome.status == CopyStatus::Ok;

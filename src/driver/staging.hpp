@@ -14,6 +14,7 @@ namespace pdftopjl {
 struct StagedDocument {
     std::string path;
     int64_t size = 0;
+    int64_t pages = 0;  // known once the document has been opened
 };
 
 // True when the layout settings need the system pre-filter.
@@ -21,7 +22,8 @@ bool NeedsLayoutPreFilter(const FeaturesOption& features);
 
 // Stages the document: through the pre-filter when the layout asks for it,
 // else copied; rewritten when the edit decision says so.  Nothing, after a
-// message, when the document cannot be staged.
+// message, when the document cannot be staged or is no printable PDF (empty,
+// unreadable, locked by a user password, without pages).
 std::optional<StagedDocument> StageDocument(const JobInputs& job, const PrintOptions& settings);
 
 // Sends the staged file to `out` through the output channel and removes it.

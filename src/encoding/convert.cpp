@@ -27,7 +27,9 @@ iconv_t openConverter(const char* to, const char* from)
 {
     iconv_t cd = iconv_open(to, from);
     if (cd == kNoConverter) {
-        job::Logf(job::Severity::Error, "Cannot convert from %s to %s: %s", from, to,
+        job::Logf(job::Severity::Warning,
+                  "Cannot convert from %s to %s (%s); texts in it are left out of the header",
+                  from, to,
                   std::strerror(errno));
     }
     return cd;
@@ -87,7 +89,10 @@ int convert(const char* src, char* dst, int dstSize, Target target)
 
     std::u16string units;
     if (!DecodeUTF8(src, &units)) {
-        job::Log(job::Severity::Warning, "CFStringCreateWithCString fail");
+        job::Log(job::Severity::Warning,
+                 "A text of the job (title, user or a setting) is not valid UTF-8 and is left "
+                 "out of the header");
+        job::LogHistorical("CFStringCreateWithCString fail");
         return 0;
     }
 

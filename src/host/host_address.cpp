@@ -40,6 +40,7 @@ constexpr uint32_t kMaxAddresses = 64;
     snprintf(text, sizeof text,
              "Assertion failed: (%s), function %s, file UtilityFunctionFilter, line %d.\n",
              expression, function, line);
+    job::Log(job::Severity::Error, "Internal error in the host address lookup; please report it");
     job::WriteText(text, stderr);
     abort();
 }
@@ -292,7 +293,13 @@ HostIdentity ResolveHostIdentity(bool utf8Mode, bool needAddress, const HostServ
 {
     HostIdentity host;
     host.name = LocalHostName(utf8Mode, services);
-    if (needAddress) host.address = LookupHostAddress(host.name, services);
+    if (needAddress) {
+        host.address = LookupHostAddress(host.name, services);
+        if (host.address.empty())
+            job::Logf(job::Severity::Warning,
+                      "No address was found for this host (%s); the job carries none",
+                      host.name.c_str());
+    }
     return host;
 }
 

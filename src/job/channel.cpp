@@ -65,7 +65,16 @@ void CloseJobCopy()
     gJobCopy = nullptr;
 }
 
-void Log(Severity /*severity*/, std::string_view text)
+void Log(Severity severity, std::string_view text)
+{
+    static constexpr const char* kPrefix[] = {"ERROR: ", "WARNING: ", "INFO: ", "DEBUG: "};
+    std::string line = kPrefix[static_cast<int>(severity)];
+    line += text;
+    line += '\n';
+    WriteText(line, stderr);
+}
+
+void LogHistorical(std::string_view text)
 {
     std::string line(text);
     line += '\n';

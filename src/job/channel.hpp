@@ -23,10 +23,16 @@ bool JobCopyOpen();
 // Closes it with the permission bits the vendor's tools expect.
 void CloseJobCopy();
 
+// What a message means to CUPS: ERROR for what fails the job, WARNING for
+// what the job survives, INFO for progress worth showing, DEBUG for detail.
 enum class Severity { Error, Warning, Info, Debug };
 
-// One message line for the job's log, through the channel.
+// One message line for the job's log, through the channel, with the prefix
+// cupsd reads its severity from.
 void Log(Severity severity, std::string_view text);
+// A line in the printer tools' own historical wording, without a prefix
+// (cupsd logs it at debug level), for whoever searches for it.
+void LogHistorical(std::string_view text);
 // printf-shaped, for messages that carry values.
 void Logf(Severity severity, const char* format, ...) __attribute__((format(printf, 2, 3)));
 

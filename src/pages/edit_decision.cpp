@@ -1,8 +1,6 @@
 #include "pages/edit_decision.hpp"
 
 #include <cstring>
-#include <string>
-#include <string_view>
 
 #include "job/text.hpp"
 
@@ -16,23 +14,11 @@ constexpr char kPageSetOption[] = "page-set";
 constexpr char kCollateOption[] = "Collate";
 constexpr char kOrientationOption[] = "orientation-requested";
 constexpr char kLandscapeOrientationKey[] = "LandscapeOrientation";
-// The printer's own options, after their prefix.
-constexpr char kInputSlotOption[] = "InputSlot";
-constexpr char kLeadingEdgeOption[] = "MSILeadingEdge";
-constexpr char kTurnPageOption[] = "TurnPage";
-constexpr char kRasterOption[] = "PDFRasterizedMode";
-
-// The job's options as the rules read them.
-struct RuleOptions {
-    const JobOptions& options;
-    std::string_view prefix;
-
-    const char* get(const char* name) const { return options.get(name); }
-    const char* printerOption(const char* name) const
-    {
-        return options.get((std::string(prefix) + name).c_str());
-    }
-};
+// The printer's own options.
+constexpr char kInputSlotOption[] = "ZRInputSlot";
+constexpr char kLeadingEdgeOption[] = "ZRMSILeadingEdge";
+constexpr char kTurnPageOption[] = "ZRTurnPage";
+constexpr char kRasterOption[] = "ZRPDFRasterizedMode";
 
 bool equals(const char* value, const char* expected)
 {
@@ -52,7 +38,7 @@ void addHalfTurn(EditPlan* plan)
 
 // The intake file may hold every copy (the pre-filter writes them out); keep
 // the pages of one copy and let the printer make the copies.
-bool checkNumPages(EditPlan* plan, const RuleOptions& options, bool preFiltered)
+bool checkNumPages(EditPlan* plan, const JobOptions& options, bool preFiltered)
 {
     const char* copiesText = options.get(kCopiesOption);
     if (copiesText == nullptr) return false;
@@ -87,7 +73,7 @@ bool checkNumPages(EditPlan* plan, const RuleOptions& options, bool preFiltered)
     return true;
 }
 
-bool checkPageOrientation(EditPlan* plan, const RuleOptions& options, const ppd_file_t* ppd)
+bool checkPageOrientation(EditPlan* plan, const JobOptions& options, const ppd_file_t* ppd)
 {
     const char* orientation = options.get(kOrientationOption);
     if (orientation == nullptr) return false;
@@ -104,40 +90,39 @@ bool checkPageOrientation(EditPlan* plan, const RuleOptions& options, const ppd_
     return true;
 }
 
-bool checkMSIOrientation(EditPlan* plan, const RuleOptions& options)
+bool checkMSIOrientation(EditPlan* plan, const JobOptions& options)
 {
-    const char* slot = options.printerOption(kInputSlotOption);
-    const char* edge = options.printerOption(kLeadingEdgeOption);
+    const char* slot = options.get(kInputSlotOption);
+    const char* edge = options.get(kLeadingEdgeOption);
     if (!equals(slot, "BypassTray") || !(equals(edge, "LongEdgeR") || equals(edge, "ShortEdgeR")))
         return false;
     addHalfTurn(plan);
     return true;
 }
 
-bool checkTurnPage(EditPlan* plan, const RuleOptions& options)
+bool checkTurnPage(EditPlan* plan, const JobOptions& options)
 {
-    if (!equals(options.printerOption(kTurnPageOption), "true")) return false;
+    if (!equals(options.get(kTurnPageOption), "true")) return false;
     addHalfTurn(plan);
     return true;
 }
 
-bool checkRasterMode(EditPlan* plan, const RuleOptions& options)
+bool checkRasterMode(EditPlan* plan, const JobOptions& options)
 {
-    if (!equals(options.printerOption(kRasterOption), "true")) return false;
+    if (!equals(options.get(kRasterOption), "true")) return false;
     plan->raster = true;
     return true;
 }
 
 }  // namespace
 
-bool DecideEdits(const JobOptions& jobOptions, const ppd_file_t* ppd, int32_t pageCount,
-                 bool holdsCopies, bool documentOpened, EditPlan* plan)
+bool DecideEdits(const JobOptions& options, const ppd_file_t* ppd, int32_t pageCount,
+                 bool holdsCopies, EditPlan* plan)
 {
-    const RuleOptions options{jobOptions, documentOpened ? "ZR" : ""};
     *plan = EditPlan{};
     plan->pageCount = pageCount;
     plan->lastPage = pageCount;
-    if (jobOptions.count() <= 0 || ppd == nullptr) return false;
+    if (options.count() <= 0 || ppd == nullptr) return false;
 
     // Every rule runs, whatever the others said.
     bool fired = false;

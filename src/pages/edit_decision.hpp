@@ -21,10 +21,8 @@ struct EditPlan {
 // of `pageCount` pages must be rewritten: one copy's pages of a document that
 // holds every copy, a half turn (reverse orientations, a bypass tray fed from
 // the reversed edge, ZRTurnPage), 300 dpi painting (ZRPDFRasterizedMode).
-// Without options or a PPD nothing is rewritten.  The printer's own options
-// carry the "ZR" prefix only once the document is open; before that they are
-// read by their bare names.
+// Without options or a PPD nothing is rewritten.
 bool DecideEdits(const JobOptions& options, const ppd_file_t* ppd, int32_t pageCount,
-                 bool holdsCopies, bool documentOpened, EditPlan* plan);
+                 bool holdsCopies, EditPlan* plan);
 
 }  // namespace pdftopjl

@@ -68,8 +68,11 @@ bool RewritePages(SourceDocument* source, const EditPlan& plan, FILE* destinatio
                                                      : MakeVectorWriter(*source, plan, destination);
     try {
         if (!writer->begin()) return false;
+        size_t done = 0;
         for (int32_t n : pages) {
             if (job::Cancelled()) return false;
+            if (plan.raster)
+                job::Logf(job::Severity::Info, "Rendering page %zu of %zu", ++done, pages.size());
             if (!checkPage(*source, plan, n, &geometry) ||
                 !writer->addPage(n, source->pages[n - 1], geometry))
                 return false;

@@ -210,14 +210,15 @@ bool PasscodeFitsTheLine(const PrintOptions& settings)
     if (passcode.size() > kLimit) {
         job::Logf(job::Severity::Error,
                   "The passcode of the stored job is too long for the printer (%zu bytes, at most "
-                  "%zu)",
+                  "%zu); choose a shorter one; nothing was sent to the printer",
                   passcode.size(), kLimit);
         return false;
     }
     for (unsigned char c : passcode) {
         if (PJLDropsByte(c, /*quoted=*/true)) {
             job::Log(job::Severity::Error,
-                     "The passcode of the stored job holds characters the printer cannot take");
+                     "The passcode of the stored job holds characters the printer cannot take "
+                     "(control characters or \"); choose another; nothing was sent to the printer");
             return false;
         }
     }

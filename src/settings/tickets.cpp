@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "encoding/convert.hpp"
+#include "job/channel.hpp"
 #include "job/text.hpp"
 #include "settings/ticket_keys.hpp"
 
@@ -167,14 +168,25 @@ std::string numberUpText(const JobOptions& options)
     return count > 1 ? "N" + std::to_string(count) : "1";
 }
 
-void storeText(const Field& to, const std::string& text, TicketText kind, bool utf8Mode)
+// The text in its field's form, cut to the field; a cut is reported, since
+// the printer then gets less than the dialog sent.
+void storeText(const char* key, const Field& to, const std::string& text, TicketText kind,
+               bool utf8Mode)
 {
-    if (kind == TicketText::PrinterCodeSet)
-        ConvertToPrinterCodeSet(text.c_str(), to.text, static_cast<int>(to.width));
-    else if (kind == TicketText::Name && utf8Mode)
-        RebuildAsUTF8(text.c_str(), to.text, static_cast<int>(to.width));
-    else
-        CopyBounded(to.text, to.width, text);
+    std::string converted = text;
+    if (kind == TicketText::PrinterCodeSet || (kind == TicketText::Name && utf8Mode)) {
+        // Room for the whole result: a unit never takes more bytes than it had.
+        std::string buffer(text.size() + 4, '\0');
+        const int length = kind == TicketText::PrinterCodeSet
+                               ? ConvertToPrinterCodeSet(text.c_str(), buffer.data(),
+                                                         static_cast<int>(buffer.size()))
+                               : RebuildAsUTF8(text.c_str(), buffer.data(),
+                                               static_cast<int>(buffer.size()));
+        converted.assign(buffer.data(), static_cast<size_t>(length));
+    }
+    const size_t kept = CopyBounded(to.text, to.width, converted);
+    if (kept < converted.size())
+        job::Logf(job::Severity::Warning, "The setting %s was cut to %zu bytes", key, kept);
 }
 
 }  // namespace
@@ -209,7 +221,7 @@ std::string ReadTicketText(const JobOptions& options, const char* key, TicketTex
     const char* value = options.get(key);
     if (value != nullptr && width > 0) {
         const Field to{out.data(), width, nullptr};
-        storeText(to, DecodeNumericEscape(limited(value)), kind, utf8Mode);
+        storeText(key, to, DecodeNumericEscape(limited(value)), kind, utf8Mode);
     }
     out.resize(strnlen(out.data(), width));
     return out;
@@ -235,7 +247,7 @@ void ReadTickets(const JobOptions& options, bool utf8Mode, PrintOptions& record)
         case Kind::Text:
             std::memset(to.text, 0, to.width);
             if (value != nullptr)
-                storeText(to, DecodeNumericEscape(limited(value)), row.text, utf8Mode);
+                storeText(row.key, to, DecodeNumericEscape(limited(value)), row.text, utf8Mode);
             break;
         }
     }

@@ -24,47 +24,6 @@ namespace {
 
 constexpr int kJobTimeoutMs = 20000;
 
-// The filter runs as lp, which may not reach the build tree (a checkout under
-// /root, say), so the scheduler gets a copy in its own directory.  cupsd
-// gives filters a clean environment; in sanitizer runs a wrapper hands the
-// filter the test's sanitizer settings, so that its reports are not lost.
-std::string FilterCommand(const std::string& dir)
-{
-    const std::string filter = dir + "/pdftopjl";
-    WriteFile(filter, ReadFile(FilterBinary()));
-    chmod(filter.c_str(), 0755);
-    std::string exports;
-    for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"}) {
-        const char* set = getenv(name);
-        if (set == nullptr) continue;
-        std::string value = set;
-        const std::string key = "suppressions=";
-        size_t at = value.find(key);
-        if (at != std::string::npos) {
-            size_t end = value.find(':', at);
-            std::string path = value.substr(at + key.size(), end == std::string::npos ? end : end - at - key.size());
-            WriteFile(dir + "/" + name + ".supp", ReadFile(path));
-            value.replace(at + key.size(), path.size(), dir + "/" + name + ".supp");
-        }
-        exports += std::string("export ") + name + "='" + value + "'\n";
-    }
-    if (exports.empty()) return filter;
-    const std::string wrapper = dir + "/pdftopjl-sanitized";
-    WriteFile(wrapper, "#!/bin/sh\n" + exports + "exec '" + filter + "' \"$@\"\n");
-    chmod(wrapper.c_str(), 0755);
-    return wrapper;
-}
-
-// The sample PPD, serving the freshly built filter by absolute path.
-std::string SamplePpd(const std::string& filter, const std::string& encoding)
-{
-    std::string ppd = ReadFile(std::string(PDFTOPJL_SOURCE_DIR) + "/samples/pdftopjl-sample.ppd");
-    ppd = std::regex_replace(ppd, std::regex("\\*cupsFilter: \"application/pdf 0 pdftopjl\""),
-                             "*cupsFilter: \"application/pdf 0 " + filter + "\"");
-    return std::regex_replace(ppd, std::regex("\\*ZRPrinterLanguageEncoding: \"UTF-8\""),
-                              "*ZRPrinterLanguageEncoding: \"" + encoding + "\"");
-}
-
 class Cupsd : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
@@ -77,7 +36,7 @@ protected:
             startError_ = error;
             return;
         }
-        const std::string filter = FilterCommand(server_->Root());
+        const std::string filter = ServeBuiltFilter(server_->Root());
         if (!server_->AddQueue("utf8", SamplePpd(filter, "UTF-8"), &error) ||
             !server_->AddQueue("sjis", SamplePpd(filter, "SJIS"), &error))
             startError_ = error;

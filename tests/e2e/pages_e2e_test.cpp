@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "../unit/pages_pixels.hpp"
+#include "support/expect.hpp"
 #include "support/fixtures.hpp"
 #include "support/process.hpp"
 
@@ -198,22 +199,12 @@ class Hostile : public PageEditing, public ::testing::WithParamInterface<Hostile
 const char kTurn[] = "ZRTurnPage=true";
 const char kRaster[] = "ZRPDFRasterizedMode=true";
 // After a failed open the vendor options go by their bare names.
-const char kBareTurn[] = "TurnPage=true";
-const char kBareRaster[] = "PDFRasterizedMode=true";
-const char kOpenFailed[] = "CGPDFDocumentCreateWithURL error\nThe document cannot be read as PDF: ";
 
 INSTANTIATE_TEST_SUITE_P(
     Documents, Hostile,
     ::testing::Values(
-        HostileCase{"Truncated", Truncated(), kBareTurn, "the document could not be opened"},
-        HostileCase{"TruncatedRaster", Truncated(), kBareRaster, "the document could not be opened"},
-        HostileCase{"NotAPdf", std::string(5000, 'x'), kTurn, kOpenFailed, false},
-        HostileCase{"NotAPdfBareNames", std::string(5000, 'x'), kBareTurn, kOpenFailed},
-        HostileCase{"Empty", "", kBareRaster, "the document could not be opened"},
         HostileCase{"BrokenXref", BrokenXref(), kTurn, "the document is damaged"},
         HostileCase{"BrokenXrefRaster", BrokenXref(), kRaster, "the document is damaged"},
-        HostileCase{"PageTreeLoop", PageTreeLoop(), kTurn, "Loop detected in /Pages structure", false},
-        HostileCase{"PageTreeLoopRaster", PageTreeLoop(), kBareRaster, "the document could not be opened"},
         HostileCase{"DeeplyNested", DeeplyNested(), kTurn, "Page re-rendering failed"},
         HostileCase{"CountLiesRaster", CountLies(), kRaster, "Page re-rendering failed"},
         HostileCase{"FormNeedingAppearances", FormNeedingAppearances(), kTurn,
@@ -242,6 +233,54 @@ TEST_P(Hostile, GoesOutUnchanged)
     EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
     EXPECT_EQ(r.err.find("the document is sent unchanged\n") != std::string::npos, c.rerenderTried)
         << r.err;
+}
+
+// A PDF locked with a password: for opening it (user) or only for changes
+// (owner).
+std::string Encrypted(const std::string& userPassword)
+{
+    TempDir dir;
+    WriteFile(dir.file("in.pdf"), MakePdf(2));
+    RunOptions o;
+    o.program = "/usr/bin/qpdf";
+    o.args = {"qpdf", "--encrypt", userPassword, "owner-secret", "256", "--", dir.file("in.pdf"),
+              dir.file("out.pdf")};
+    EXPECT_EQ(RunProgram(o).exitCode, 0);
+    return ReadFile(dir.file("out.pdf"));
+}
+
+struct RefusedCase {
+    const char* name;
+    std::string document;
+    const char* reason;
+};
+
+class Refused : public PageEditing, public ::testing::WithParamInterface<RefusedCase> {};
+
+INSTANTIATE_TEST_SUITE_P(
+    Documents, Refused,
+    ::testing::Values(
+        RefusedCase{"Empty", "", "The document is empty"},
+        RefusedCase{"OneByte", "%", "The document is not a readable PDF"},
+        RefusedCase{"HeaderOnly", "%PDF-1.4\n", "The document is not a readable PDF"},
+        RefusedCase{"NotAPdf", std::string(5000, 'x'), "The document is not a readable PDF"},
+        RefusedCase{"Truncated", Truncated(), "The document is not a readable PDF"},
+        RefusedCase{"PageTreeLoop", PageTreeLoop(), "Loop detected in /Pages structure"},
+        RefusedCase{"NoPages", MakePdf(0), "The document has no pages"},
+        RefusedCase{"UserPassword", Encrypted("open-secret"), "needs a password"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// What cannot print fails the job before any output, with its reason.
+TEST_P(Refused, FailsTheJobBeforeAnyOutput)
+{
+    RunResult r = Print(GetParam().document, "ZRTurnPage=true");
+    ExpectJobRefused(r, tmp, GetParam().reason, "Process Data fail\n");
+}
+
+TEST_F(PageEditing, OwnerPasswordOnlyGoesOutAsItIs)
+{
+    const std::string doc = Encrypted("");
+    EXPECT_TRUE(Body(Print(doc, "media=A4")) == doc);
 }
 
 }  // namespace

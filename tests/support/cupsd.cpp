@@ -10,6 +10,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <regex>
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -57,7 +59,7 @@ bool listening(int port)
 
 }  // namespace
 
-PrivateCupsd::PrivateCupsd() = default;
+PrivateCupsd::PrivateCupsd(std::string logLevel) : logLevel_(std::move(logLevel)) {}
 
 PrivateCupsd::~PrivateCupsd()
 {
@@ -112,7 +114,7 @@ bool PrivateCupsd::Launch(std::string* error)
     WriteFile(root_ + "/etc/cupsd.conf",
               "Listen 127.0.0.1:" + std::to_string(port_) +
                   "\n"
-                  "LogLevel debug\nMaxLogSize 0\nWebInterface No\nBrowsing Off\n"
+                  "LogLevel " + logLevel_ + "\nMaxLogSize 0\nWebInterface No\nBrowsing Off\n"
                   "DefaultAuthType None\nErrorPolicy abort-job\nJobRetryLimit 0\nPreserveJobFiles No\n"
                   "<Location />\n  Order allow,deny\n  Allow all\n</Location>\n"
                   "<Policy default>\n  <Limit All>\n    Order allow,deny\n    Allow all\n"
@@ -242,5 +244,73 @@ std::string PrivateCupsd::WaitForJob(int jobId, int timeoutMs)
 }
 
 std::string PrivateCupsd::ErrorLog() const { return ReadFile(root_ + "/log/error_log"); }
+
+std::string PrivateCupsd::PageLog() const { return ReadFile(root_ + "/log/page_log"); }
+
+std::map<std::string, std::string> PrivateCupsd::JobAttributes(int jobId) const
+{
+    std::map<std::string, std::string> attributes;
+    http_t* http = httpConnect2("127.0.0.1", port_, nullptr, AF_INET, HTTP_ENCRYPTION_NEVER, 1,
+                                5000, nullptr);
+    if (http == nullptr) return attributes;
+    ipp_t* request = ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
+    const std::string uri = "ipp://" + Server() + "/jobs/" + std::to_string(jobId);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "job-uri", nullptr, uri.c_str());
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
+                 "root");
+    if (ipp_t* response = cupsDoRequest(http, request, "/")) {
+        for (ipp_attribute_t* a = ippFirstAttribute(response); a != nullptr;
+             a = ippNextAttribute(response)) {
+            if (ippGetName(a) == nullptr) continue;
+            char value[1024];
+            ippAttributeString(a, value, sizeof value);
+            attributes[ippGetName(a)] = value;
+        }
+        ippDelete(response);
+    }
+    httpClose(http);
+    return attributes;
+}
+
+// The filter runs as lp, which may not reach the build tree (a checkout under
+// /root, say), so the scheduler gets a copy in its own directory.  cupsd
+// gives filters a clean environment; in sanitizer runs a wrapper hands the
+// filter the test's sanitizer settings, so that its reports are not lost.
+std::string ServeBuiltFilter(const std::string& dir)
+{
+    const std::string filter = dir + "/pdftopjl";
+    WriteFile(filter, ReadFile(FilterBinary()));
+    chmod(filter.c_str(), 0755);
+    std::string exports;
+    for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"}) {
+        const char* set = getenv(name);
+        if (set == nullptr) continue;
+        std::string value = set;
+        const std::string key = "suppressions=";
+        size_t at = value.find(key);
+        if (at != std::string::npos) {
+            size_t end = value.find(':', at);
+            std::string path = value.substr(at + key.size(), end == std::string::npos ? end : end - at - key.size());
+            WriteFile(dir + "/" + name + ".supp", ReadFile(path));
+            value.replace(at + key.size(), path.size(), dir + "/" + name + ".supp");
+        }
+        exports += std::string("export ") + name + "='" + value + "'\n";
+    }
+    if (exports.empty()) return filter;
+    const std::string wrapper = dir + "/pdftopjl-sanitized";
+    WriteFile(wrapper, "#!/bin/sh\n" + exports + "exec '" + filter + "' \"$@\"\n");
+    chmod(wrapper.c_str(), 0755);
+    return wrapper;
+}
+
+// The sample PPD, serving the freshly built filter by absolute path.
+std::string SamplePpd(const std::string& filter, const std::string& encoding)
+{
+    std::string ppd = ReadFile(std::string(PDFTOPJL_SOURCE_DIR) + "/samples/pdftopjl-sample.ppd");
+    ppd = std::regex_replace(ppd, std::regex("\\*cupsFilter: \"application/pdf 0 pdftopjl\""),
+                             "*cupsFilter: \"application/pdf 0 " + filter + "\"");
+    return std::regex_replace(ppd, std::regex("\\*ZRPrinterLanguageEncoding: \"UTF-8\""),
+                              "*ZRPrinterLanguageEncoding: \"" + encoding + "\"");
+}
 
 }  // namespace testsupport

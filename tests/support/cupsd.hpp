@@ -1,5 +1,6 @@
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -11,7 +12,8 @@ namespace testsupport {
 // is stopped (and waited for) when the object goes away.
 class PrivateCupsd {
 public:
-    PrivateCupsd();
+    // `logLevel` as cupsd.conf takes it: "warn" is what installations run.
+    explicit PrivateCupsd(std::string logLevel = "debug");
     ~PrivateCupsd();
     PrivateCupsd(const PrivateCupsd&) = delete;
     PrivateCupsd& operator=(const PrivateCupsd&) = delete;
@@ -39,14 +41,28 @@ public:
     std::string WaitForJob(int jobId, int timeoutMs);
 
     std::string ErrorLog() const;
+    std::string PageLog() const;
+
+    // A job's attributes as the scheduler reports them (Get-Job-Attributes),
+    // each as text; empty when the request fails.
+    std::map<std::string, std::string> JobAttributes(int jobId) const;
 
 private:
     // One start on a newly chosen port.
     bool Launch(std::string* error);
 
+    std::string logLevel_;
     std::string root_;
     int port_ = 0;
     int pid_ = -1;
 };
+
+// The built filter copied where the scheduler's filters (running as lp) can
+// run it, wrapped so that sanitizer runs keep their settings; its path.
+std::string ServeBuiltFilter(const std::string& dir);
+
+// The sample PPD, serving `filter` by absolute path, with the printer's
+// encoding set to `encoding`.
+std::string SamplePpd(const std::string& filter, const std::string& encoding);
 
 }  // namespace testsupport

@@ -74,7 +74,26 @@ std::string num(double v)
 
 }  // namespace
 
-std::string MakePdf(const std::vector<PdfPage>& pages)
+namespace {
+
+// Objects after the page tree that no page uses.
+std::string makePdf(const std::vector<PdfPage>& pages, const std::vector<std::string>& extra);
+
+}  // namespace
+
+std::string MakePdf(const std::vector<PdfPage>& pages) { return makePdf(pages, {}); }
+
+std::string MakePdfCarrying(const std::string& bytes, bool finalLineEnd)
+{
+    std::string pdf = makePdf({PdfPage{}}, {"<< /Length " + std::to_string(bytes.size()) +
+                                            " >>\nstream\n" + bytes + "\nendstream"});
+    if (!finalLineEnd) pdf.pop_back();
+    return pdf;
+}
+
+namespace {
+
+std::string makePdf(const std::vector<PdfPage>& pages, const std::vector<std::string>& extra)
 {
     // Objects: 1 catalog, 2 pages, 3 font, then per page: page, contents.
     std::vector<std::string> objects;
@@ -102,6 +121,7 @@ std::string MakePdf(const std::vector<PdfPage>& pages)
         objects.push_back("<< /Length " + std::to_string(content.size()) + " >>\nstream\n" +
                           content + "endstream");
     }
+    objects.insert(objects.end(), extra.begin(), extra.end());
     std::string out = "%PDF-1.4\n%\xE2\xE3\xCF\xD3\n";
     std::vector<size_t> offsets;
     for (size_t i = 0; i < objects.size(); ++i) {
@@ -119,6 +139,8 @@ std::string MakePdf(const std::vector<PdfPage>& pages)
            " /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
     return out;
 }
+
+}  // namespace
 
 std::string MakePdf(int pageCount, double width, double height)
 {

@@ -37,6 +37,11 @@ struct PdfPage {
 std::string MakePdf(const std::vector<PdfPage>& pages);
 std::string MakePdf(int pageCount, double width = 612, double height = 792);
 
+// A one-page PDF that carries `bytes` unchanged in a stream of its own, so a
+// body copy can be tested on any byte pattern; it ends with or without a line
+// feed after %%EOF.
+std::string MakePdfCarrying(const std::string& bytes, bool finalLineEnd = true);
+
 struct PpdOption {
     std::string keyword;                 // e.g. "ZRInputSlot"
     std::vector<std::string> choices;    // first one is the default

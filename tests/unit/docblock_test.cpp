@@ -606,7 +606,7 @@ TEST_P(Passcode, IsCheckedBeforeTheHeader)
     if (c.message == nullptr)
         EXPECT_EQ(err, "");
     else
-        EXPECT_EQ(err.rfind(c.message, 0), 0u) << err;
+        EXPECT_EQ(err.rfind(std::string("ERROR: ") + c.message, 0), 0u) << err;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -614,11 +614,11 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         PasscodeCase{"Fits227", 2, std::string(227, '7'), 1, nullptr},
         PasscodeCase{"TooLong228", 2, std::string(228, '7'), 0,
-                     "The passcode of the stored job is too long for the printer (228 bytes, at most 227)\n"},
+                     "The passcode of the stored job is too long for the printer (228 bytes, at most 227)"},
         PasscodeCase{"TooLong2047", 2, std::string(2047, '7'), 0,
                      "The passcode of the stored job is too long"},
         PasscodeCase{"LineFeed", 2, "12\n34", 0,
-                     "The passcode of the stored job holds characters the printer cannot take\n"},
+                     "The passcode of the stored job holds characters the printer cannot take"},
         PasscodeCase{"Quote", 2, "12\"34", 0, "The passcode of the stored job holds characters"},
         PasscodeCase{"EmptyStored", 2, "", 1, nullptr},
         // Only a stored print sends its passcode.

@@ -36,7 +36,7 @@ protected:
         Outcome o{0, EditPlan{}};
         PpdHandle ppd = OpenPpd(ppdPath.empty() ? nullptr : ppdPath.c_str());
         o.result = DecideEdits(JobOptions(options.c_str()), ppd.get(), pages, preFiltered != 0,
-                               /*documentOpened=*/true, &o.info);
+                               &o.info);
         return o;
     }
 
@@ -192,19 +192,11 @@ TEST_F(Decision, ReconstructedDocumentIsMarkedDamaged)
     EXPECT_EQ(document.pages.size(), 2u);
 }
 
-TEST_F(Decision, WhatIsNoPdfCannotBeOpenedAndLeavesBareOptionNames)
+TEST_F(Decision, WhatIsNoPdfCannotBeOpened)
 {
     WriteFile(dir.file("doc.pdf"), "this is no PDF\n");
     SourceDocument document;
     EXPECT_ANY_THROW(OpenSourceDocument(&document, dir.file("doc.pdf")));
-
-    PpdHandle ppd = OpenPpd(ppdPath.c_str());
-    EditPlan plan;
-    EXPECT_TRUE(DecideEdits(JobOptions("TurnPage=true InputSlot=BypassTray MSILeadingEdge=LongEdgeR"),
-                            ppd.get(), 0, false, /*documentOpened=*/false, &plan));
-    EXPECT_EQ(plan.rotation, 360);
-    EXPECT_FALSE(DecideEdits(JobOptions("ZRTurnPage=true ZRPDFRasterizedMode=true"), ppd.get(), 0,
-                             false, /*documentOpened=*/false, &plan));
 }
 
 }  // namespace

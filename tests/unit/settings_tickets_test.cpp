@@ -106,13 +106,14 @@ INSTANTIATE_TEST_SUITE_P(
         TextCase{"Absent", kBytes, "j=1", 64, "", false},
         TextCase{"PresentEmpty", kBytes, "k=", 64, "", false},
         TextCase{"EscapeDecoded", kBytes, "k=/72/105", 64, "Hi", false},
+        // A cut is reported.
         TextCase{"CutToWidth", kBytes, "k=" + std::string(100, 'h'), 33, std::string(32, 'h'),
-                 false},
+                 true},
         TextCase{"ScratchCutsFirst", kBytes, "k=" + std::string(2000, 'p'), 2048,
                  std::string(1023, 'p'), false},
         TextCase{"InvalidBytesKept", kBytes, "k=/255/65", 64, "\xFF" "A", false},
         TextCase{"Utf8Rebuilt", kUtf8, "k=" + kA + "\xF0\x9F\x98\x80" "b", 64, kA + "b", false},
-        TextCase{"Utf8CutInsideCharacter", kUtf8, "k=a" + kA, 3, "a\xE3", false},
+        TextCase{"Utf8CutInsideCharacter", kUtf8, "k=a" + kA, 3, "a\xE3", true},
         TextCase{"Utf8InvalidAfterEscape", kUtf8, "k=/255/65", 64, "", true},
         // The option parser turns a doubled backslash into one.
         TextCase{"CodeSet", kCodeSet, "k=" + kA + "\\\\~", 64, "\x82\xA0\\~", false},
