@@ -1,7 +1,8 @@
 #!/bin/sh
 # Installs dependencies, builds, and runs the whole test suite twice: once in
 # a plain build and once with AddressSanitizer and UndefinedBehaviorSanitizer.
-# Any sanitizer report fails the run.
+# Any sanitizer report fails the run.  Then each fuzz target runs a short,
+# fixed number of inputs from its seeds (clang builds them).
 set -eu
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
@@ -38,5 +39,18 @@ if [ -n "$(ls -A "$REPORTS")" ]; then
     echo "Sanitizer reports:"
     cat "$REPORTS"/*
     exit 1
+fi
+
+echo "== fuzz targets =="
+if command -v clang++ >/dev/null 2>&1; then
+    (
+        unset ASAN_OPTIONS UBSAN_OPTIONS LSAN_OPTIONS
+        CC=clang CXX=clang++ cmake -S . -B build-fuzz -DPDFTOPJL_FUZZ=ON \
+            -DPDFTOPJL_BUILD_TESTS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo
+        cmake --build build-fuzz -j "$JOBS"
+        cd build-fuzz && ctest -j "$JOBS" --output-on-failure --timeout 300
+    ) || status=$?
+else
+    echo "clang++ is not installed: fuzz targets skipped"
 fi
 exit $status

@@ -136,7 +136,10 @@ bool RasterPdfWriter::finish()
     start();
     offsets_[kPagesObject - 1] = offset_;
     std::string pages = "2 0 obj\n<< /Type /Pages /Kids [";
-    for (size_t i = 0; i < pages_.size(); ++i) pages += (i ? " " : "") + ref(pages_[i]);
+    for (size_t i = 0; i < pages_.size(); ++i) {
+        if (i != 0) pages += ' ';
+        pages += ref(pages_[i]);
+    }
     pages += "] /Count " + std::to_string(pages_.size()) + " >>\nendobj\n";
     put(pages);
 

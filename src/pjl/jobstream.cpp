@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <charconv>
+#include <string>
 #include <cstdio>
 
 #include "encoding/unicode.hpp"
@@ -14,7 +15,7 @@ namespace {
 
 constexpr std::string_view kUEL = "\x1b%-12345X";
 constexpr std::string_view kJobLine = "@PJL JOB MODE=PRINTER\n";
-constexpr std::string_view kEnter = "@PJL ENTER LANGUAGE=PDF\n";
+constexpr std::string_view kEnter = kEnterLanguageLine;
 constexpr std::string_view kTrailer = "\x1b%-12345X@PJL EOJ\n";
 constexpr std::string_view kFsiz = "@PJL SET JOBATTR=\"@FSIZ=";
 constexpr std::string_view kCodeSet = "@PJL SET STRINGCODESET=";
@@ -47,7 +48,7 @@ JobStream ParseJobStream(std::string_view stream)
         job.error = "the universal exit is not followed by \"@PJL JOB MODE=PRINTER\"";
         return job;
     }
-    size_t enter = stream.find(kEnter);
+    size_t enter = EnterLanguageLine(stream);
     if (enter == std::string_view::npos) {
         job.error = "no \"@PJL ENTER LANGUAGE=PDF\" line";
         return job;
@@ -149,6 +150,12 @@ std::string ReadableLine(std::string_view line, std::string_view codeSet)
     }
     if (cd != reinterpret_cast<iconv_t>(-1)) iconv_close(cd);
     return out;
+}
+
+size_t EnterLanguageLine(std::string_view stream)
+{
+    const size_t at = stream.find("\n" + std::string(kEnterLanguageLine));
+    return at == std::string_view::npos ? at : at + 1;
 }
 
 }  // namespace pdftopjl

@@ -21,6 +21,11 @@ struct JobStream {
 
 JobStream ParseJobStream(std::string_view stream);
 
+// Where the "@PJL ENTER LANGUAGE=PDF" line starts: at the start of a line
+// only, since a header value may hold the same text.  npos when there is none.
+size_t EnterLanguageLine(std::string_view stream);
+inline constexpr std::string_view kEnterLanguageLine = "@PJL ENTER LANGUAGE=PDF\n";
+
 // A header line made readable: ESC as "<ESC>", texts decoded from the
 // printer code set (Shift-JIS X0213) or UTF-8, other bytes as \xNN.
 std::string ReadableLine(std::string_view line, std::string_view codeSet);

@@ -42,7 +42,6 @@ std::string number(double v)
 constexpr std::string_view kUsage = "Usage: pjlinspect [--show-passcode] [job-file]\n";
 
 // The framing lines as the filter writes them (see pjl/jobstream.cpp).
-constexpr std::string_view kEnter = "@PJL ENTER LANGUAGE=PDF\n";
 constexpr std::string_view kFsizLine = "\n@PJL SET JOBATTR=\"@FSIZ=";
 constexpr std::string_view kTrailer = "\x1b%-12345X@PJL EOJ\n";
 constexpr std::string_view kPasscodeLine = "@PJL SET HOLDENCRYPTKEY=";
@@ -52,9 +51,9 @@ constexpr std::string_view kPasscodeLine = "@PJL SET HOLDENCRYPTKEY=";
 // body is binary, so the trailer is never searched for.
 size_t jobLength(std::string_view rest)
 {
-    const size_t enter = rest.find(kEnter);
+    const size_t enter = EnterLanguageLine(rest);
     if (enter == std::string_view::npos) return std::string_view::npos;
-    const size_t bodyStart = enter + kEnter.size();
+    const size_t bodyStart = enter + kEnterLanguageLine.size();
     const size_t fsiz = rest.substr(0, bodyStart).find(kFsizLine);
     if (fsiz == std::string_view::npos) return std::string_view::npos;
     const char* digits = rest.data() + fsiz + kFsizLine.size();
