@@ -291,8 +291,25 @@ std::optional<StagedDocument> rewrite(SourceDocument* source, const EditPlan& pl
 
 }  // namespace
 
-bool NeedsLayoutPreFilter(const FeaturesOption& f)
+bool NeedsLayoutPreFilter(const FeaturesOption& f, const JobOptions& options)
 {
+    auto given = [&](const char* name) { return options.get(name) != nullptr; };
+    auto is = [&](const char* name, const char* value) {
+        const char* v = options.get(name);
+        return v != nullptr && std::strcmp(v, value) == 0;
+    };
+    auto otherThan = [&](const char* name, const char* neutral) {
+        const char* v = options.get(name);
+        return v != nullptr && std::strcmp(v, neutral) != 0;
+    };
+    // Values clients send for "as it is" ask for no layout.
+    if (given("page-ranges") || is("landscape", "true") || is("orientation-requested", "4") ||
+        is("fit-to-page", "true") || is("fitplot", "true") || is("print-scaling", "fit") ||
+        is("print-scaling", "fill") || is("print-scaling", "none") ||
+        otherThan("scaling", "100") || otherThan("natural-scaling", "100") ||
+        otherThan("position", "center") || given("page-left") || given("page-right") ||
+        given("page-top") || given("page-bottom") || otherThan("number-up-layout", "lrtb"))
+        return true;
     if (!f.scaling.empty() && !(f.scaling == "1")) return true;
     // "N1" is an explicit one page per sheet (cupsd sends number-up=1 with
     // every job): no layout to apply.
@@ -305,9 +322,24 @@ bool NeedsLayoutPreFilter(const FeaturesOption& f)
     return false;
 }
 
+bool LaidOutByCups(const ppd_file_t* ppd)
+{
+    bool takesLaidOut = false;
+    for (int i = 0; ppd != nullptr && i < ppd->num_filters; ++i) {
+        const std::string_view entry = ppd->filters[i];
+        const std::string_view type = entry.substr(0, entry.find(' '));
+        if (type == platform::kLayoutDestinationType)
+            takesLaidOut = true;
+        else
+            return false;  // another type reaches the filter without the layout
+    }
+    return takesLaidOut;
+}
+
 std::optional<StagedDocument> StageDocument(const JobInputs& job, const PrintOptions& settings)
 {
-    const bool preFiltered = NeedsLayoutPreFilter(settings.features);
+    const bool preFiltered =
+        NeedsLayoutPreFilter(settings.features, job.options) && !LaidOutByCups(job.ppd.get());
     std::optional<StagedDocument> intake = preFiltered ? stageThroughPreFilter(job) : stageCopy(job.args);
     if (!intake) return std::nullopt;
     if (job::Cancelled()) {
@@ -325,7 +357,7 @@ std::optional<StagedDocument> StageDocument(const JobInputs& job, const PrintOpt
     intake->pages = pageCount;
     EditPlan plan;
     const bool holdsCopies = preFiltered && platform::kPreFilterMakesCopies;
-    if (DecideEdits(job.options, job.ppd.get(), pageCount, holdsCopies, &plan) &&
+    if (DecideEdits(job.options, settings.features, job.ppd.get(), pageCount, holdsCopies, &plan) &&
         !job::Cancelled()) {
         if (std::optional<StagedDocument> rewritten = rewrite(source.get(), plan)) {
             job::RemoveTempFile(intake->path);

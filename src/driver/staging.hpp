@@ -17,8 +17,16 @@ struct StagedDocument {
     int64_t pages = 0;  // known once the document has been opened
 };
 
-// True when the layout settings need the system pre-filter.
-bool NeedsLayoutPreFilter(const FeaturesOption& features);
+// True when the layout settings need the system pre-filter: the print
+// dialog's (n-up, scaling, borders, order, page set, mirror) and the
+// standard CUPS layout options (page ranges, landscape, fitting, scaling,
+// position, margins, n-up layout).
+bool NeedsLayoutPreFilter(const FeaturesOption& features, const JobOptions& options);
+
+// True when CUPS laid the document out before this filter: the printer's
+// PPD takes only the layout filter's output type, so pdftopdf ran in the
+// CUPS filter chain and must not run again.
+bool LaidOutByCups(const ppd_file_t* ppd);
 
 // Stages the document: through the pre-filter when the layout asks for it,
 // else copied; rewritten when the edit decision says so.  Nothing, after a

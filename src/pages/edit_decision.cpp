@@ -14,11 +14,6 @@ constexpr char kPageSetOption[] = "page-set";
 constexpr char kCollateOption[] = "Collate";
 constexpr char kOrientationOption[] = "orientation-requested";
 constexpr char kLandscapeOrientationKey[] = "LandscapeOrientation";
-// The printer's own options.
-constexpr char kInputSlotOption[] = "ZRInputSlot";
-constexpr char kLeadingEdgeOption[] = "ZRMSILeadingEdge";
-constexpr char kTurnPageOption[] = "ZRTurnPage";
-constexpr char kRasterOption[] = "ZRPDFRasterizedMode";
 
 bool equals(const char* value, const char* expected)
 {
@@ -90,47 +85,46 @@ bool checkPageOrientation(EditPlan* plan, const JobOptions& options, const ppd_f
     return true;
 }
 
-bool checkMSIOrientation(EditPlan* plan, const JobOptions& options)
+bool checkMSIOrientation(EditPlan* plan, const FeaturesOption& features)
 {
-    const char* slot = options.get(kInputSlotOption);
-    const char* edge = options.get(kLeadingEdgeOption);
-    if (!equals(slot, "BypassTray") || !(equals(edge, "LongEdgeR") || equals(edge, "ShortEdgeR")))
+    const auto& edge = features.msiLeadingEdge;
+    if (!(features.inputSlot == "BypassTray") || !(edge == "LongEdgeR" || edge == "ShortEdgeR"))
         return false;
     addHalfTurn(plan);
     return true;
 }
 
-bool checkTurnPage(EditPlan* plan, const JobOptions& options)
+bool checkTurnPage(EditPlan* plan, const FeaturesOption& features)
 {
-    if (!equals(options.get(kTurnPageOption), "true")) return false;
+    if (!(features.turnPage == "true")) return false;
     addHalfTurn(plan);
     return true;
 }
 
-bool checkRasterMode(EditPlan* plan, const JobOptions& options)
+bool checkRasterMode(EditPlan* plan, const FeaturesOption& features)
 {
-    if (!equals(options.get(kRasterOption), "true")) return false;
+    if (!(features.pdfRasterizedMode == "true")) return false;
     plan->raster = true;
     return true;
 }
 
 }  // namespace
 
-bool DecideEdits(const JobOptions& options, const ppd_file_t* ppd, int32_t pageCount,
-                 bool holdsCopies, EditPlan* plan)
+bool DecideEdits(const JobOptions& options, const FeaturesOption& features, const ppd_file_t* ppd,
+                 int32_t pageCount, bool holdsCopies, EditPlan* plan)
 {
     *plan = EditPlan{};
     plan->pageCount = pageCount;
     plan->lastPage = pageCount;
-    if (options.count() <= 0 || ppd == nullptr) return false;
+    if (ppd == nullptr) return false;
 
     // Every rule runs, whatever the others said.
     bool fired = false;
     fired |= checkNumPages(plan, options, holdsCopies);
     fired |= checkPageOrientation(plan, options, ppd);
-    fired |= checkMSIOrientation(plan, options);
-    fired |= checkTurnPage(plan, options);
-    fired |= checkRasterMode(plan, options);
+    fired |= checkMSIOrientation(plan, features);
+    fired |= checkTurnPage(plan, features);
+    fired |= checkRasterMode(plan, features);
     return fired;
 }
 

@@ -66,6 +66,25 @@ struct SlotRow {
 const SlotRow kTrays[] = {
     {"1stTray", "TRAY1"}, {"2ndTray", "TRAY2"}, {"3rdTray", "TRAY3"}, {"4thTray", "TRAY4"}};
 
+struct NameRow {
+    const char* setting;
+    const char* pjl;
+};
+
+const NameRow kMediaTypes[] = {
+    {"Default", "NORMAL"}, {"Plain", "PLAIN"}, {"Recycled", "RECYCLED"}, {"Thick", "THICK"}};
+
+// The main tray unless the job or the queue chose another bin.
+const char* outputBinName(const FixedText<64>& bin)
+{
+    static const NameRow kBins[] = {{"FaceUp", "FACEUPTRAY"},
+                                    {"Stacker1", "STACKER1"},
+                                    {"Stacker2", "STACKER2"}};
+    for (const NameRow& row : kBins)
+        if (bin == row.setting) return row.pjl;
+    return "MAINTRAY";
+}
+
 const char* outputModeQuality(const FixedText<64>& mode)
 {
     if (mode == "HighSpeed") return "SPEED";
@@ -103,7 +122,7 @@ void writeDocumentSettings(const PrintOptions& settings, std::string_view copies
 
     out.attr("FSTP", "0");
     out.attr("LSTP", "0");
-    out.set("OUTBIN", "MAINTRAY");
+    out.set("OUTBIN", outputBinName(features.outputBin));
     out.attr("LOUT", "NOSCALING");
 
     const char* quality = outputModeQuality(features.outputMode);
@@ -150,7 +169,8 @@ void writeMediaSettings(const PrintOptions& settings, PjlWriter& out)
     for (const PaperRow& paper : kPapers)
         if (features.media == paper.media) out.set("PAPER", paper.paper);
 
-    if (features.mediaType == "Default") out.set("MEDIATYPE", "NORMAL");
+    for (const NameRow& type : kMediaTypes)
+        if (features.mediaType == type.setting) out.set("MEDIATYPE", type.pjl);
 
     if (bypass && !features.msiLeadingEdge.empty()) {
         const FixedText<64>& edge = features.msiLeadingEdge;

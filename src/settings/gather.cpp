@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "settings/docname.hpp"
+#include "settings/standard_options.hpp"
 #include "settings/ticket_keys.hpp"
 #include "settings/tickets.hpp"
 
@@ -51,34 +52,14 @@ const char* bypassTrayNameForModel(std::string_view model)
     return "TRAY5";
 }
 
-// Fills an empty setting with a fixed value when the printer offers the
-// option at all; the PPD's own default choice is deliberately not consulted.
-template <std::size_t N>
-void fillWhenOffered(FixedText<N>& field, const ppd_file_t* ppd, const char* option,
-                     const char* value)
-{
-    if (field.empty() && PpdOffers(ppd, option)) field.set(value);
-}
-
 }  // namespace
 
 void ApplyPrinterDefaults(const ppd_file_t* ppd, PrintOptions& record)
 {
-    FeaturesOption& f = record.features;
-    fillWhenOffered(f.outputMode, ppd, "ZROutputMode", "Standard");
-    fillWhenOffered(f.colorMode, ppd, "ZRColorMode", "Color");
-    fillWhenOffered(f.trapping, ppd, "ZRTrapping", "true");
-    fillWhenOffered(f.inputSlot, ppd, "ZRInputSlot", "AutoSelect");
-    fillWhenOffered(f.mediaType, ppd, "MediaType", "Default");
-    fillWhenOffered(f.staple, ppd, "ZRStaple", "None");
-    fillWhenOffered(f.punch, ppd, "ZRPunch", "None");
-
-    if (ppd == nullptr) return;
+    ApplyQueueDefaults(ppd, record);
     if (ppd_attr_t* model = FindAttributeByPrefix(ppd, "ModelName"))
         record.ppd.bypassTrayName.set(
             bypassTrayNameForModel(model->value != nullptr ? model->value : ""));
-    if (f.inputSlot == "BypassTray")
-        fillWhenOffered(f.msiLeadingEdge, ppd, "ZRMSILeadingEdge", "ShortEdge");
 }
 
 int32_t DuplexingFromCupsOptions(const JobOptions& options, const ppd_file_t* ppd)
@@ -102,6 +83,7 @@ PrintOptions GatherSettings(const JobInputs& job)
     ReadTickets(job.options, utf8Mode, record);
     if (record.features.duplexing == -1)
         record.features.duplexing = DuplexingFromCupsOptions(job.options, ppd);
+    ApplyStandardOptions(job.options, record);
     ApplyPrinterDefaults(ppd, record);
     return record;
 }

@@ -16,8 +16,8 @@ PrintOptions GatherSettings(const JobInputs& job);
 // none of them says anything usable.
 int32_t DuplexingFromCupsOptions(const JobOptions& options, const ppd_file_t* ppd);
 
-// What the printer's PPD implies for settings the job leaves empty: fixed
-// values for the options it offers, and the bypass tray's name and feed edge.
+// What the printer's PPD implies for settings the job leaves empty: the
+// queue's default choices, and the bypass tray's name.
 void ApplyPrinterDefaults(const ppd_file_t* ppd, PrintOptions& record);
 
 }  // namespace pdftopjl

@@ -89,6 +89,9 @@ struct FeaturesOption {
     FixedText<64> pageFormatOrientation;
     FixedText<64> printSettingsOrientation;
     FixedText<64> orientationRequested;
+    // Resolved from the job, its standard attributes and the queue's defaults.
+    FixedText<64> outputBin;
+    FixedText<64> turnPage;
 };
 
 struct PPDOption {

@@ -87,6 +87,7 @@ inline constexpr const char* kPageFormatOrientationTicketKey =
     "com.apple.print.subTicket.page_format_ticket..d.com.apple.print.PageFormat.PMOrientation..n.";
 inline constexpr const char* kPrintSettingsOrientationTicketKey = "com.apple.print.PrintSettings.PMOrientation..n.";
 inline constexpr const char* kOrientationRequestedTicketKey = "orientation-requested";
+inline constexpr const char* kTurnPageTicketKey = "ZRTurnPage";
 
 // The printer's code set, as a PPD main keyword (and, carried, as a job option).
 inline constexpr const char* KPPDPrinterLanguageEncodingKey = "ZRPrinterLanguageEncoding";

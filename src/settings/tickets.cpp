@@ -132,6 +132,7 @@ const TicketRow kTickets[] = {
     Text(kPageFormatOrientationTicketKey, PLACE(features.pageFormatOrientation)),
     Text(kPrintSettingsOrientationTicketKey, PLACE(features.printSettingsOrientation)),
     Text(kOrientationRequestedTicketKey, PLACE(features.orientationRequested)),
+    Text(kTurnPageTicketKey, PLACE(features.turnPage)),
 };
 
 #undef PLACE

@@ -5,6 +5,10 @@
 
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
+#include <zlib.h>
+
+#include <cmath>
+#include <map>
 
 #include <algorithm>
 #include <memory>
@@ -94,6 +98,67 @@ int PageCount(const std::string& pdf)
     }
 }
 
+// Each page's size as "WxH" in whole points.
+std::vector<std::string> PageSizes(const std::string& pdf)
+{
+    std::vector<std::string> sizes;
+    try {
+        QPDF doc;
+        doc.setSuppressWarnings(true);
+        doc.processMemoryFile("body", pdf.data(), pdf.size());
+        for (QPDFPageObjectHelper& page : QPDFPageDocumentHelper(doc).getAllPages()) {
+            QPDFObjectHandle::Rectangle box = page.getMediaBox().getArrayAsRectangle();
+            int rotate = page.getAttribute("/Rotate", false).isInteger()
+                             ? page.getAttribute("/Rotate", false).getIntValueAsInt()
+                             : 0;
+            long w = std::lround(box.urx - box.llx), h = std::lround(box.ury - box.lly);
+            if (rotate % 180 != 0) std::swap(w, h);
+            sizes.push_back(std::to_string(w) + "x" + std::to_string(h));
+        }
+    } catch (const std::exception&) {
+    }
+    return sizes;
+}
+
+size_t Occurrences(const std::string& text, const std::string& what)
+{
+    size_t count = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++count;
+    return count;
+}
+
+// A small PNG whose pixels are all colours.
+std::string ColourPng(int width, int height)
+{
+    std::string rows;
+    for (int y = 0; y < height; ++y) {
+        rows += '\0';
+        for (int x = 0; x < width; ++x) {
+            rows += static_cast<char>(x * 4);
+            rows += static_cast<char>(y * 5);
+            rows += static_cast<char>(200);
+        }
+    }
+    auto be32 = [](uint32_t v) {
+        return std::string{static_cast<char>(v >> 24), static_cast<char>(v >> 16),
+                           static_cast<char>(v >> 8), static_cast<char>(v)};
+    };
+    auto chunk = [&](const std::string& type, const std::string& data) {
+        const std::string body = type + data;
+        return be32(static_cast<uint32_t>(data.size())) + body +
+               be32(static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(body.data()),
+                                                static_cast<uInt>(body.size()))));
+    };
+    std::vector<Bytef> packed(compressBound(static_cast<uLong>(rows.size())));
+    uLongf packedSize = static_cast<uLongf>(packed.size());
+    compress(packed.data(), &packedSize, reinterpret_cast<const Bytef*>(rows.data()),
+             static_cast<uLong>(rows.size()));
+    return std::string("\x89PNG\r\n\x1a\n", 8) +
+           chunk("IHDR", be32(width) + be32(height) + std::string("\x08\x02\x00\x00\x00", 5)) +
+           chunk("IDAT", std::string(reinterpret_cast<char*>(packed.data()), packedSize)) +
+           chunk("IEND", "");
+}
+
 bool Has(const std::vector<std::string>& lines, const std::string& line)
 {
     return std::find(lines.begin(), lines.end(), line) != lines.end();
@@ -155,14 +220,40 @@ INSTANTIATE_TEST_SUITE_P(
         OptionCase{"BypassTray",
                    {"-o", "ZRInputSlot=BypassTray", "-o", "ZRMSILeadingEdge=LongEdge"},
                    {"@PJL SET MEDIASOURCE=TRAY5", "@PJL SET PAPERDIRECTION=LEF"}, 4, true},
-        OptionCase{"Media", {"-o", "media=A3", "-o", "MediaType=Thick"}, {"@PJL SET PAPER=A3"}, 4, true},
+        OptionCase{"Media", {"-o", "media=A3", "-o", "MediaType=Thick"},
+                   {"@PJL SET PAPER=A3", "@PJL SET MEDIATYPE=THICK"}, 4, true},
+        // Standard attributes, as dialogs and IPP clients send them.
+        OptionCase{"Monochrome", {"-o", "print-color-mode=monochrome"},
+                   {"@PJL SET RENDERMODE=GRAYSCALE"}, 4, true},
+        OptionCase{"QualityHigh", {"-o", "print-quality=5"}, {Attr("DIPQ", "QUALITY2")}, 4, true},
+        OptionCase{"QualityDraft", {"-o", "print-quality=3"}, {Attr("DIPQ", "SPEED")}, 4, true},
+        OptionCase{"FinishingsStaple", {"-o", "finishings=4"}, {"@PJL SET STAPLE=TOPLEFT"}, 4, true},
+        OptionCase{"FinishingsPunch", {"-o", "finishings=5"}, {"@PJL SET PUNCH=LEFT"}, 4, true},
+        OptionCase{"FinishingsList", {"-o", "finishings=28,5"},
+                   {"@PJL SET STAPLE=LEFTDUAL", "@PJL SET PUNCH=LEFT"}, 4, true},
+        OptionCase{"MediaSource", {"-o", "media-source=tray-2"}, {"@PJL SET MEDIASOURCE=TRAY2"}, 4, true},
+        OptionCase{"MediaType", {"-o", "media-type=stationery-recycled"},
+                   {"@PJL SET MEDIATYPE=RECYCLED"}, 4, true},
+        OptionCase{"OutputBin", {"-o", "output-bin=face-up"}, {"@PJL SET OUTBIN=FACEUPTRAY"}, 4, true},
+        OptionCase{"PwgA4", {"-o", "media=iso_a4_210x297mm"}, {"@PJL SET PAPER=A4"}, 4, true},
+        OptionCase{"PwgLetter", {"-o", "media=na_letter_8.5x11in"}, {"@PJL SET PAPER=LETTER"}, 4, true},
+        OptionCase{"PageSize", {"-o", "PageSize=A3"}, {"@PJL SET PAPER=A3"}, 4, true},
+        OptionCase{"MediaList", {"-o", "media=A5,tray-3,stationery"},
+                   {"@PJL SET PAPER=A5", "@PJL SET MEDIASOURCE=TRAY3", "@PJL SET MEDIATYPE=PLAIN"},
+                   4, true},
+        OptionCase{"StandardInputSlot", {"-o", "InputSlot=MPTray"}, {"@PJL SET MEDIASOURCE=TRAY5"}, 4,
+                   true},
+        OptionCase{"ExplicitOptionWins", {"-o", "ZRInputSlot=1stTray", "-o", "media-source=tray-2"},
+                   {"@PJL SET MEDIASOURCE=TRAY1"}, 4, true},
+        // Layout through the layout filter.
+        OptionCase{"PageRanges", {"-o", "page-ranges=2-3"}, {}, 2, false},
         OptionCase{"DuplexShortEdge", {"-o", "sides=two-sided-short-edge"},
                    {"@PJL SET DUPLEX=ON", "@PJL SET BINDING=SHORTEDGE"}, 4, true},
         OptionCase{"DuplexTicket", {"-o", "com.apple.print.PrintSettings.PMDuplexing..n.=2"},
                    {"@PJL SET DUPLEX=ON", "@PJL SET BINDING=LONGEDGE"}, 4, true},
         OptionCase{"StapleLandscape",
                    {"-o", "ZRStaple=UpperLeftSinglePort", "-o", "orientation-requested=4"},
-                   {"@PJL SET FINISH=ON", "@PJL SET STAPLE=BOTTOMLEFT"}, 4, true},
+                   {"@PJL SET FINISH=ON", "@PJL SET STAPLE=BOTTOMLEFT"}, 4, false},
         OptionCase{"Punch", {"-o", "ZRPunch=true"}, {"@PJL SET FINISH=ON", "@PJL SET PUNCH=LEFT"}, 4, true},
         OptionCase{"ReverseLandscapeTurnsThePages",
                    {"-o", "orientation-requested=5", "-o", "ZRStaple=TopDoublePort"},
@@ -245,6 +336,107 @@ TEST_F(Cupsd, UnprocessableDocumentEndsAsAFailedJob)
     // cupsd stops a job whose filter failed (the job is kept, not printed).
     EXPECT_TRUE(state == "stopped" || state == "aborted") << state;
     EXPECT_EQ(ReadFile(server_->OutputFile("utf8")), "");
+}
+
+// Landscape and fitting come out as the layout filter lays them out.
+TEST_F(Cupsd, LayoutAsTheLayoutFilterMakesIt)
+{
+    WriteFile(Doc("letter.pdf"), MakePdf(2, 612, 792));
+    struct Case {
+        std::vector<std::string> lpArgs;
+        std::string options;  // the same for pdftopdf itself
+    };
+    for (const Case& c : {Case{{"-o", "landscape"}, "landscape"},
+                          Case{{"-o", "orientation-requested=4"}, "orientation-requested=4"},
+                          Case{{"-o", "fit-to-page"}, "fit-to-page"}}) {
+        std::string state;
+        const std::string stream = Print("utf8", c.lpArgs, Doc("letter.pdf"), &state);
+        JobStream job = ParseJobStream(stream);
+        ASSERT_EQ(state, "completed");
+        ASSERT_TRUE(job.valid) << job.error;
+        RunOptions o;
+        o.program = "/usr/lib/cups/filter/pdftopdf";
+        o.args = {"pdftopdf", "1", "root", "t", "1", c.options, Doc("letter.pdf")};
+        o.env["PPD"] = server_->Root() + "/utf8.ppd";
+        RunResult expected = RunProgram(o);
+        ASSERT_EQ(expected.exitCode, 0) << expected.err;
+        EXPECT_EQ(PageSizes(std::string(job.body)), PageSizes(expected.out)) << c.options;
+    }
+    // Letter pages fitted onto the queue's A4 paper.
+    std::string state;
+    const std::string fittedStream = Print("utf8", {"-o", "fit-to-page"}, Doc("letter.pdf"), &state);
+    JobStream fitted = ParseJobStream(fittedStream);
+    ASSERT_TRUE(fitted.valid);
+    EXPECT_EQ(PageSizes(std::string(fitted.body)), (std::vector<std::string>{"595x842", "595x842"}));
+}
+
+// Two pages per sheet, once, for a PDF and for a photo; the photo stays in
+// colour at its own resolution.
+TEST_F(Cupsd, TwoUpOnceAndImagesInColour)
+{
+    std::string state;
+    const std::string pdfStream = Print("utf8", {"-o", "number-up=2"}, Doc("four.pdf"), &state);
+    JobStream pdf = ParseJobStream(pdfStream);
+    ASSERT_EQ(state, "completed");
+    EXPECT_EQ(PageCount(std::string(pdf.body)), 2);
+
+    WriteFile(Doc("photo.png"), ColourPng(64, 48));
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{}, std::vector<std::string>{"-o", "number-up=2"}}) {
+        const std::string stream = Print("utf8", args, Doc("photo.png"), &state);
+        JobStream photo = ParseJobStream(stream);
+        ASSERT_EQ(state, "completed") << server_->ErrorLog();
+        ASSERT_TRUE(photo.valid) << photo.error;
+        const std::string body(photo.body);
+        EXPECT_EQ(PageCount(body), 1);
+        EXPECT_NE(body.find("/DeviceRGB"), std::string::npos) << "the image is not in colour";
+        EXPECT_EQ(body.find("/BitsPerComponent 1"), std::string::npos);
+        // Laid out once: one form for the n-up sheet at most.
+        EXPECT_LE(Occurrences(body, "/Subtype /Form"), args.empty() ? 0 : 1) << args.size();
+    }
+}
+
+// The queue's defaults apply to a plain job; the job's own options win.
+TEST_F(Cupsd, QueueDefaultsApplyAndJobOptionsWin)
+{
+    std::string error;
+    ASSERT_TRUE(server_->AddQueue("defaults", SamplePpd(ServeBuiltFilter(server_->Root()), "UTF-8"),
+                                  &error))
+        << error;
+    ASSERT_TRUE(server_->SetDefaults("defaults", {"ZRInputSlot=2ndTray", "ZRStaple=UpperLeftSinglePort",
+                                                  "ZRColorMode=Black", "PageSize=A3"},
+                                     &error))
+        << error;
+    std::string state;
+    JobStream plain = ParseJobStream(Print("defaults", {}, Doc("four.pdf"), &state));
+    ASSERT_TRUE(plain.valid) << plain.error;
+    for (const char* line : {"@PJL SET MEDIASOURCE=TRAY2", "@PJL SET STAPLE=TOPLEFT",
+                             "@PJL SET RENDERMODE=GRAYSCALE", "@PJL SET PAPER=A3"})
+        EXPECT_TRUE(Has(plain.header, line)) << line;
+
+    JobStream own = ParseJobStream(Print("defaults",
+                                         {"-o", "media-source=tray-3", "-o", "ZRStaple=None", "-o",
+                                          "ZRColorMode=Color", "-o", "media=A4"},
+                                         Doc("four.pdf"), &state));
+    ASSERT_TRUE(own.valid) << own.error;
+    for (const char* line : {"@PJL SET MEDIASOURCE=TRAY3", "@PJL SET RENDERMODE=AUTOCOLOR",
+                             "@PJL SET PAPER=A4"})
+        EXPECT_TRUE(Has(own.header, line)) << line;
+    EXPECT_FALSE(Has(own.header, "@PJL SET STAPLE=TOPLEFT"));
+}
+
+// IPP clients see what the printer can do.
+TEST_F(Cupsd, IppClientsSeeTheSupportedValues)
+{
+    std::map<std::string, std::string> attrs = server_->PrinterAttributes("utf8");
+    const std::pair<const char*, const char*> expected[] = {
+        {"media-source-supported", "tray-2"},       {"media-source-supported", "by-pass-tray"},
+        {"finishings-supported", "staple-top-left"}, {"finishings-supported", "punch"},
+        {"print-quality-supported", "draft"},        {"print-quality-supported", "high"},
+        {"print-color-mode-supported", "monochrome"}, {"output-bin-supported", "face-up"},
+        {"media-type-supported", "stationery-recycled"}};
+    for (const auto& [name, value] : expected)
+        EXPECT_NE(attrs[name].find(value), std::string::npos) << name << " = " << attrs[name];
 }
 
 }  // namespace

@@ -31,7 +31,8 @@ protected:
                   const std::string& copies = "1")
     {
         WriteFile(data.file("printer.ppd"),
-                  MakePpd({"*ZRPrinterLanguageEncoding: \"UTF-8\"", "*ModelName: \"Maker DR144\""},
+                  MakePpd({"*ZRPrinterLanguageEncoding: \"UTF-8\"", "*ModelName: \"Maker DR144\"",
+                           "*cupsFilter: \"application/pdf 0 pdftopjl\""},
                           kExamplePrinter));
         WriteFile(data.file("doc.pdf"), MakePdf(2));
         RunOptions o;
@@ -108,6 +109,7 @@ TEST_F(DocBlockRun, JobSettingsFromTheOptionString)
                                     "@PJL SET JOBATTR=\"@TRAP=OFF\"",
                                     "@PJL SET MEDIASOURCE=SMH",
                                     "@PJL SET PAPER=LEDGER",
+                                    "@PJL SET MEDIATYPE=PLAIN",
                                     "@PJL SET PAPERDIRECTION=LEF",
                                     "@PJL SET DUPLEX=ON",
                                     "@PJL SET BINDING=SHORTEDGE",

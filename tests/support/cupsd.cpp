@@ -247,22 +247,24 @@ std::string PrivateCupsd::ErrorLog() const { return ReadFile(root_ + "/log/error
 
 std::string PrivateCupsd::PageLog() const { return ReadFile(root_ + "/log/page_log"); }
 
-std::map<std::string, std::string> PrivateCupsd::JobAttributes(int jobId) const
+namespace {
+
+std::map<std::string, std::string> Attributes(int port, ipp_op_t operation, const char* uriName,
+                                              const std::string& uri)
 {
     std::map<std::string, std::string> attributes;
-    http_t* http = httpConnect2("127.0.0.1", port_, nullptr, AF_INET, HTTP_ENCRYPTION_NEVER, 1,
+    http_t* http = httpConnect2("127.0.0.1", port, nullptr, AF_INET, HTTP_ENCRYPTION_NEVER, 1,
                                 5000, nullptr);
     if (http == nullptr) return attributes;
-    ipp_t* request = ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
-    const std::string uri = "ipp://" + Server() + "/jobs/" + std::to_string(jobId);
-    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "job-uri", nullptr, uri.c_str());
+    ipp_t* request = ippNewRequest(operation);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, uriName, nullptr, uri.c_str());
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
                  "root");
     if (ipp_t* response = cupsDoRequest(http, request, "/")) {
         for (ipp_attribute_t* a = ippFirstAttribute(response); a != nullptr;
              a = ippNextAttribute(response)) {
             if (ippGetName(a) == nullptr) continue;
-            char value[1024];
+            char value[4096];
             ippAttributeString(a, value, sizeof value);
             attributes[ippGetName(a)] = value;
         }
@@ -270,6 +272,35 @@ std::map<std::string, std::string> PrivateCupsd::JobAttributes(int jobId) const
     }
     httpClose(http);
     return attributes;
+}
+
+}  // namespace
+
+std::map<std::string, std::string> PrivateCupsd::JobAttributes(int jobId) const
+{
+    return Attributes(port_, IPP_OP_GET_JOB_ATTRIBUTES, "job-uri",
+                      "ipp://" + Server() + "/jobs/" + std::to_string(jobId));
+}
+
+std::map<std::string, std::string> PrivateCupsd::PrinterAttributes(const std::string& queue) const
+{
+    return Attributes(port_, IPP_OP_GET_PRINTER_ATTRIBUTES, "printer-uri",
+                      "ipp://" + Server() + "/printers/" + queue);
+}
+
+bool PrivateCupsd::SetDefaults(const std::string& queue, const std::vector<std::string>& options,
+                               std::string* error)
+{
+    RunOptions o;
+    o.program = kLpadmin;
+    o.args = {"lpadmin", "-h", Server(), "-p", queue};
+    for (const std::string& option : options) {
+        o.args.push_back("-o");
+        o.args.push_back(option);
+    }
+    RunResult r = RunProgram(o);
+    if (r.exitCode != 0) *error = "lpadmin failed: " + r.err;
+    return r.exitCode == 0;
 }
 
 // The filter runs as lp, which may not reach the build tree (a checkout under
@@ -307,8 +338,8 @@ std::string ServeBuiltFilter(const std::string& dir)
 std::string SamplePpd(const std::string& filter, const std::string& encoding)
 {
     std::string ppd = ReadFile(std::string(PDFTOPJL_SOURCE_DIR) + "/samples/pdftopjl-sample.ppd");
-    ppd = std::regex_replace(ppd, std::regex("\\*cupsFilter: \"application/pdf 0 pdftopjl\""),
-                             "*cupsFilter: \"application/pdf 0 " + filter + "\"");
+    ppd = std::regex_replace(ppd, std::regex("(\\*cupsFilter: \"[^ ]+ 0 )pdftopjl\""),
+                             "$1" + filter + "\"");
     return std::regex_replace(ppd, std::regex("\\*ZRPrinterLanguageEncoding: \"UTF-8\""),
                               "*ZRPrinterLanguageEncoding: \"" + encoding + "\"");
 }

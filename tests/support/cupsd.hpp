@@ -32,6 +32,10 @@ public:
     bool AddQueue(const std::string& name, const std::string& ppdText, std::string* error);
     std::string OutputFile(const std::string& queue) const;
 
+    // Sets queue defaults as an administrator does: lpadmin -o Option=Choice.
+    bool SetDefaults(const std::string& queue, const std::vector<std::string>& options,
+                     std::string* error);
+
     // Submits with lp; returns the job id or -1.
     int Submit(const std::string& queue, const std::vector<std::string>& lpArgs,
                const std::string& file, std::string* error);
@@ -46,6 +50,8 @@ public:
     // A job's attributes as the scheduler reports them (Get-Job-Attributes),
     // each as text; empty when the request fails.
     std::map<std::string, std::string> JobAttributes(int jobId) const;
+    // A queue's attributes as IPP clients see them (Get-Printer-Attributes).
+    std::map<std::string, std::string> PrinterAttributes(const std::string& queue) const;
 
 private:
     // One start on a newly chosen port.

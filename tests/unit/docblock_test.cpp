@@ -161,7 +161,8 @@ TEST_F(DocBlock, SettingsGivenByTheJobAreNotReplacedByDefaults)
     });
     EXPECT_EQ(Only(lines, {"DIPQ", "RENDERMODE", "TRAP", "AUTOSELECT", "MEDIASOURCE", "MEDIATYPE"}),
               (Lines{"@PJL SET JOBATTR=\"@DIPQ=SPEED\"", "@PJL SET RENDERMODE=GRAYSCALE",
-                     "@PJL SET JOBATTR=\"@TRAP=OFF\"", "@PJL SET MEDIASOURCE=TRAY2"}));
+                     "@PJL SET JOBATTR=\"@TRAP=OFF\"", "@PJL SET MEDIASOURCE=TRAY2",
+                     "@PJL SET MEDIATYPE=PLAIN"}));
 }
 
 struct QualityCase {
@@ -415,9 +416,10 @@ TEST_P(Direction, FeedDirectionOnTheBypassTrayOnly)
 INSTANTIATE_TEST_SUITE_P(
     Edges, Direction,
     ::testing::Values(
-        DirectionCase{"DefaultFromPPD", "BypassTray", "", true, true, "@PJL SET PAPERDIRECTION=SEF"},
+        // The queue's default feed edge (the fixture PPD's first choice).
+        DirectionCase{"DefaultFromPPD", "BypassTray", "", true, true, "@PJL SET PAPERDIRECTION=LEF"},
         DirectionCase{"DefaultWithoutModelName", "BypassTray", "", true, false,
-                      "@PJL SET PAPERDIRECTION=SEF"},
+                      "@PJL SET PAPERDIRECTION=LEF"},
         DirectionCase{"NoDefaultWithoutTheOption", "BypassTray", "", false, true, nullptr},
         DirectionCase{"LongEdge", "BypassTray", "LongEdge", false, true, "@PJL SET PAPERDIRECTION=LEF"},
         DirectionCase{"LongEdgeR", "BypassTray", "LongEdgeR", true, true, "@PJL SET PAPERDIRECTION=LEF"},
@@ -444,10 +446,12 @@ TEST_F(DocBlock, PaperAndMediaType)
         Lines lines = Block({}, [&](PrintOptions& o) { o.features.media.set(c.media); });
         EXPECT_EQ(Only(lines, {"PAPER"}), c.line ? Lines{c.line} : Lines{}) << c.media;
     }
-    for (const char* type : {"Default", "Plain", "default"}) {
+    for (const auto& [type, line] : {std::pair<const char*, const char*>{"Default", "NORMAL"},
+                                     {"Plain", "PLAIN"}, {"Recycled", "RECYCLED"},
+                                     {"Thick", "THICK"}, {"default", nullptr}}) {
         Lines lines = Block({}, [&](PrintOptions& o) { o.features.mediaType.set(type); });
         EXPECT_EQ(Only(lines, {"MEDIATYPE"}),
-                  std::string(type) == "Default" ? Lines{"@PJL SET MEDIATYPE=NORMAL"} : Lines{})
+                  line ? Lines{std::string("@PJL SET MEDIATYPE=") + line} : Lines{})
             << type;
     }
 }

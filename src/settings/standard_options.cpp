@@ -1,0 +1,185 @@
+#include "settings/standard_options.hpp"
+
+#include <cups/cups.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "job/text.hpp"
+
+namespace pdftopjl {
+
+namespace {
+
+struct Alias {
+    const char* from;  // a standard name (IPP keyword or standard PPD choice)
+    const char* to;    // the printer's own choice
+};
+
+template <std::size_t N>
+const char* lookup(const Alias (&table)[N], std::string_view name)
+{
+    for (const Alias& a : table)
+        if (name == a.from) return a.to;
+    return nullptr;
+}
+
+// media-source keywords and the standard InputSlot choices.
+const Alias kTrays[] = {
+    {"auto", "AutoSelect"},        {"AutoSelect", "AutoSelect"}, {"tray-1", "1stTray"},
+    {"Tray1", "1stTray"},          {"tray-2", "2ndTray"},        {"Tray2", "2ndTray"},
+    {"tray-3", "3rdTray"},         {"Tray3", "3rdTray"},         {"tray-4", "4thTray"},
+    {"Tray4", "4thTray"},          {"by-pass-tray", "BypassTray"}, {"manual", "BypassTray"},
+    {"MPTray", "BypassTray"},      {"main", "1stTray"},
+};
+
+// media-type keywords; the MediaType choices themselves pass as they are.
+const Alias kMediaTypes[] = {
+    {"auto", "Default"},          {"stationery", "Plain"},       {"stationery-recycled", "Recycled"},
+    {"stationery-heavyweight", "Thick"}, {"cardstock", "Thick"}, {"thick", "Thick"},
+    {"Default", "Default"},       {"Plain", "Plain"},            {"Recycled", "Recycled"},
+    {"Thick", "Thick"},
+};
+
+// print-quality values and the cupsPrintQuality choices.
+const Alias kQualities[] = {
+    {"3", "HighSpeed"}, {"4", "Standard"}, {"5", "HighQuality"},
+    {"Draft", "HighSpeed"}, {"Normal", "Standard"}, {"High", "HighQuality"},
+};
+
+// output-bin keywords and the OutputBin choices.
+const Alias kOutputBins[] = {
+    {"face-down", "FaceDown"}, {"face-up", "FaceUp"},     {"stacker-1", "Stacker1"},
+    {"stacker-2", "Stacker2"}, {"FaceDown", "FaceDown"}, {"FaceUp", "FaceUp"},
+    {"Stacker1", "Stacker1"},  {"Stacker2", "Stacker2"},
+};
+
+// finishings enums: staple positions and punch.
+const Alias kStaples[] = {
+    {"4", "UpperLeftSinglePort"}, {"20", "UpperLeftSinglePort"},
+    {"28", "LeftDoublePort"},     {"29", "TopDoublePort"},
+};
+
+std::vector<std::string_view> listItems(const char* value)
+{
+    std::vector<std::string_view> items;
+    if (value == nullptr) return items;
+    std::string_view rest = value;
+    while (!rest.empty()) {
+        const size_t comma = rest.find(',');
+        items.push_back(rest.substr(0, comma));
+        if (comma == std::string_view::npos) break;
+        rest.remove_prefix(comma + 1);
+    }
+    return items;
+}
+
+template <std::size_t W>
+void fill(FixedText<W>& field, const char* value)
+{
+    if (field.empty() && value != nullptr && *value != '\0') field.set(value);
+}
+
+template <std::size_t N>
+const char* mapped(const Alias (&table)[N], const char* value)
+{
+    return value != nullptr ? lookup(table, value) : nullptr;
+}
+
+// A tray, paper or media type named among the items of a media list.
+template <std::size_t N>
+const char* fromMediaList(const Alias (&table)[N], const char* media)
+{
+    for (std::string_view item : listItems(media))
+        if (const char* to = lookup(table, item)) return to;
+    return nullptr;
+}
+
+template <std::size_t W>
+void fillFromDefault(FixedText<W>& field, const ppd_file_t* ppd, const char* option)
+{
+    fill(field, PpdDefaultChoice(ppd, option));
+}
+
+}  // namespace
+
+std::string PaperName(std::string_view media)
+{
+    // The PPD's own names first: "B5" is JIS B5 there, ISO B5 among the
+    // legacy names.
+    const std::string name(media);
+    pwg_media_t* pwg = pwgMediaForPPD(name.c_str());
+    if (pwg == nullptr) pwg = pwgMediaForPWG(name.c_str());
+    if (pwg == nullptr) pwg = pwgMediaForLegacy(name.c_str());
+    return pwg != nullptr && pwg->ppd != nullptr ? std::string(pwg->ppd) : std::string();
+}
+
+void ApplyStandardOptions(const JobOptions& options, PrintOptions& record)
+{
+    FeaturesOption& f = record.features;
+    const char* media = options.get("media");
+
+    // Tray: the standard InputSlot, media-source, a source in the media list.
+    // The InputSlot default is the queue's, read with the other defaults.
+    fill(f.inputSlot, mapped(kTrays, options.get("InputSlot")));
+    fill(f.inputSlot, mapped(kTrays, options.get("media-source")));
+    fill(f.inputSlot, fromMediaList(kTrays, media));
+
+    // Paper: PageSize, then the size in the media list, as the PPD names it.
+    // The media ticket, as sent, yields to its PPD name.
+    std::string paper;
+    if (const char* pageSize = options.get("PageSize")) paper = PaperName(pageSize);
+    for (std::string_view item : listItems(media)) {
+        if (!paper.empty()) break;
+        paper = PaperName(item);
+    }
+    if (!paper.empty()) f.media.set(paper);
+
+    fill(f.mediaType, mapped(kMediaTypes, options.get("media-type")));
+    fill(f.mediaType, fromMediaList(kMediaTypes, media));
+
+    // Colour: only monochrome is a request; lp sends the queue's own
+    // print-color-mode with every job, which must not undo the queue's
+    // default colour mode.
+    if (const char* mode = options.get("print-color-mode"); mode != nullptr &&
+                                                            std::strcmp(mode, "monochrome") == 0)
+        fill(f.colorMode, "Black");
+
+    fill(f.outputMode, mapped(kQualities, options.get("cupsPrintQuality")));
+    fill(f.outputMode, mapped(kQualities, options.get("print-quality")));
+
+    fill(f.outputBin, mapped(kOutputBins, options.get("OutputBin")));
+    fill(f.outputBin, mapped(kOutputBins, options.get("output-bin")));
+
+    // finishings=3 (none) comes with every lp job: it asks for nothing.
+    for (std::string_view item : listItems(options.get("finishings"))) {
+        if (const char* staple = lookup(kStaples, item)) fill(f.staple, staple);
+        if (item == "5") fill(f.punch, "true");
+    }
+}
+
+void ApplyQueueDefaults(const ppd_file_t* ppd, PrintOptions& record)
+{
+    FeaturesOption& f = record.features;
+    if (ppd == nullptr) return;
+    // The standard tray's default counts only when it names a tray; its
+    // AutoSelect leaves the choice to the printer's own option.
+    if (const char* slot = mapped(kTrays, PpdDefaultChoice(ppd, "InputSlot"));
+        slot != nullptr && std::strcmp(slot, "AutoSelect") != 0)
+        fill(f.inputSlot, slot);
+    fillFromDefault(f.inputSlot, ppd, "ZRInputSlot");
+    fillFromDefault(f.outputMode, ppd, "ZROutputMode");
+    fillFromDefault(f.colorMode, ppd, "ZRColorMode");
+    fillFromDefault(f.trapping, ppd, "ZRTrapping");
+    fillFromDefault(f.mediaType, ppd, "MediaType");
+    fillFromDefault(f.staple, ppd, "ZRStaple");
+    fillFromDefault(f.punch, ppd, "ZRPunch");
+    fillFromDefault(f.outputBin, ppd, "OutputBin");
+    fillFromDefault(f.turnPage, ppd, "ZRTurnPage");
+    fillFromDefault(f.pdfRasterizedMode, ppd, "ZRPDFRasterizedMode");
+    if (f.media.empty()) f.media.set(PaperName(PpdDefaultChoice(ppd, "PageSize") ?: ""));
+    if (f.inputSlot == "BypassTray") fillFromDefault(f.msiLeadingEdge, ppd, "ZRMSILeadingEdge");
+}
+
+}  // namespace pdftopjl

@@ -1,0 +1,27 @@
+#pragma once
+
+#include "settings/job_inputs.hpp"
+#include "settings/print_options.hpp"
+
+// What print dialogs, IPP clients and lp send: the standard CUPS/IPP job
+// attributes and the standard PPD options, read into the printer's own
+// settings.  Each setting is taken from the first of: the print dialog's
+// tickets and the printer's own (ZR) options in the job, the standard PPD
+// option in the job, the standard attribute, the queue's default choice in
+// the PPD.
+namespace pdftopjl {
+
+// Fills the settings the job left empty from its standard PPD options and
+// attributes: tray, paper, media type, colour, quality, finishing, output bin.
+void ApplyStandardOptions(const JobOptions& options, PrintOptions& record);
+
+// Then what is still empty from the queue's defaults: the PPD's default
+// choice of each option the printer offers.
+void ApplyQueueDefaults(const ppd_file_t* ppd, PrintOptions& record);
+
+// The paper named by a media or PageSize value in any spelling CUPS uses
+// (PPD names, PWG self-describing names, legacy names), as the PPD names it;
+// empty when it names no size.
+std::string PaperName(std::string_view media);
+
+}  // namespace pdftopjl
