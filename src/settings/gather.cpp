@@ -84,6 +84,7 @@ PrintOptions GatherSettings(const JobInputs& job)
     if (record.features.duplexing == -1)
         record.features.duplexing = DuplexingFromCupsOptions(job.options, ppd);
     ApplyStandardOptions(job.options, record);
+    ApplyOfficeOptions(job.options, ppd, record);
     ApplyPrinterDefaults(ppd, record);
     return record;
 }

@@ -182,4 +182,81 @@ void ApplyQueueDefaults(const ppd_file_t* ppd, PrintOptions& record)
     if (f.inputSlot == "BypassTray") fillFromDefault(f.msiLeadingEdge, ppd, "ZRMSILeadingEdge");
 }
 
+std::optional<std::string> CustomValue(const char* choice)
+{
+    if (choice == nullptr) return std::nullopt;
+    std::string_view value = choice;
+    if (value.rfind("Custom.", 0) == 0) return std::string(value.substr(7));
+    // {Name=value}: one named parameter, as dialogs send it.
+    if (value.size() > 2 && value.front() == '{' && value.back() == '}') {
+        const size_t equals = value.find('=');
+        if (equals != std::string_view::npos)
+            return std::string(value.substr(equals + 1, value.size() - equals - 2));
+    }
+    return std::nullopt;
+}
+
+void ApplyOfficeOptions(const JobOptions& options, const ppd_file_t* ppd, PrintOptions& record)
+{
+    // The job's own choice of a PPD option, else the queue's.
+    auto choice = [&](const char* option) {
+        const char* value = options.get(option);
+        return value != nullptr ? value : PpdDefaultChoice(ppd, option);
+    };
+    PrintTypeOption& printType = record.printType;
+
+    // job-password arrives plain from lp and IPP clients; a hashed one (or
+    // one cupsd wrote as <hex>, which CUPS 2.4 garbles) cannot be sent.
+    std::optional<std::string> jobPassword;
+    if (const char* password = options.get("job-password")) {
+        const char* encryption = options.get("job-password-encryption");
+        if ((encryption == nullptr || std::strcmp(encryption, "none") == 0) && password[0] != '<')
+            jobPassword = password;
+    }
+
+    if (printType.printType == -1) {
+        const char* type = options.get("ZRPrintType");
+        if (type == nullptr && jobPassword) type = "Stored";
+        if (type == nullptr) type = PpdDefaultChoice(ppd, "ZRPrintType");
+        if (type != nullptr && std::strcmp(type, "Stored") == 0) printType.printType = 2;
+        if (type != nullptr && std::strcmp(type, "Proof") == 0) printType.printType = 3;
+    }
+    if (printType.password.empty()) {
+        if (std::optional<std::string> passcode = CustomValue(options.get("ZRPasscode")))
+            printType.password.set(*passcode);
+        else if (jobPassword)
+            printType.password.set(*jobPassword);
+        else if (std::optional<std::string> queue = CustomValue(PpdDefaultChoice(ppd, "ZRPasscode")))
+            printType.password.set(*queue);
+    }
+    if (printType.userName.empty())
+        if (std::optional<std::string> name = CustomValue(choice("ZRUserName")))
+            printType.userName.set(*name);
+    if (printType.documentNameType == -1) {
+        if (std::optional<std::string> name = CustomValue(choice("ZRJobName"))) {
+            printType.documentNameType = 2;
+            printType.documentName.set(*name);
+        }
+    }
+
+    // The accounting identity: the owner block's user, unless the dialog's
+    // accounting tickets chose one.
+    KVROption& kvr = record.kvr;
+    if (kvr.manageType == -1) {
+        std::optional<std::string> account = CustomValue(options.get("ZRAccountId"));
+        if (!account) {
+            if (const char* id = options.get("job-account-id")) account = id;
+        }
+        if (!account) account = CustomValue(PpdDefaultChoice(ppd, "ZRAccountId"));
+        if (!account) {
+            if (const char* user = options.get("job-accounting-user-id")) account = user;
+        }
+        if (account && !account->empty()) {
+            kvr.manageType = 2;
+            kvr.adminUserIdListCtrl = 2;
+            kvr.userId.set(*account);
+        }
+    }
+}
+
 }  // namespace pdftopjl

@@ -3,6 +3,10 @@
 #include "settings/job_inputs.hpp"
 #include "settings/print_options.hpp"
 
+#include <optional>
+#include <string>
+#include <string_view>
+
 // What print dialogs, IPP clients and lp send: the standard CUPS/IPP job
 // attributes and the standard PPD options, read into the printer's own
 // settings.  Each setting is taken from the first of: the print dialog's
@@ -14,6 +18,17 @@ namespace pdftopjl {
 // Fills the settings the job left empty from its standard PPD options and
 // attributes: tray, paper, media type, colour, quality, finishing, output bin.
 void ApplyStandardOptions(const JobOptions& options, PrintOptions& record);
+
+// The office features from the PPD's options (ZRPrintType, ZRPasscode,
+// ZRUserName, ZRJobName, ZRAccountId, queue defaults included) and from the
+// IPP attributes job-password, job-account-id and job-accounting-user-id,
+// where the dialog's tickets left them open.  A job-password without a
+// print type makes a stored private job.
+void ApplyOfficeOptions(const JobOptions& options, const ppd_file_t* ppd, PrintOptions& record);
+
+// The value of a custom option choice: "Custom.1234" or "{Name=1234}" give
+// "1234"; anything else (a plain choice such as "None") gives nothing.
+std::optional<std::string> CustomValue(const char* choice);
 
 // Then what is still empty from the queue's defaults: the PPD's default
 // choice of each option the printer offers.

@@ -245,6 +245,23 @@ INSTANTIATE_TEST_SUITE_P(
                    true},
         OptionCase{"ExplicitOptionWins", {"-o", "ZRInputSlot=1stTray", "-o", "media-source=tray-2"},
                    {"@PJL SET MEDIASOURCE=TRAY1"}, 4, true},
+        // Office features from the PPD's options and IPP attributes alone.
+        OptionCase{"StoredWithPasscode", {"-o", "ZRPrintType=Stored", "-o", "ZRPasscode=Custom.1234"},
+                   {"@PJL SET HOLD=STORE", "@PJL SET HOLDTYPE=PRIVATE",
+                    "@PJL SET HOLDENCRYPTKEY=\"1234\""}, 4, true},
+        OptionCase{"StoredWithoutPasscode", {"-o", "ZRPrintType=Stored"}, {"@PJL SET HOLD=STORE"}, 4,
+                   true},
+        OptionCase{"Proof", {"-o", "ZRPrintType=Proof"}, {"@PJL SET HOLD=PROOF"}, 4, true},
+        OptionCase{"UserAndJobName", {"-o", "ZRUserName=Custom.hanako", "-o", "ZRJobName=Custom.Budget"},
+                   {"@PJL SET USERNAME=\"hanako\"", "@PJL SET JOBNAME=\"Budget\""}, 4, true},
+        OptionCase{"Account", {"-o", "ZRAccountId=Custom.dept7"}, {Attr("JOAU", "dept7")}, 4, true},
+        OptionCase{"JobPassword", {"-o", "job-password=4711"},
+                   {"@PJL SET HOLD=STORE", "@PJL SET HOLDTYPE=PRIVATE",
+                    "@PJL SET HOLDENCRYPTKEY=\"4711\""}, 4, true},
+        OptionCase{"JobAccountId", {"-o", "job-account-id=acct9"}, {Attr("JOAU", "acct9")}, 4, true},
+        OptionCase{"TicketOverridesThePpdChoice",
+                   {"-o", kTicket + "PrintTypeTicketKey=3", "-o", "ZRPrintType=Stored"},
+                   {"@PJL SET HOLD=PROOF"}, 4, true},
         // Layout through the layout filter.
         OptionCase{"PageRanges", {"-o", "page-ranges=2-3"}, {}, 2, false},
         OptionCase{"DuplexShortEdge", {"-o", "sides=two-sided-short-edge"},
@@ -404,25 +421,30 @@ TEST_F(Cupsd, QueueDefaultsApplyAndJobOptionsWin)
                                   &error))
         << error;
     ASSERT_TRUE(server_->SetDefaults("defaults", {"ZRInputSlot=2ndTray", "ZRStaple=UpperLeftSinglePort",
-                                                  "ZRColorMode=Black", "PageSize=A3"},
+                                                  "ZRColorMode=Black", "PageSize=A3",
+                                                  "ZRPrintType=Stored", "ZRAccountId=Custom.dept7"},
                                      &error))
         << error;
     std::string state;
     JobStream plain = ParseJobStream(Print("defaults", {}, Doc("four.pdf"), &state));
     ASSERT_TRUE(plain.valid) << plain.error;
     for (const char* line : {"@PJL SET MEDIASOURCE=TRAY2", "@PJL SET STAPLE=TOPLEFT",
-                             "@PJL SET RENDERMODE=GRAYSCALE", "@PJL SET PAPER=A3"})
+                             "@PJL SET RENDERMODE=GRAYSCALE", "@PJL SET PAPER=A3",
+                             "@PJL SET HOLD=STORE"})
         EXPECT_TRUE(Has(plain.header, line)) << line;
+    EXPECT_TRUE(Has(plain.header, Attr("JOAU", "dept7")));
 
     JobStream own = ParseJobStream(Print("defaults",
                                          {"-o", "media-source=tray-3", "-o", "ZRStaple=None", "-o",
-                                          "ZRColorMode=Color", "-o", "media=A4"},
+                                          "ZRColorMode=Color", "-o", "media=A4", "-o",
+                                          "ZRPrintType=Normal"},
                                          Doc("four.pdf"), &state));
     ASSERT_TRUE(own.valid) << own.error;
     for (const char* line : {"@PJL SET MEDIASOURCE=TRAY3", "@PJL SET RENDERMODE=AUTOCOLOR",
                              "@PJL SET PAPER=A4"})
         EXPECT_TRUE(Has(own.header, line)) << line;
     EXPECT_FALSE(Has(own.header, "@PJL SET STAPLE=TOPLEFT"));
+    EXPECT_FALSE(Has(own.header, "@PJL SET HOLD=STORE"));
 }
 
 // IPP clients see what the printer can do.
@@ -434,7 +456,8 @@ TEST_F(Cupsd, IppClientsSeeTheSupportedValues)
         {"finishings-supported", "staple-top-left"}, {"finishings-supported", "punch"},
         {"print-quality-supported", "draft"},        {"print-quality-supported", "high"},
         {"print-color-mode-supported", "monochrome"}, {"output-bin-supported", "face-up"},
-        {"media-type-supported", "stationery-recycled"}};
+        {"media-type-supported", "stationery-recycled"},
+        {"job-password-supported", "4"},            {"job-account-id-supported", "true"}};
     for (const auto& [name, value] : expected)
         EXPECT_NE(attrs[name].find(value), std::string::npos) << name << " = " << attrs[name];
 }

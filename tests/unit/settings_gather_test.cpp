@@ -379,4 +379,35 @@ TEST_F(Gathering, MegabyteOptionStringAndTitleAreSafe)
     EXPECT_EQ(got.documentName.view(), std::string(32, 'x'));
 }
 
+// The office features from PPD options and IPP attributes, below the tickets.
+TEST_F(Gathering, OfficeFeaturesFromOptionsAndAttributes)
+{
+    struct Case {
+        std::string options;
+        int32_t printType;
+        const char* passcode;
+        const char* account;
+    };
+    const std::string ticket = kPrefix + "PrintTypeTicketKey=3 ";
+    for (const Case& c :
+         {Case{"ZRPrintType=Stored ZRPasscode=Custom.1234", 2, "1234", ""},
+          Case{"ZRPasscode={Passcode=5678} ZRPrintType=Stored", 2, "5678", ""},
+          Case{"job-password=4711", 2, "4711", ""},
+          Case{"job-password=4711 job-password-encryption=none", 2, "4711", ""},
+          // Hashed, or garbled by cupsd: nothing the printer could match.
+          Case{"job-password=4711 job-password-encryption=sha2-256", -1, "", ""},
+          Case{"job-password=<0303> ", -1, "", ""},
+          Case{"ZRPrintType=Normal job-password=4711", -1, "4711", ""},
+          Case{ticket + "ZRPrintType=Stored", 3, "", ""},
+          Case{"ZRAccountId=Custom.dept7 job-account-id=other", -1, "", "dept7"},
+          Case{"job-account-id=acct9 job-accounting-user-id=alice", -1, "", "acct9"},
+          Case{"job-accounting-user-id=alice", -1, "", "alice"},
+          Case{kPrefix + "KVRManageTypeListTicketKey=1 job-account-id=acct9", -1, "", ""}}) {
+        PrintOptions got = Gather("Report", c.options);
+        EXPECT_EQ(got.printType.printType, c.printType) << c.options;
+        EXPECT_EQ(got.printType.password.view(), c.passcode) << c.options;
+        EXPECT_EQ(got.kvr.userId.view(), c.account) << c.options;
+    }
+}
+
 }  // namespace
