@@ -3,6 +3,7 @@
 #include <iconv.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <cstring>
 
 #include "job/channel.hpp"
@@ -74,9 +75,9 @@ enum class Target { PrinterCodeSet, UTF8 };
 
 size_t encodeUnit(char16_t unit, Target target, char* out)
 {
-    // Backslash and tilde keep their single ASCII bytes for the printer.
-    if (target == Target::UTF8 || unit == 0x005C || unit == 0x007E)
-        return static_cast<size_t>(EncodeUnitAsUTF8(unit, out));
+    // ASCII is its own byte in the printer code set (backslash and tilde
+    // kept as they are), so most jobs never load the converter.
+    if (target == Target::UTF8 || unit < 0x80) return static_cast<size_t>(EncodeUnitAsUTF8(unit, out));
     return encodeUnitInPrinterCodeSet(unit, out);
 }
 
@@ -127,6 +128,13 @@ int RebuildAsUTF8(const char* src, char* dst, int dstSize)
 std::u16string DecodePrinterCodeSet(std::string_view text)
 {
     std::u16string units;
+    // ASCII decodes byte for byte, but for the yen sign and overline that
+    // JIS X 0201 puts at backslash and tilde.
+    if (std::all_of(text.begin(), text.end(), [](char c) { return (c & 0x80) == 0; })) {
+        for (char c : text)
+            units.push_back(c == 0x5C ? u'\u00A5' : c == 0x7E ? u'\u203E' : static_cast<char16_t>(c));
+        return units;
+    }
     iconv_t cd = decoder();
     if (cd == kNoConverter || text.empty()) return units;
 
