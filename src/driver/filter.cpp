@@ -4,7 +4,6 @@
 
 #include "job/channel.hpp"
 #include "job/tempfiles.hpp"
-#include "job/text.hpp"
 #include "pjl/docblock.hpp"
 #include "pjl/header.hpp"
 #include "settings/gather.hpp"
@@ -33,11 +32,32 @@ int cancelJob()
     return 1;
 }
 
-// The copies the header asks the printer for, as a count.
-int64_t printerCopies(const std::string& copies)
+// The copies argument goes into the header as it is, so only a plain count
+// the printer takes may reach it: decimal digits, 1 to 9999.  Anything else
+// (a sign, spaces, quotes, no digits) prints one copy.
+constexpr int kMaxCopies = 9999;
+
+int validatedCopies(const std::string& text)
 {
-    const int32_t count = ParseDecimalInt32(copies);
-    return count >= 1 ? count : 1;
+    int count = 0;
+    bool digits = !text.empty();
+    for (char c : text) {
+        if (c < '0' || c > '9' || count > kMaxCopies) {
+            digits = false;
+            break;
+        }
+        count = count * 10 + (c - '0');
+    }
+    if (digits && count >= 1 && count <= kMaxCopies) return count;
+    // Shown printable and short: the argument may hold anything, line ends
+    // included.
+    std::string shown;
+    for (char c : text.substr(0, 32)) shown += (c >= 0x20 && c < 0x7f) ? c : '?';
+    if (text.size() > 32) shown += "...";
+    job::Logf(job::Severity::Warning,
+              "The copies argument \"%s\" is not a count from 1 to %d; one copy is printed",
+              shown.c_str(), kMaxCopies);
+    return 1;
 }
 
 // CUPS counts what its last filter reports: each page of the body, with the
@@ -60,6 +80,10 @@ int RunJob(int argc, char* argv[], const JobServices& services)
         return 1;
     }
     job::OpenJobCopy(PDFTOPJL_JOBCOPY_MARKER);
+    // Everything below (the header, the page counts, the pre-filter) sees the
+    // count as the printer will.
+    const int copies = validatedCopies(args->copies);
+    args->copies = std::to_string(copies);
 
     JobContext job(std::move(*args), OpenPpd(std::getenv("PPD")));
     job.settings = GatherSettings(job.inputs);
@@ -74,7 +98,6 @@ int RunJob(int argc, char* argv[], const JobServices& services)
     // The address only when the dialog did not give one.
     job.host = ResolveHostIdentity(job.settings.utf8Mode(), job.settings.kvr.ipAddress.empty(),
                                    services.host);
-    const int64_t copies = printerCopies(job.inputs.args.copies);
     PjlWriter out(services.jobStream);
     const HeaderInputs header{job.settings,
                               job.inputs.args.user,
