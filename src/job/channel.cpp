@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstring>
 #include <ctime>
@@ -13,6 +14,10 @@
 namespace pdftopjl::job {
 
 namespace {
+
+// Names tried for the job-copy file in one second: nd<stamp>.job, then
+// nd<stamp>-2.job and on.
+constexpr int kJobCopyNameTries = 100;
 
 FILE* gJobCopy = nullptr;
 volatile sig_atomic_t gCancelled = 0;
@@ -46,11 +51,29 @@ void OpenJobCopy(const char* marker)
     if (localtime_r(&now, &local) == nullptr) return;
     strftime(stamp, sizeof stamp, "%Y%m%d%H%M%S", &local);
 
-    const std::string path = *dir + "/nd" + stamp + ".job";
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd < 0) return;
-    gJobCopy = fdopen(fd, "wb");
-    if (gJobCopy == nullptr) close(fd);
+    // Always a new regular file: a name already taken (an earlier job in the
+    // same second, or something planted there: a link, a FIFO, a file) is
+    // left alone and a counter joins the name.  Nothing here may block or
+    // fail the job, so the open never waits and a few tries are all.
+    const std::string base = *dir + "/nd" + stamp;
+    for (int attempt = 1; attempt <= kJobCopyNameTries; ++attempt) {
+        const std::string path =
+            base + (attempt == 1 ? std::string() : "-" + std::to_string(attempt)) + ".job";
+        const int fd = open(path.c_str(),
+                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+        if (fd < 0) {
+            if (errno == EEXIST) continue;
+            return;
+        }
+        struct stat st;
+        if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+            close(fd);
+            return;
+        }
+        gJobCopy = fdopen(fd, "wb");
+        if (gJobCopy == nullptr) close(fd);
+        return;
+    }
 }
 
 bool JobCopyOpen() { return gJobCopy != nullptr; }

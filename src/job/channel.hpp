@@ -16,8 +16,9 @@ namespace pdftopjl::job {
 size_t Write(const void* data, size_t size, FILE* stream);
 void WriteText(std::string_view text, FILE* stream);
 
-// Opens the job-copy file when `marker` exists: "nd<time stamp>.job" in
-// TMPDIR.  Any problem (no TMPDIR, a link planted at the path) means no copy.
+// Opens the job-copy file when `marker` exists: a new "nd<time stamp>.job" in
+// TMPDIR, or "nd<time stamp>-2.job" and on when that name is taken.  Any
+// problem (no TMPDIR, no name free) means no copy; it never blocks.
 void OpenJobCopy(const char* marker);
 bool JobCopyOpen();
 // Closes it with the permission bits the vendor's tools expect.
