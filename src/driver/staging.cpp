@@ -95,21 +95,27 @@ std::optional<StagedDocument> copyIntoStagingFile(int fd, bool viaChannel, const
     return StagedDocument{file->path, outcome.bytes};
 }
 
-// Waits for the pre-filter; a cancel request is passed on to it.
+// How long a cancelled pre-filter may take to end before it is killed.
+constexpr int kPreFilterGraceMs = 1000;
+
+// Waits for the pre-filter; a cancel request is passed on to it, and one it
+// does not obey within the grace period ends it.
 int waitForChild(pid_t child)
 {
-    bool passedOn = false;
+    int waitedMs = -1;  // since the cancel was passed on
     for (;;) {
         int status = 0;
         pid_t r = waitpid(child, &status, WNOHANG);
         if (r == child) return status;
         if (r < 0 && errno != EINTR) return 0;
-        if (job::Cancelled() && !passedOn) {
+        if (job::Cancelled() && waitedMs < 0) {
             kill(child, SIGTERM);
-            passedOn = true;
+            waitedMs = 0;
         }
+        if (waitedMs >= kPreFilterGraceMs) kill(child, SIGKILL);
         struct timespec pause = {0, 5 * 1000 * 1000};
         nanosleep(&pause, nullptr);
+        if (waitedMs >= 0) waitedMs += 5;
     }
 }
 
@@ -213,7 +219,9 @@ std::optional<StagedDocument> stageCopy(const JobArguments& args)
     int in = STDIN_FILENO;
     FdCloser input{-1};
     if (args.documentPath) {
-        in = open(args.documentPath->c_str(), O_RDONLY | O_CLOEXEC);
+        // Never a blocking open: a FIFO is read as a pipe is, in slices that
+        // notice a cancel.
+        in = open(args.documentPath->c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
         if (in < 0) {
             Logf(Severity::Error, "Cannot open the document %s: %s; nothing was sent to the printer",
                  args.documentPath->c_str(), std::strerror(errno));
