@@ -31,6 +31,7 @@ protected:
         std::string dir = marker.substr(0, marker.rfind('/'));
         mkdir(dir.c_str(), 0755);
         WriteFile(marker, "");
+        WriteFile(data.file("printer.ppd"), MakePpd({}));
     }
     void TearDown() override { unlink(PDFTOPJL_JOBCOPY_MARKER); }
 
@@ -39,7 +40,7 @@ protected:
         RunOptions o;
         o.args = {"pdftopjl", "7", "bob", "Title", "1", ""};
         o.env["TMPDIR"] = tmp.path();
-        o.env["PPD"] = std::nullopt;
+        o.env["PPD"] = data.file("printer.ppd");
         o.input = input;
         return o;
     }
@@ -81,6 +82,7 @@ protected:
     }
 
     TempDir tmp;
+    TempDir data;
 };
 
 TEST_F(JobCopy, HoldsTheStagingCopyThenTheJobStream)
