@@ -9,6 +9,7 @@
 #include <poppler-page.h>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <memory>
 #include <string>
@@ -47,6 +48,16 @@ int degreesOf(poppler::page::orientation_enum orientation)
     case poppler::page::seascape: return 270;
     default: return 0;
     }
+}
+
+// Poppler reads the intake through the same mapping qpdf reads, or through
+// its descriptor: never by a name that could by now be another file.
+poppler::document* openWithPoppler(const SourceDocument& source)
+{
+    if (source.file.data() != nullptr && source.file.size() <= static_cast<size_t>(INT_MAX))
+        return poppler::document::load_from_raw_data(source.file.data(),
+                                                     static_cast<int>(source.file.size()));
+    return poppler::document::load_from_file("/proc/self/fd/" + std::to_string(source.fd));
 }
 
 bool writeFailed()
@@ -169,7 +180,7 @@ private:
     {
         popplerMessages = 0;
         poppler::set_debug_error_function(forwardPopplerMessage, nullptr);
-        document_.reset(poppler::document::load_from_file(source_.path));
+        document_.reset(openWithPoppler(source_));
         if (!document_ || document_->is_locked()) {
             ReportRenderFailure("poppler cannot open the document");
             document_.reset();

@@ -1,9 +1,12 @@
 // Page editing as CUPS runs the filter: re-rendered jobs, and damaged or
 // hostile documents that must go out unchanged, never as pages of garbage.
+#include <dirent.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFWriter.hh>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -23,12 +26,12 @@ protected:
     void SetUp() override { WriteFile(data.file("printer.ppd"), MakePpd({})); }
 
     RunResult Print(const std::string& document, const std::string& options,
-                    long long fileSizeLimit = 0)
+                    long long fileSizeLimit = 0, const std::string& tmpDir = "")
     {
         WriteFile(data.file("doc.pdf"), document);
         RunOptions o;
         o.args = {"pdftopjl", "42", "alice", "Report", "1", options, data.file("doc.pdf")};
-        o.env["TMPDIR"] = tmp.path();
+        o.env["TMPDIR"] = tmpDir.empty() ? tmp.path() : tmpDir;
         o.env["PPD"] = data.file("printer.ppd");
         o.timeoutMs = 120000;
         o.fileSizeLimit = fileSizeLimit;
@@ -79,6 +82,30 @@ TEST_F(PageEditing, TurnedPagesAsImages)
     EXPECT_NE(body.find("/Subtype /Image /Width 2550 /Height 3300"), std::string::npos);
     EXPECT_NE(body.find("/Subtype /Image /Width 1750 /Height 2479"), std::string::npos);
     ExpectHalfTurned(2);
+}
+
+// Temporary paths are as long as the system allows, not cut to a buffer.
+TEST_F(PageEditing, LongTemporaryDirectory)
+{
+    std::string dir = tmp.path();
+    while (dir.size() < 200) {
+        dir += "/" + std::string(std::min<size_t>(60, 199 - dir.size()), 'd');
+        ASSERT_EQ(mkdir(dir.c_str(), 0700), 0);
+    }
+    ASSERT_EQ(dir.size(), 200u);
+    std::string doc = MakePdf(2);
+    RunResult r = Print(doc, "ZRTurnPage=true", 0, dir);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    Job job = ParseJob(r.out);
+    ASSERT_TRUE(job.framed) << job.error;
+    WriteFile(data.file("body.pdf"), job.body);
+    ExpectHalfTurned(2);
+    DIR* left = opendir(dir.c_str());
+    ASSERT_NE(left, nullptr);
+    int entries = 0;
+    while (readdir(left) != nullptr) ++entries;
+    closedir(left);
+    EXPECT_EQ(entries, 2) << "temporary files left behind";  // . and ..
 }
 
 TEST_F(PageEditing, FullTurnRedrawsWithoutTurning)

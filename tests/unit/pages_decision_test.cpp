@@ -1,11 +1,13 @@
 // The edit decision: which rules fire for which options and PPD, and what
 // they leave in the plan, and the intake document as it is opened.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <stdlib.h>
 
 #include <string>
 #include <vector>
 
+#include "job/fd.hpp"
 #include "pages/document.hpp"
 #include "pages/edit_decision.hpp"
 #include "support/fixtures.hpp"
@@ -40,8 +42,16 @@ protected:
         return o;
     }
 
+    // Opens the file as the staging does: through a descriptor.
+    void OpenIntake(SourceDocument* document, const std::string& path)
+    {
+        intakeFd.reset(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+        OpenSourceDocument(document, intakeFd.get(), path);
+    }
+
     TempDir dir;
     std::string ppdPath;
+    job::UniqueFd intakeFd;
 };
 
 struct TurnCase {
@@ -176,7 +186,7 @@ TEST_F(Decision, OpensAndCountsTheIntakeDocument)
 {
     WriteFile(dir.file("doc.pdf"), MakePdf(7));
     SourceDocument document;
-    OpenSourceDocument(&document, dir.file("doc.pdf"));
+    OpenIntake(&document, dir.file("doc.pdf"));
     EXPECT_TRUE(document.damage.empty());
     EXPECT_EQ(document.pages.size(), 7u);
 }
@@ -187,7 +197,7 @@ TEST_F(Decision, ReconstructedDocumentIsMarkedDamaged)
     pdf.replace(pdf.rfind("startxref\n") + 10, 1, "9");  // xref offset off
     WriteFile(dir.file("doc.pdf"), pdf);
     SourceDocument document;
-    OpenSourceDocument(&document, dir.file("doc.pdf"));
+    OpenIntake(&document, dir.file("doc.pdf"));
     EXPECT_FALSE(document.damage.empty());
     EXPECT_EQ(document.pages.size(), 2u);
 }
@@ -196,7 +206,7 @@ TEST_F(Decision, WhatIsNoPdfCannotBeOpened)
 {
     WriteFile(dir.file("doc.pdf"), "this is no PDF\n");
     SourceDocument document;
-    EXPECT_ANY_THROW(OpenSourceDocument(&document, dir.file("doc.pdf")));
+    EXPECT_ANY_THROW(OpenIntake(&document, dir.file("doc.pdf")));
 }
 
 }  // namespace
