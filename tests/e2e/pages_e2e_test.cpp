@@ -23,7 +23,11 @@ namespace {
 
 class PageEditing : public ::testing::Test {
 protected:
-    void SetUp() override { WriteFile(data.file("printer.ppd"), MakePpd({})); }
+    // The layout settings go through the system's pre-filter.
+    void SetUp() override
+    {
+        WriteFile(data.file("printer.ppd"), MakePpd({"*cupsFilter: \"application/pdf 0 pdftopjl\""}));
+    }
 
     RunResult Print(const std::string& document, const std::string& options,
                     long long fileSizeLimit = 0, const std::string& tmpDir = "")
@@ -115,6 +119,30 @@ TEST_F(PageEditing, FullTurnRedrawsWithoutTurning)
     EXPECT_NE(body, doc);
     for (int i = 0; i < 2; ++i)
         EXPECT_LT(Mismatch(Paint(data.file("body.pdf"), i), Paint(data.file("doc.pdf"), i)), 0.005);
+}
+
+// The print dialog's copies tickets never cost a page: a document that is
+// not exactly copies of what they say one copy is keeps every page (with a
+// warning), and the page set alone never shortens it.
+TEST_F(PageEditing, CopiesTicketsNeverCostPages)
+{
+    const std::string copies = "com.apple.print.PrintSettings.PMCopies..n.=";
+    const std::string sides = " com.apple.print.PrintSettings.PMTotalSidesImaged..n.=";
+    struct Case {
+        int pages;
+        std::string options;
+        bool warns;
+    };
+    for (const Case& c : {Case{4, copies + "2" + sides + "6 Collate=true", true},
+                          Case{1, copies + "2" + sides + "0 Collate=true", true},
+                          Case{1, copies + "3 page-set=odd", false}}) {
+        SCOPED_TRACE(c.options);
+        RunResult r = Print(MakePdf(c.pages), c.options + " ZRTurnPage=true");
+        Body(r);
+        ExpectHalfTurned(c.pages);
+        EXPECT_EQ(LinesStartingWith(r.err, "WARNING: The document's").size(), c.warns ? 1u : 0u)
+            << r.err;
+    }
 }
 
 TEST_F(PageEditing, NoRuleFiringSendsTheDocumentAsItIs)
