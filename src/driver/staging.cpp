@@ -254,32 +254,43 @@ std::unique_ptr<SourceDocument> openIntake(const StagedDocument& intake)
     return document;
 }
 
-// The rewritten document in a new staging file, or nothing (after a message)
-// when it cannot be rewritten faithfully.
-std::optional<StagedDocument> rewrite(SourceDocument* source, const EditPlan& plan)
+// Rewrites the document into a new staging file: `rewritten` holds it, or
+// nothing (after a message) when the document cannot be rewritten faithfully
+// and goes out unchanged.  False, after a message, when the file cannot be
+// made or written: a full disk, a quota or an I/O error fails the job.
+bool rewrite(SourceDocument* source, const EditPlan& plan, std::optional<StagedDocument>* rewritten)
 {
     job::TempFile temp = job::CreateTempFile();
     if (!temp.fd) {
-        ReportRenderFailure("cannot create a temporary file: %s", std::strerror(errno));
-        return std::nullopt;
+        Logf(Severity::Error,
+             "Cannot create a temporary file in %s: %s; nothing was sent to the printer",
+             job::TempDirectory().c_str(), std::strerror(errno));
+        return false;
     }
-    FILE* file = streamInto(temp);
-    bool ok = file != nullptr;
-    if (!ok) {
-        ReportRenderFailure("cannot write the temporary file: %s", std::strerror(errno));
+    RewriteOutcome outcome{RewriteStatus::WriteFailed};
+    if (FILE* file = streamInto(temp)) {
+        outcome = RewritePages(source, plan, file);
+        if (std::fclose(file) != 0 && outcome.status == RewriteStatus::Done)
+            outcome = RewriteOutcome{RewriteStatus::WriteFailed, errno};
     } else {
-        ok = RewritePages(source, plan, file);
-        if (std::fclose(file) != 0 && ok) {
-            ReportRenderFailure("cannot write the temporary file: %s", std::strerror(errno));
-            ok = false;
-        }
+        outcome.error = errno;
     }
     struct stat st;
-    if (ok && fstat(temp.fd.get(), &st) == 0)
-        return StagedDocument{temp.path, std::move(temp.fd), st.st_size,
-                              static_cast<int64_t>(EmittedPages(plan).size())};
+    if (outcome.status == RewriteStatus::Done && fstat(temp.fd.get(), &st) != 0)
+        outcome = RewriteOutcome{RewriteStatus::WriteFailed, errno};
+
+    if (outcome.status == RewriteStatus::Done) {
+        *rewritten = StagedDocument{temp.path, std::move(temp.fd), st.st_size,
+                                    static_cast<int64_t>(EmittedPages(plan).size())};
+        return true;
+    }
     job::RemoveTempFile(temp.path);
-    return std::nullopt;
+    if (outcome.status != RewriteStatus::WriteFailed) return true;
+    Logf(Severity::Error,
+         "Cannot write the re-rendered document: %s (check the space in %s); nothing was sent to "
+         "the printer",
+         std::strerror(outcome.error), job::TempDirectory().c_str());
+    return false;
 }
 
 }  // namespace
@@ -320,7 +331,12 @@ std::optional<StagedDocument> StageDocument(const JobInputs& job, const PrintOpt
     const bool holdsCopies = preFiltered && platform::kPreFilterMakesCopies;
     if (DecideEdits(job.options, job.ppd.get(), pageCount, holdsCopies, &plan) &&
         !job::Cancelled()) {
-        if (std::optional<StagedDocument> rewritten = rewrite(source.get(), plan)) {
+        std::optional<StagedDocument> rewritten;
+        if (!rewrite(source.get(), plan, &rewritten)) {
+            job::RemoveTempFile(intake->path);
+            return std::nullopt;
+        }
+        if (rewritten) {
             job::RemoveTempFile(intake->path);
             intake = std::move(rewritten);
         }

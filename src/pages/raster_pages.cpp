@@ -60,9 +60,12 @@ poppler::document* openWithPoppler(const SourceDocument& source)
     return poppler::document::load_from_file("/proc/self/fd/" + std::to_string(source.fd));
 }
 
-bool writeFailed()
+// A write into the file failed (the writer keeps the error for the caller,
+// who fails the job: nothing is wrong with the document), or the image could
+// not be compressed.
+bool writeFailed(const RasterPdfWriter& writer)
 {
-    ReportRenderFailure("cannot write the new document");
+    if (writer.writeError() == 0) ReportRenderFailure("the page image could not be compressed");
     return false;
 }
 
@@ -79,7 +82,7 @@ bool writePageImage(RasterPdfWriter& writer, const poppler::page_renderer& rende
 {
     const size_t rowBytes = static_cast<size_t>(width) * 3;
     row.resize(rowBytes);  // keeps its allocation for pages of the same width
-    if (!writer.beginImage(width, height)) return writeFailed();
+    if (!writer.beginImage(width, height)) return writeFailed(writer);
 
     const int bandRows = std::max(1, std::min(height, kBandPixels / width));
     const int bands = (height + bandRows - 1) / bandRows;
@@ -101,7 +104,7 @@ bool writePageImage(RasterPdfWriter& writer, const poppler::page_renderer& rende
             const auto* pixels = reinterpret_cast<const unsigned char*>(
                 data + static_cast<size_t>(source) * image.bytes_per_row());
             if (!flips.x) {
-                if (!writer.writeRow(pixels)) return writeFailed();
+                if (!writer.writeRow(pixels)) return writeFailed(writer);
                 continue;
             }
             for (size_t at = 0, from = rowBytes - 3; at < rowBytes; at += 3, from -= 3) {
@@ -109,10 +112,10 @@ bool writePageImage(RasterPdfWriter& writer, const poppler::page_renderer& rende
                 row[at + 1] = pixels[from + 1];
                 row[at + 2] = pixels[from + 2];
             }
-            if (!writer.writeRow(row.data())) return writeFailed();
+            if (!writer.writeRow(row.data())) return writeFailed(writer);
         }
     }
-    return writer.endImage() || writeFailed();
+    return writer.endImage() || writeFailed(writer);
 }
 
 class RasterWriter : public PageWriter {
@@ -170,10 +173,11 @@ public:
         const auto undo = static_cast<poppler::rotation_enum>(((360 - rotate) % 360) / 90);
         if (!writePageImage(writer_, renderer_, page.get(), width, height, flips, undo, row_))
             return false;
-        return writer_.addPage(m, geometry.rotate, geometry.userUnit, placement) || writeFailed();
+        return writer_.addPage(m, geometry.rotate, geometry.userUnit, placement) || writeFailed(writer_);
     }
 
-    bool finish() override { return writer_.finish() || writeFailed(); }
+    bool finish() override { return writer_.finish() || writeFailed(writer_); }
+    int writeError() const override { return writer_.writeError(); }
 
 private:
     bool load()

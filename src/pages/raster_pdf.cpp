@@ -1,5 +1,6 @@
 #include "pages/raster_pdf.hpp"
 
+#include <cerrno>
 #include <cinttypes>
 
 namespace pdftopjl {
@@ -27,7 +28,10 @@ RasterPdfWriter::~RasterPdfWriter()
 bool RasterPdfWriter::put(const void* data, size_t size)
 {
     if (!ok_) return false;
-    if (size > 0 && std::fwrite(data, 1, size, file_) != size) ok_ = false;
+    if (size > 0 && std::fwrite(data, 1, size, file_) != size) {
+        ok_ = false;
+        error_ = errno != 0 ? errno : EIO;
+    }
     offset_ += size;
     return ok_;
 }
@@ -153,7 +157,10 @@ bool RasterPdfWriter::finish()
     table += "trailer\n<< /Size " + std::to_string(offsets_.size() + 1) +
              " /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
     put(table);
-    if (std::fflush(file_) != 0 || std::ferror(file_)) ok_ = false;
+    if (std::fflush(file_) != 0 || std::ferror(file_)) {
+        ok_ = false;
+        if (error_ == 0) error_ = errno != 0 ? errno : EIO;
+    }
     return ok_;
 }
 

@@ -31,6 +31,8 @@ public:
     bool finish();
 
     int pageCount() const { return static_cast<int>(pages_.size()); }
+    // The errno of the first failed write into the file, 0 when none failed.
+    int writeError() const { return error_; }
 
 private:
     bool put(std::string_view text);
@@ -41,6 +43,7 @@ private:
 
     FILE* file_;
     bool ok_ = true;
+    int error_ = 0;
     bool started_ = false;
     uint64_t offset_ = 0;
     std::vector<uint64_t> offsets_;  // by object number - 1

@@ -44,17 +44,18 @@ std::vector<int32_t> EmittedPages(const EditPlan& plan)
     return pages;
 }
 
-bool RewritePages(SourceDocument* source, const EditPlan& plan, FILE* destination)
+RewriteOutcome RewritePages(SourceDocument* source, const EditPlan& plan, FILE* destination)
 {
+    constexpr RewriteOutcome kUnfaithful{RewriteStatus::Unfaithful};
     // Without pages of its own to draw, a rewrite would replace the document
     // with an empty one.
     if (source == nullptr) {
         ReportRenderFailure("the document could not be opened");
-        return false;
+        return kUnfaithful;
     }
     if (!source->damage.empty()) {
         ReportRenderFailure("the document is damaged (%s)", source->damage.c_str());
-        return false;
+        return kUnfaithful;
     }
     const std::vector<int32_t> pages = EmittedPages(plan);
     PageGeometry geometry;
@@ -62,25 +63,32 @@ bool RewritePages(SourceDocument* source, const EditPlan& plan, FILE* destinatio
     // first is painted.
     if (plan.raster)
         for (int32_t n : pages)
-            if (!checkPage(*source, plan, n, &geometry)) return false;
+            if (!checkPage(*source, plan, n, &geometry)) return kUnfaithful;
 
     std::unique_ptr<PageWriter> writer = plan.raster ? MakeRasterWriter(*source, plan, destination)
                                                      : MakeVectorWriter(*source, plan, destination);
+    const auto failed = [&writer] {
+        if (job::Cancelled()) return RewriteOutcome{RewriteStatus::Cancelled};
+        if (const int error = writer->writeError(); error != 0)
+            return RewriteOutcome{RewriteStatus::WriteFailed, error};
+        return kUnfaithful;
+    };
     try {
-        if (!writer->begin()) return false;
+        if (!writer->begin()) return failed();
         size_t done = 0;
         for (int32_t n : pages) {
-            if (job::Cancelled()) return false;
+            if (job::Cancelled()) return failed();
             if (plan.raster)
                 job::Logf(job::Severity::Info, "Rendering page %zu of %zu", ++done, pages.size());
             if (!checkPage(*source, plan, n, &geometry) ||
                 !writer->addPage(n, source->pages[n - 1], geometry))
-                return false;
+                return failed();
         }
-        return !job::Cancelled() && writer->finish();
+        if (job::Cancelled() || !writer->finish()) return failed();
+        return RewriteOutcome{};
     } catch (const std::exception& e) {
         ReportRenderFailure("%s", e.what());
-        return false;
+        return kUnfaithful;
     }
 }
 

@@ -75,7 +75,7 @@ protected:
     {
         const std::string path = tmp.file("rewritten.pdf");
         FILE* file = fopen(path.c_str(), "wb");
-        bool ok = RewritePages(document.get(), info, file);
+        bool ok = RewritePages(document.get(), info, file).status == RewriteStatus::Done;
         ok = fclose(file) == 0 && ok;
         if (ok)
             output = path;
