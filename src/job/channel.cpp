@@ -20,6 +20,7 @@ namespace {
 constexpr int kJobCopyNameTries = 100;
 
 FILE* gJobCopy = nullptr;
+MessageSink gMessageSink;
 volatile sig_atomic_t gCancelled = 0;
 volatile sig_atomic_t gOutputClosed = 0;
 
@@ -88,20 +89,40 @@ void CloseJobCopy()
     gJobCopy = nullptr;
 }
 
+namespace {
+
+// In a worker, to the job's process; else through the channel.
+void writeLine(const std::string& line)
+{
+    if (gMessageSink)
+        gMessageSink(line);
+    else
+        WriteText(line, stderr);
+}
+
+}  // namespace
+
 void Log(Severity severity, std::string_view text)
 {
     static constexpr const char* kPrefix[] = {"ERROR: ", "WARNING: ", "INFO: ", "DEBUG: "};
     std::string line = kPrefix[static_cast<int>(severity)];
     line += text;
     line += '\n';
-    WriteText(line, stderr);
+    writeLine(line);
 }
 
 void LogHistorical(std::string_view text)
 {
     std::string line(text);
     line += '\n';
-    WriteText(line, stderr);
+    writeLine(line);
+}
+
+void EnterWorker(MessageSink sink)
+{
+    // Not closed: the stream and its descriptor are the job process's.
+    gJobCopy = nullptr;
+    gMessageSink = std::move(sink);
 }
 
 void Logf(Severity severity, const char* format, ...)

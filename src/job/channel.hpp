@@ -3,6 +3,7 @@
 #include <csignal>
 #include <cstddef>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -36,6 +37,12 @@ void Log(Severity severity, std::string_view text);
 void LogHistorical(std::string_view text);
 // printf-shaped, for messages that carry values.
 void Logf(Severity severity, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+// This process is a worker of the job (see pages/worker.hpp): its message
+// lines go to `sink`, for the job's process to write out, and it leaves the
+// job copy to the job's process.
+using MessageSink = std::function<void(std::string_view line)>;
+void EnterWorker(MessageSink sink);
 
 // Set from signal context only.
 bool Cancelled();
