@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFWriter.hh>
-#include <zlib.h>
 
 #include <algorithm>
 #include <csignal>
@@ -14,6 +13,7 @@
 #include <vector>
 
 #include "../unit/pages_pixels.hpp"
+#include "support/heavy_pdfs.hpp"
 #include "support/expect.hpp"
 #include "support/fixtures.hpp"
 #include "support/process.hpp"
@@ -324,114 +324,17 @@ TEST_P(Hostile, GoesOutUnchanged)
         << r.err;
 }
 
-// Documents whose pages never finish painting: an inch square each, so that
-// their time limit is the shortest there is.
-std::string OneInchPage(const std::function<void(QPDF&, QPDFObjectHandle page)>& change)
-{
-    std::string pdf = MakePdf({PdfPage{0, 0, 72, 72, 0, "x"}});
-    QPDF qpdf;
-    qpdf.processMemoryFile("doc", pdf.data(), pdf.size());
-    change(qpdf, qpdf.getAllPages().at(0));
-    QPDFWriter writer(qpdf);
-    writer.setOutputMemory();
-    writer.write();
-    std::shared_ptr<Buffer> out = writer.getBufferSharedPointer();
-    return std::string(reinterpret_cast<char*>(out->getBuffer()), out->getSize());
-}
-
-QPDFObjectHandle Form(QPDF& qpdf, const std::string& content, QPDFObjectHandle inner)
-{
-    QPDFObjectHandle form = QPDFObjectHandle::newStream(&qpdf, content);
-    QPDFObjectHandle dict = form.getDict();
-    dict.replaceKey("/Type", QPDFObjectHandle::newName("/XObject"));
-    dict.replaceKey("/Subtype", QPDFObjectHandle::newName("/Form"));
-    dict.replaceKey("/BBox", QPDFObjectHandle::parse("[0 0 72 72]"));
-    if (!inner.isNull()) {
-        QPDFObjectHandle xobjects = QPDFObjectHandle::newDictionary();
-        xobjects.replaceKey("/F", inner);
-        QPDFObjectHandle resources = QPDFObjectHandle::newDictionary();
-        resources.replaceKey("/XObject", xobjects);
-        dict.replaceKey("/Resources", resources);
-    }
-    return form;
-}
-
-// Forms forty deep, each drawing the next twice: 2^40 squares.
-QPDFObjectHandle FormsFanningOut(QPDF& qpdf)
-{
-    QPDFObjectHandle form = Form(qpdf, "0 0 1 rg 10 10 50 50 re f", QPDFObjectHandle::newNull());
-    for (int depth = 0; depth < 40; ++depth) form = Form(qpdf, "/F Do /F Do", form);
-    return form;
-}
-
-std::string NestedForms()
-{
-    return OneInchPage([](QPDF& qpdf, QPDFObjectHandle page) {
-        QPDFObjectHandle forms = FormsFanningOut(qpdf);
-        page.replaceKey("/Resources", Form(qpdf, "", forms).getDict().getKey("/Resources"));
-        page.replaceKey("/Contents", QPDFObjectHandle::newStream(&qpdf, "/F Do"));
-    });
-}
-
-// A form field whose appearance is those forms.
-std::string FieldDrawingForms()
-{
-    return OneInchPage([](QPDF& qpdf, QPDFObjectHandle page) {
-        QPDFObjectHandle field = qpdf.makeIndirectObject(QPDFObjectHandle::parse(
-            "<< /Type /Annot /Subtype /Widget /FT /Tx /T (f) /Rect [0 0 72 72] /F 4 >>"));
-        QPDFObjectHandle appearance = QPDFObjectHandle::newDictionary();
-        appearance.replaceKey("/N", Form(qpdf, "/F Do", FormsFanningOut(qpdf)));
-        field.replaceKey("/AP", appearance);
-        page.replaceKey("/Annots", QPDFObjectHandle::newArray({field}));
-        QPDFObjectHandle form = QPDFObjectHandle::newDictionary();
-        form.replaceKey("/Fields", QPDFObjectHandle::newArray({field}));
-        qpdf.getRoot().replaceKey("/AcroForm", form);
-    });
-}
-
-// A pattern of cells a hundredth of a point wide, each painted with a
-// pattern of cells a thousandth of a point wide.
-std::string NestedPatterns()
-{
-    return OneInchPage([](QPDF& qpdf, QPDFObjectHandle page) {
-        const auto pattern = [&qpdf](const std::string& content, const char* step,
-                                     QPDFObjectHandle inner) {
-            QPDFObjectHandle p = QPDFObjectHandle::newStream(&qpdf, content);
-            QPDFObjectHandle dict = p.getDict();
-            dict.replaceKey("/Type", QPDFObjectHandle::newName("/Pattern"));
-            for (const char* key : {"/PatternType", "/PaintType", "/TilingType"})
-                dict.replaceKey(key, QPDFObjectHandle::newInteger(1));
-            dict.replaceKey("/BBox", QPDFObjectHandle::parse(std::string("[0 0 ") + step + " " + step + "]"));
-            dict.replaceKey("/XStep", QPDFObjectHandle::parse(step));
-            dict.replaceKey("/YStep", QPDFObjectHandle::parse(step));
-            QPDFObjectHandle patterns = QPDFObjectHandle::newDictionary();
-            if (!inner.isNull()) patterns.replaceKey("/P", inner);
-            QPDFObjectHandle resources = QPDFObjectHandle::newDictionary();
-            resources.replaceKey("/Pattern", patterns);
-            dict.replaceKey("/Resources", resources);
-            return p;
-        };
-        QPDFObjectHandle fine =
-            pattern("0 0 1 rg 0 0 0.0005 0.0005 re f", "0.001", QPDFObjectHandle::newNull());
-        QPDFObjectHandle coarse = pattern("/Pattern cs /P scn 0 0 0.01 0.01 re f", "0.01", fine);
-        page.replaceKey("/Resources", coarse.getDict().getKey("/Resources"));
-        page.getKey("/Resources").getKey("/Pattern").replaceKey("/P", coarse);
-        page.replaceKey("/Contents",
-                        QPDFObjectHandle::newStream(&qpdf, "/Pattern cs /P scn 0 0 72 72 re f"));
-    });
-}
-
 struct EndlessCase {
     const char* name;
-    std::string document;
+    std::string (*document)();  // made when its test runs: some take a moment
 };
 
 class EndlessPage : public PageEditing, public ::testing::WithParamInterface<EndlessCase> {};
 
 INSTANTIATE_TEST_SUITE_P(Documents, EndlessPage,
-                         ::testing::Values(EndlessCase{"NestedForms", NestedForms()},
-                                           EndlessCase{"FieldDrawingForms", FieldDrawingForms()},
-                                           EndlessCase{"NestedPatterns", NestedPatterns()}),
+                         ::testing::Values(EndlessCase{"NestedForms", EndlessNestedForms},
+                                           EndlessCase{"FieldDrawingForms", EndlessFieldDrawingForms},
+                                           EndlessCase{"MillionsOfPaths", MillionsOfPaths}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // A page that would never finish painting ends the re-rendering at its time
@@ -439,7 +342,7 @@ INSTANTIATE_TEST_SUITE_P(Documents, EndlessPage,
 // the job at once.  Nothing is left behind either way.
 TEST_P(EndlessPage, IsGivenUpAtItsLimitAndCancelsAtOnce)
 {
-    const std::string& doc = GetParam().document;
+    const std::string doc = GetParam().document();
     RunResult r = Print(doc, kRaster);
     EXPECT_TRUE(Body(r) == doc) << "the document was changed";
     EXPECT_NE(r.err.find("WARNING: Page re-rendering failed: page 1 was not painted within its "
@@ -461,41 +364,13 @@ TEST_P(EndlessPage, IsGivenUpAtItsLimitAndCancelsAtOnce)
     ExpectJobRefused(r, tmp, "Job cancelled", "INFO: Job cancelled\n");
 }
 
-// A page whose content stream inflates to a gigabyte of spaces: qpdf would
-// gather twice that in memory to redraw it.
-std::string InflatingContents()
-{
-    z_stream zs{};
-    deflateInit(&zs, Z_BEST_SPEED);
-    std::string compressed;
-    std::vector<unsigned char> in(1 << 20, ' '), out(1 << 16);
-    for (int chunk = 0; chunk < 1024; ++chunk) {
-        zs.next_in = in.data();
-        zs.avail_in = static_cast<uInt>(in.size());
-        const int flush = chunk == 1023 ? Z_FINISH : Z_NO_FLUSH;
-        do {
-            zs.next_out = out.data();
-            zs.avail_out = static_cast<uInt>(out.size());
-            deflate(&zs, flush);
-            compressed.append(reinterpret_cast<char*>(out.data()), out.size() - zs.avail_out);
-        } while (zs.avail_out == 0);
-    }
-    deflateEnd(&zs);
-    return OneInchPage([&compressed](QPDF& qpdf, QPDFObjectHandle page) {
-        QPDFObjectHandle spaces = QPDFObjectHandle::newStream(&qpdf);
-        spaces.replaceStreamData(compressed, QPDFObjectHandle::newName("/FlateDecode"),
-                                 QPDFObjectHandle::newNull());
-        page.replaceKey("/Contents", QPDFObjectHandle::newArray({spaces, page.getKey("/Contents")}));
-    });
-}
-
 // Redrawing it runs into its memory limit; the document goes out unchanged.
 TEST_F(PageEditing, ContentInflatingBeyondTheMemoryLimitGoesOutUnchanged)
 {
 #if defined(__SANITIZE_ADDRESS__)
     GTEST_SKIP() << "AddressSanitizer builds run without memory limits";
 #endif
-    const std::string doc = InflatingContents();
+    const std::string doc = InflatingToAGigabyte();
     RunResult r = Print(doc, kTurn);
     EXPECT_TRUE(Body(r) == doc) << "the document was changed";
     EXPECT_NE(r.err.find("WARNING: Page re-rendering failed: redrawing the pages needs more than its "
