@@ -182,7 +182,8 @@ TEST_F(CupsdReporting, EndlessPageIsGivenUpOrCancelled)
     std::string state;
     Print(doc, {"-o", "ZRPDFRasterizedMode=true"}, &state);
     ASSERT_EQ(state, "completed") << server_->ErrorLog();
-    pdftopjl::JobStream job = pdftopjl::ParseJobStream(ReadFile(server_->OutputFile("zx")));
+    const std::string stream = ReadFile(server_->OutputFile("zx"));
+    pdftopjl::JobStream job = pdftopjl::ParseJobStream(stream);
     ASSERT_TRUE(job.valid) << job.error;
     EXPECT_TRUE(job.body == doc) << "the document was changed";
     EXPECT_NE(server_->ErrorLog().find("page 1 was not painted within its limit of 6 s"),
