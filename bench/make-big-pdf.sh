@@ -11,7 +11,7 @@ MIB=$2
 off1=$(wc -c < "$OUT"); printf '1 0 obj\n<< /Type /Catalog /Pages 2 0 R >>\nendobj\n' >> "$OUT"
 off2=$(wc -c < "$OUT"); printf '2 0 obj\n<< /Type /Pages /Kids [3 0 R] /Count 1 >>\nendobj\n' >> "$OUT"
 off3=$(wc -c < "$OUT"); printf '3 0 obj\n<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R >>\nendobj\n' >> "$OUT"
-off4=$(wc -c < "$OUT"); printf '4 0 obj\n<< /Length 22 >>\nstream\n0 0 1 rg 72 72 100 100 re f\nendstream\nendobj\n' >> "$OUT"
+off4=$(wc -c < "$OUT"); printf '4 0 obj\n<< /Length 27 >>\nstream\n0 0 1 rg 72 72 100 100 re f\nendstream\nendobj\n' >> "$OUT"
 len=$((MIB * 1024 * 1024))
 off5=$(wc -c < "$OUT"); printf '5 0 obj\n<< /Length %d >>\nstream\n' "$len" >> "$OUT"
 head -c "$len" /dev/urandom >> "$OUT"

@@ -1,10 +1,16 @@
 #include "driver/filter.hpp"
 
+#include <cups/file.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 #include "job/channel.hpp"
 #include "job/tempfiles.hpp"
-#include "job/text.hpp"
 #include "pjl/docblock.hpp"
 #include "pjl/header.hpp"
 #include "settings/gather.hpp"
@@ -23,6 +29,7 @@ int failJob(const char* historicalText)
 {
     job::LogHistorical(historicalText);
     job::RemoveAllTempFiles();
+    job::CloseJobCopy();
     return 1;
 }
 
@@ -30,14 +37,76 @@ int cancelJob()
 {
     job::Log(job::Severity::Info, "Job cancelled");
     job::RemoveAllTempFiles();
+    job::CloseJobCopy();
     return 1;
 }
 
-// The copies the header asks the printer for, as a count.
-int64_t printerCopies(const std::string& copies)
+// The copies argument goes into the header as it is, so only a plain count
+// the printer takes may reach it: decimal digits, 1 to 9999.  Anything else
+// (a sign, spaces, quotes, no digits) prints one copy.
+constexpr int kMaxCopies = 9999;
+
+int validatedCopies(const std::string& text)
 {
-    const int32_t count = ParseDecimalInt32(copies);
-    return count >= 1 ? count : 1;
+    int count = 0;
+    bool digits = !text.empty();
+    for (char c : text) {
+        if (c < '0' || c > '9' || count > kMaxCopies) {
+            digits = false;
+            break;
+        }
+        count = count * 10 + (c - '0');
+    }
+    if (digits && count >= 1 && count <= kMaxCopies) return count;
+    // Shown printable and short: the argument may hold anything, line ends
+    // included.
+    std::string shown;
+    for (char c : text.substr(0, 32)) shown += (c >= 0x20 && c < 0x7f) ? c : '?';
+    if (text.size() > 32) shown += "...";
+    job::Logf(job::Severity::Warning,
+              "The copies argument \"%s\" is not a count from 1 to %d; one copy is printed",
+              shown.c_str(), kMaxCopies);
+    return 1;
+}
+
+// Why the PPD at `path` cannot be used, or empty with the PPD opened into
+// `ppd`.  The open never waits on what is at the path: a FIFO is no PPD.
+std::string readPpd(const char* path, PpdHandle* ppd)
+{
+    if (path == nullptr || *path == '\0') return "PPD is not set";
+    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return std::strerror(errno);
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        return "it is not a regular file";
+    }
+    cups_file_t* file = cupsFileOpenFd(fd, "r");
+    if (file == nullptr) {
+        close(fd);
+        return "it cannot be read";
+    }
+    ppd->reset(ppdOpen2(file));
+    cupsFileClose(file);  // closes fd
+    if (*ppd) return {};
+    int line = 0;
+    const ppd_status_t status = ppdLastError(&line);
+    return std::string(ppdErrorString(status)) + " on line " + std::to_string(line);
+}
+
+// The printer's PPD; without it, a warning says what the job goes without.
+PpdHandle openPrinterPpd(const char* path)
+{
+    PpdHandle ppd;
+    const std::string why = readPpd(path, &ppd);
+    if (!ppd)
+        job::Logf(job::Severity::Warning,
+                  "The printer's PPD %s cannot be read (%s); the job goes without the printer's "
+                  "defaults (quality, colour, trapping, tray, media type, finishing, duplex), its "
+                  "UTF-8 text mode, page turning, rasterising and the bypass tray's feed edge, and "
+                  "the layout filter",
+                  path != nullptr && *path != '\0' ? path : "(none)", why.c_str());
+    return ppd;
 }
 
 // CUPS counts what its last filter reports: each page of the body, with the
@@ -60,8 +129,12 @@ int RunJob(int argc, char* argv[], const JobServices& services)
         return 1;
     }
     job::OpenJobCopy(PDFTOPJL_JOBCOPY_MARKER);
+    // Everything below (the header, the page counts, the pre-filter) sees the
+    // count as the printer will.
+    const int copies = validatedCopies(args->copies);
+    args->copies = std::to_string(copies);
 
-    JobContext job(std::move(*args), OpenPpd(std::getenv("PPD")));
+    JobContext job(std::move(*args), openPrinterPpd(std::getenv("PPD")));
     job.settings = GatherSettings(job.inputs);
     // Messages from here on reach the log at once.
     setvbuf(stderr, nullptr, _IONBF, 0);
@@ -74,7 +147,7 @@ int RunJob(int argc, char* argv[], const JobServices& services)
     // The address only when the dialog did not give one.
     job.host = ResolveHostIdentity(job.settings.utf8Mode(), job.settings.kvr.ipAddress.empty(),
                                    services.host);
-    const int64_t copies = printerCopies(job.inputs.args.copies);
+    if (job::Cancelled()) return cancelJob();
     PjlWriter out(services.jobStream);
     const HeaderInputs header{job.settings,
                               job.inputs.args.user,

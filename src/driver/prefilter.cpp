@@ -1,9 +1,12 @@
 #include "driver/prefilter.hpp"
 
+#include <fcntl.h>
 #include <regex.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <initializer_list>
 #include <memory>
@@ -29,7 +32,6 @@ namespace {
 
 constexpr size_t kTypeSize = 32;
 constexpr size_t kTablePathSize = 64;
-constexpr size_t kLineSize = 128;
 constexpr int kCostLimit = 1000;
 
 // The concatenation, when it fits a buffer of `size` bytes with its
@@ -67,6 +69,13 @@ struct FileCloser {
     void operator()(FILE* file) const { std::fclose(file); }
 };
 
+// The line buffer getline grows, freed however the search ends.
+struct LineBuffer {
+    char* data = nullptr;
+    size_t capacity = 0;
+    ~LineBuffer() { std::free(data); }
+};
+
 class CompiledPattern {
 public:
     CompiledPattern() { ok_ = regcomp(&regex_, kConversionLinePattern, REG_EXTENDED | REG_NEWLINE) == 0; }
@@ -90,14 +99,25 @@ private:
 TableAnswer BestFilter(const char* tablePath, std::string_view sourceType,
                        std::string_view destinationType, std::string* programName)
 {
-    std::unique_ptr<FILE, FileCloser> table(std::fopen(tablePath, "r"));
-    if (!table) return TableAnswer::None;
+    // Never a blocking open: a FIFO planted at a table's path is no table.
+    const int fd = open(tablePath, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return TableAnswer::None;
+    struct stat st;
+    std::unique_ptr<FILE, FileCloser> table(
+        fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? fdopen(fd, "r") : nullptr);
+    if (!table) {
+        close(fd);
+        return TableAnswer::None;
+    }
     CompiledPattern pattern;
     if (!pattern.ok()) return TableAnswer::None;
 
-    // A line longer than the buffer is examined piece by piece.
-    char line[kLineSize];
-    while (std::fgets(line, sizeof line, table.get()) != nullptr) {
+    // Whole lines, however long, and no comment line, as cupsd reads the
+    // tables: a piece of a line is never taken for a line of its own.
+    LineBuffer buffer;
+    while (getline(&buffer.data, &buffer.capacity, table.get()) >= 0) {
+        const char* line = buffer.data;
+        if (line[0] == '#') continue;
         regmatch_t match[5];
         if (regexec(pattern.get(), line, 5, match, 0) != 0) continue;
         std::string_view group[4];
@@ -108,8 +128,11 @@ TableAnswer BestFilter(const char* tablePath, std::string_view sourceType,
         }
         if (group[0] != sourceType || group[1] != destinationType || !costBelowLimit(group[2]))
             continue;
-        // The first acceptable line decides, even when its name cannot be used.
-        if (group[3].size() >= kProgramNameSize) return TableAnswer::NameTooLong;
+        // The first acceptable line decides, even when its name cannot be
+        // used: too long, or a path that would lead out of the filter
+        // directory.
+        if (group[3].size() >= kProgramNameSize || group[3].find('/') != std::string_view::npos)
+            return TableAnswer::UnusableName;
         *programName = std::string(group[3]);
         return TableAnswer::Found;
     }

@@ -42,8 +42,9 @@ std::optional<std::string> FindLayoutPreFilter(const ppd_file_t* ppd);
 // chosen.
 std::optional<std::string> ChooseFilter(std::string_view sourceType);
 
-// Searches one table for the first acceptable line.
-enum class TableAnswer { None, Found, NameTooLong };
+// Searches one table for the first acceptable line.  A line whose program
+// name is too long or holds a '/' ends the search without a program.
+enum class TableAnswer { None, Found, UnusableName };
 TableAnswer BestFilter(const char* tablePath, std::string_view sourceType,
                        std::string_view destinationType, std::string* programName);
 

@@ -43,73 +43,68 @@ void reportCopyFailure(const CopyOutcome& outcome, const char* what)
              std::strerror(outcome.error), job::TempDirectory().c_str());
 }
 
-struct FdCloser {
-    int fd;
-    ~FdCloser()
-    {
-        if (fd >= 0) close(fd);
-    }
-};
-
-// A new temporary file opened for writing, registered for removal.
-struct StagingFile {
-    std::string path;
-    FILE* stream = nullptr;
-};
-
-std::optional<StagingFile> createStagingFile()
+// A stream writing into a temporary file through a descriptor of its own,
+// so that closing the stream leaves the file's own descriptor open.
+FILE* streamInto(const job::TempFile& temp)
 {
-    job::TempFile temp = job::CreateTempFile();
-    if (temp.fd < 0) {
-        Logf(Severity::Error,
-             "Cannot create a temporary file in %s: %s; nothing was sent to the printer",
-             job::TempDirectory().c_str(), std::strerror(errno));
-        return std::nullopt;
-    }
-    FILE* stream = fdopen(temp.fd, "wb");
-    if (stream == nullptr) {
-        Logf(Severity::Error, "Cannot open the staging file: %s; nothing was sent to the printer",
-             std::strerror(errno));
-        close(temp.fd);
-        job::RemoveTempFile(temp.path);
-        return std::nullopt;
-    }
-    return StagingFile{temp.path, stream};
+    const int fd = fcntl(temp.fd.get(), F_DUPFD_CLOEXEC, 0);
+    if (fd < 0) return nullptr;
+    FILE* stream = fdopen(fd, "wb");
+    if (stream == nullptr) close(fd);
+    return stream;
 }
 
 // Copies fd into a new staging file; the size is the bytes copied.
 std::optional<StagedDocument> copyIntoStagingFile(int fd, bool viaChannel, const char* what)
 {
-    std::optional<StagingFile> file = createStagingFile();
-    if (!file) return std::nullopt;
-    CopyOutcome outcome = CopyToStream(fd, file->stream, viaChannel, /*stopOnWriteError=*/true);
-    if (fclose(file->stream) != 0 && outcome.status == CopyStatus::Ok) {
+    job::TempFile temp = job::CreateTempFile();
+    if (!temp.fd) {
+        Logf(Severity::Error,
+             "Cannot create a temporary file in %s: %s; nothing was sent to the printer",
+             job::TempDirectory().c_str(), std::strerror(errno));
+        return std::nullopt;
+    }
+    FILE* stream = streamInto(temp);
+    if (stream == nullptr) {
+        Logf(Severity::Error, "Cannot open the staging file: %s; nothing was sent to the printer",
+             std::strerror(errno));
+        job::RemoveTempFile(temp.path);
+        return std::nullopt;
+    }
+    CopyOutcome outcome = CopyToStream(fd, stream, viaChannel, /*stopOnWriteError=*/true);
+    if (fclose(stream) != 0 && outcome.status == CopyStatus::Ok) {
         outcome.status = CopyStatus::WriteError;
         outcome.error = errno;
     }
     if (outcome.status != CopyStatus::Ok) {
         reportCopyFailure(outcome, what);
-        job::RemoveTempFile(file->path);
+        job::RemoveTempFile(temp.path);
         return std::nullopt;
     }
-    return StagedDocument{file->path, outcome.bytes};
+    return StagedDocument{temp.path, std::move(temp.fd), outcome.bytes};
 }
 
-// Waits for the pre-filter; a cancel request is passed on to it.
+// How long a cancelled pre-filter may take to end before it is killed.
+constexpr int kPreFilterGraceMs = 1000;
+
+// Waits for the pre-filter; a cancel request is passed on to it, and one it
+// does not obey within the grace period ends it.
 int waitForChild(pid_t child)
 {
-    bool passedOn = false;
+    int waitedMs = -1;  // since the cancel was passed on
     for (;;) {
         int status = 0;
         pid_t r = waitpid(child, &status, WNOHANG);
         if (r == child) return status;
         if (r < 0 && errno != EINTR) return 0;
-        if (job::Cancelled() && !passedOn) {
+        if (job::Cancelled() && waitedMs < 0) {
             kill(child, SIGTERM);
-            passedOn = true;
+            waitedMs = 0;
         }
+        if (waitedMs >= kPreFilterGraceMs) kill(child, SIGKILL);
         struct timespec pause = {0, 5 * 1000 * 1000};
         nanosleep(&pause, nullptr);
+        if (waitedMs >= 0) waitedMs += 5;
     }
 }
 
@@ -133,8 +128,8 @@ std::optional<StagedDocument> stageThroughPreFilter(const JobInputs& job)
              std::strerror(errno));
         return std::nullopt;
     }
-    FdCloser readEnd{fds[0]};
-    FdCloser writeEnd{fds[1]};
+    job::UniqueFd readEnd(fds[0]);
+    job::UniqueFd writeEnd(fds[1]);
 
     const std::optional<std::string> prefilter = FindLayoutPreFilter(job.ppd.get());
     if (!prefilter) return std::nullopt;
@@ -145,8 +140,8 @@ std::optional<StagedDocument> stageThroughPreFilter(const JobInputs& job)
              std::strerror(errno));
         return std::nullopt;
     }
-    FdCloser execReadEnd{execFds[0]};
-    FdCloser execWriteEnd{execFds[1]};
+    job::UniqueFd execReadEnd(execFds[0]);
+    job::UniqueFd execWriteEnd(execFds[1]);
 
     // An inherited SIG_IGN would reap the child before its status is seen.
     signal(SIGCHLD, SIG_DFL);
@@ -169,18 +164,15 @@ std::optional<StagedDocument> stageThroughPreFilter(const JobInputs& job)
         _exit(127);
     }
 
-    close(writeEnd.fd);
-    writeEnd.fd = -1;
-    close(execWriteEnd.fd);
-    execWriteEnd.fd = -1;
+    writeEnd.reset();
+    execWriteEnd.reset();
     std::optional<StagedDocument> intake =
-        copyIntoStagingFile(readEnd.fd, /*viaChannel=*/false, "the pre-filter's output");
-    close(readEnd.fd);
-    readEnd.fd = -1;
+        copyIntoStagingFile(readEnd.get(), /*viaChannel=*/false, "the pre-filter's output");
+    readEnd.reset();
 
     if (!intake) kill(child, SIGTERM);  // nobody reads its output any more
     const int status = waitForChild(child);
-    const int execError = readExecError(execReadEnd.fd);
+    const int execError = readExecError(execReadEnd.get());
     if (intake && job::Cancelled()) job::RemoveTempFile(intake->path);
     if (!intake || job::Cancelled()) return std::nullopt;
 
@@ -211,15 +203,17 @@ std::optional<StagedDocument> stageThroughPreFilter(const JobInputs& job)
 std::optional<StagedDocument> stageCopy(const JobArguments& args)
 {
     int in = STDIN_FILENO;
-    FdCloser input{-1};
+    job::UniqueFd input;
     if (args.documentPath) {
-        in = open(args.documentPath->c_str(), O_RDONLY | O_CLOEXEC);
+        // Never a blocking open: a FIFO is read as a pipe is, in slices that
+        // notice a cancel.
+        in = open(args.documentPath->c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
         if (in < 0) {
             Logf(Severity::Error, "Cannot open the document %s: %s; nothing was sent to the printer",
                  args.documentPath->c_str(), std::strerror(errno));
             return std::nullopt;
         }
-        input.fd = in;
+        input.reset(in);
     }
     return copyIntoStagingFile(in, /*viaChannel=*/true, "the document");
 }
@@ -235,7 +229,7 @@ std::unique_ptr<SourceDocument> openIntake(const StagedDocument& intake)
     }
     auto document = std::make_unique<SourceDocument>();
     try {
-        OpenSourceDocument(document.get(), intake.path);
+        OpenSourceDocument(document.get(), intake.fd.get(), intake.path);
     } catch (const QPDFExc& e) {
         if (e.getErrorCode() == qpdf_e_password)
             Log(Severity::Error,
@@ -260,33 +254,43 @@ std::unique_ptr<SourceDocument> openIntake(const StagedDocument& intake)
     return document;
 }
 
-// The rewritten document in a new staging file, or nothing (after a message)
-// when it cannot be rewritten faithfully.
-std::optional<StagedDocument> rewrite(SourceDocument* source, const EditPlan& plan)
+// Rewrites the document into a new staging file: `rewritten` holds it, or
+// nothing (after a message) when the document cannot be rewritten faithfully
+// and goes out unchanged.  False, after a message, when the file cannot be
+// made or written: a full disk, a quota or an I/O error fails the job.
+bool rewrite(SourceDocument* source, const EditPlan& plan, std::optional<StagedDocument>* rewritten)
 {
     job::TempFile temp = job::CreateTempFile();
-    if (temp.fd < 0) {
-        ReportRenderFailure("cannot create a temporary file: %s", std::strerror(errno));
-        return std::nullopt;
+    if (!temp.fd) {
+        Logf(Severity::Error,
+             "Cannot create a temporary file in %s: %s; nothing was sent to the printer",
+             job::TempDirectory().c_str(), std::strerror(errno));
+        return false;
     }
-    FILE* file = fdopen(temp.fd, "wb");
-    bool ok = file != nullptr;
-    if (!ok) {
-        ReportRenderFailure("cannot write the temporary file: %s", std::strerror(errno));
-        close(temp.fd);
+    RewriteOutcome outcome{RewriteStatus::WriteFailed};
+    if (FILE* file = streamInto(temp)) {
+        outcome = RewritePages(source, plan, file);
+        if (std::fclose(file) != 0 && outcome.status == RewriteStatus::Done)
+            outcome = RewriteOutcome{RewriteStatus::WriteFailed, errno};
     } else {
-        ok = RewritePages(source, plan, file);
-        if (std::fclose(file) != 0 && ok) {
-            ReportRenderFailure("cannot write the temporary file: %s", std::strerror(errno));
-            ok = false;
-        }
+        outcome.error = errno;
     }
     struct stat st;
-    if (ok && stat(temp.path.c_str(), &st) == 0)
-        return StagedDocument{temp.path, st.st_size,
-                              static_cast<int64_t>(EmittedPages(plan).size())};
+    if (outcome.status == RewriteStatus::Done && fstat(temp.fd.get(), &st) != 0)
+        outcome = RewriteOutcome{RewriteStatus::WriteFailed, errno};
+
+    if (outcome.status == RewriteStatus::Done) {
+        *rewritten = StagedDocument{temp.path, std::move(temp.fd), st.st_size,
+                                    static_cast<int64_t>(EmittedPages(plan).size())};
+        return true;
+    }
     job::RemoveTempFile(temp.path);
-    return std::nullopt;
+    if (outcome.status != RewriteStatus::WriteFailed) return true;
+    Logf(Severity::Error,
+         "Cannot write the re-rendered document: %s (check the space in %s); nothing was sent to "
+         "the printer",
+         std::strerror(outcome.error), job::TempDirectory().c_str());
+    return false;
 }
 
 }  // namespace
@@ -359,9 +363,14 @@ std::optional<StagedDocument> StageDocument(const JobInputs& job, const PrintOpt
     const bool holdsCopies = preFiltered && platform::kPreFilterMakesCopies;
     if (DecideEdits(job.options, settings.features, job.ppd.get(), pageCount, holdsCopies, &plan) &&
         !job::Cancelled()) {
-        if (std::optional<StagedDocument> rewritten = rewrite(source.get(), plan)) {
+        std::optional<StagedDocument> rewritten;
+        if (!rewrite(source.get(), plan, &rewritten)) {
             job::RemoveTempFile(intake->path);
-            intake = rewritten;
+            return std::nullopt;
+        }
+        if (rewritten) {
+            job::RemoveTempFile(intake->path);
+            intake = std::move(rewritten);
         }
     }
     source.reset();
@@ -375,15 +384,16 @@ std::optional<StagedDocument> StageDocument(const JobInputs& job, const PrintOpt
 
 bool SendStagedDocument(const StagedDocument& staged, FILE* out)
 {
-    const int in = open(staged.path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0) {
-        Logf(Severity::Error, "Cannot open the staged document %s: %s; the job is incomplete",
-             staged.path.c_str(), std::strerror(errno));
+    // From the start of the file as it was written, whatever its path names
+    // by now.
+    if (lseek(staged.fd.get(), 0, SEEK_SET) != 0) {
+        Logf(Severity::Error, "Cannot read the staged document: %s; the job is incomplete",
+             std::strerror(errno));
         job::RemoveTempFile(staged.path);
         return false;
     }
-    CopyOutcome outcome = CopyToStream(in, out, /*viaChannel=*/true, /*stopOnWriteError=*/false);
-    close(in);
+    CopyOutcome outcome =
+        CopyToStream(staged.fd.get(), out, /*viaChannel=*/true, /*stopOnWriteError=*/false);
     job::RemoveTempFile(staged.path);
     if (outcome.status == CopyStatus::ReadError) {
         Logf(Severity::Error, "Cannot read the staged document: %s; the job is incomplete",

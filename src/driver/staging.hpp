@@ -5,14 +5,18 @@
 #include <optional>
 #include <string>
 
+#include "job/fd.hpp"
 #include "settings/job_inputs.hpp"
 #include "settings/print_options.hpp"
 
 namespace pdftopjl {
 
-// The document as it will be sent: a temporary file and its size.
+// The document as it will be sent: a temporary file, read and measured only
+// through the descriptor that created it (whatever later appears at its path
+// cannot take its place; the path only removes it), its size and pages.
 struct StagedDocument {
     std::string path;
+    job::UniqueFd fd;
     int64_t size = 0;
     int64_t pages = 0;  // known once the document has been opened
 };

@@ -170,12 +170,13 @@ bool readAnswer(int fd, int timeoutMs, std::vector<unsigned char>* answer)
     for (;;) {
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0) return false;
+        // A cancelled job stops waiting at once.
+        if (left <= 0 || job::Cancelled()) return false;
         pollfd pfd{fd, POLLIN, 0};
-        const int ready = poll(&pfd, 1, static_cast<int>(left));
+        const int ready = poll(&pfd, 1, static_cast<int>(std::min<long long>(left, 100)));
         if (ready < 0 && errno == EINTR) continue;
         if (ready < 0) return false;
-        if (ready == 0) return false;
+        if (ready == 0) continue;
         const ssize_t n = read(fd, chunk, sizeof chunk);
         if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
         if (n < 0) return false;

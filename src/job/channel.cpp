@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstring>
 #include <ctime>
@@ -14,7 +15,12 @@ namespace pdftopjl::job {
 
 namespace {
 
+// Names tried for the job-copy file in one second: nd<stamp>.job, then
+// nd<stamp>-2.job and on.
+constexpr int kJobCopyNameTries = 100;
+
 FILE* gJobCopy = nullptr;
+MessageSink gMessageSink;
 volatile sig_atomic_t gCancelled = 0;
 volatile sig_atomic_t gOutputClosed = 0;
 
@@ -46,11 +52,29 @@ void OpenJobCopy(const char* marker)
     if (localtime_r(&now, &local) == nullptr) return;
     strftime(stamp, sizeof stamp, "%Y%m%d%H%M%S", &local);
 
-    const std::string path = *dir + "/nd" + stamp + ".job";
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd < 0) return;
-    gJobCopy = fdopen(fd, "wb");
-    if (gJobCopy == nullptr) close(fd);
+    // Always a new regular file: a name already taken (an earlier job in the
+    // same second, or something planted there: a link, a FIFO, a file) is
+    // left alone and a counter joins the name.  Nothing here may block or
+    // fail the job, so the open never waits and a few tries are all.
+    const std::string base = *dir + "/nd" + stamp;
+    for (int attempt = 1; attempt <= kJobCopyNameTries; ++attempt) {
+        const std::string path =
+            base + (attempt == 1 ? std::string() : "-" + std::to_string(attempt)) + ".job";
+        const int fd = open(path.c_str(),
+                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+        if (fd < 0) {
+            if (errno == EEXIST) continue;
+            return;
+        }
+        struct stat st;
+        if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+            close(fd);
+            return;
+        }
+        gJobCopy = fdopen(fd, "wb");
+        if (gJobCopy == nullptr) close(fd);
+        return;
+    }
 }
 
 bool JobCopyOpen() { return gJobCopy != nullptr; }
@@ -65,20 +89,40 @@ void CloseJobCopy()
     gJobCopy = nullptr;
 }
 
+namespace {
+
+// In a worker, to the job's process; else through the channel.
+void writeLine(const std::string& line)
+{
+    if (gMessageSink)
+        gMessageSink(line);
+    else
+        WriteText(line, stderr);
+}
+
+}  // namespace
+
 void Log(Severity severity, std::string_view text)
 {
     static constexpr const char* kPrefix[] = {"ERROR: ", "WARNING: ", "INFO: ", "DEBUG: "};
     std::string line = kPrefix[static_cast<int>(severity)];
     line += text;
     line += '\n';
-    WriteText(line, stderr);
+    writeLine(line);
 }
 
 void LogHistorical(std::string_view text)
 {
     std::string line(text);
     line += '\n';
-    WriteText(line, stderr);
+    writeLine(line);
+}
+
+void EnterWorker(MessageSink sink)
+{
+    // Not closed: the stream and its descriptor are the job process's.
+    gJobCopy = nullptr;
+    gMessageSink = std::move(sink);
 }
 
 void Logf(Severity severity, const char* format, ...)

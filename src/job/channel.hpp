@@ -3,6 +3,7 @@
 #include <csignal>
 #include <cstddef>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -16,8 +17,9 @@ namespace pdftopjl::job {
 size_t Write(const void* data, size_t size, FILE* stream);
 void WriteText(std::string_view text, FILE* stream);
 
-// Opens the job-copy file when `marker` exists: "nd<time stamp>.job" in
-// TMPDIR.  Any problem (no TMPDIR, a link planted at the path) means no copy.
+// Opens the job-copy file when `marker` exists: a new "nd<time stamp>.job" in
+// TMPDIR, or "nd<time stamp>-2.job" and on when that name is taken.  Any
+// problem (no TMPDIR, no name free) means no copy; it never blocks.
 void OpenJobCopy(const char* marker);
 bool JobCopyOpen();
 // Closes it with the permission bits the vendor's tools expect.
@@ -35,6 +37,12 @@ void Log(Severity severity, std::string_view text);
 void LogHistorical(std::string_view text);
 // printf-shaped, for messages that carry values.
 void Logf(Severity severity, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+// This process is a worker of the job (see pages/worker.hpp): its message
+// lines go to `sink`, for the job's process to write out, and it leaves the
+// job copy to the job's process.
+using MessageSink = std::function<void(std::string_view line)>;
+void EnterWorker(MessageSink sink);
 
 // Set from signal context only.
 bool Cancelled();

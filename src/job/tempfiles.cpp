@@ -1,7 +1,6 @@
 #include "job/tempfiles.hpp"
 
-#include <cups/cups.h>
-#include <limits.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -35,13 +34,13 @@ std::string TempDirectory()
 
 TempFile CreateTempFile()
 {
-    // Room for any path the system takes, so a long TMPDIR never truncates
-    // the name.
-    std::vector<char> path(PATH_MAX + 1, '\0');
+    // Built to its own length, so a TMPDIR of any length the system takes
+    // works; never inherited by a program the filter starts.
+    std::string path = TempDirectory() + "/pdftopjl-XXXXXX";
     TempFile file;
-    file.fd = cupsTempFd(path.data(), static_cast<int>(path.size()));
-    if (file.fd < 0) return file;
-    file.path = path.data();
+    file.fd.reset(mkostemp(path.data(), O_CLOEXEC));
+    if (!file.fd) return file;
+    file.path = path;
     RegisterTempFile(file.path);
     return file;
 }

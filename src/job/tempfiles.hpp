@@ -3,6 +3,8 @@
 #include <optional>
 #include <string>
 
+#include "job/fd.hpp"
+
 // Temporary files this process created and still owns.  Whatever is still
 // registered when the job ends (failure, cancellation) is removed, so no job
 // leaves files behind in the temporary directory.
@@ -13,10 +15,11 @@ namespace pdftopjl::job {
 std::optional<std::string> TempDirectorySetting();
 std::string TempDirectory();
 
-// A new, empty temporary file, registered for removal: its descriptor and
-// path.  A negative descriptor (errno set) when it cannot be made.
+// A new, empty temporary file, registered for removal: its descriptor (read
+// and write, closed on exec) and its path, which is only for removing it.
+// No descriptor (errno set) when it cannot be made.
 struct TempFile {
-    int fd = -1;
+    UniqueFd fd;
     std::string path;
 };
 TempFile CreateTempFile();

@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <stdexcept>
 
 namespace pdftopjl {
 
@@ -42,10 +44,8 @@ MappedFile::~MappedFile()
     if (data_ != nullptr) munmap(data_, size_);
 }
 
-bool MappedFile::map(const std::string& path)
+bool MappedFile::map(int fd)
 {
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
     struct stat st;
     if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
         void* at = mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
@@ -54,19 +54,28 @@ bool MappedFile::map(const std::string& path)
             size_ = static_cast<size_t>(st.st_size);
         }
     }
-    close(fd);
     return data_ != nullptr;
 }
 
-void OpenSourceDocument(SourceDocument* document, const std::string& path)
+void OpenSourceDocument(SourceDocument* document, int fd, const std::string& name)
 {
-    document->path = path;
+    document->name = name;
+    document->fd = fd;
     // Warnings go out through the output channel, if at all.
     document->pdf.setSuppressWarnings(true);
-    if (document->file.map(path))
-        document->pdf.processMemoryFile(path.c_str(), document->file.data(), document->file.size());
-    else
-        document->pdf.processFile(path.c_str());
+    if (document->file.map(fd)) {
+        document->pdf.processMemoryFile(name.c_str(), document->file.data(), document->file.size());
+    } else {
+        // Read through a descriptor of its own, from the start.
+        const int own = fcntl(fd, F_DUPFD_CLOEXEC, 0);
+        FILE* file = own >= 0 ? fdopen(own, "rb") : nullptr;
+        if (file == nullptr) {
+            if (own >= 0) close(own);
+            throw std::runtime_error(name + ": cannot read the document");
+        }
+        std::rewind(file);
+        document->pdf.processFile(name.c_str(), file, /*close_file=*/true);
+    }
     document->pages = document->pdf.getAllPages();
     if (document->pdf.anyWarnings()) document->damage = document->pdf.getWarnings()[0].what();
 }

@@ -18,7 +18,7 @@ public:
     MappedFile(const MappedFile&) = delete;
     MappedFile& operator=(const MappedFile&) = delete;
     // False when the file cannot be mapped (an empty file among others).
-    bool map(const std::string& path);
+    bool map(int fd);
     const char* data() const { return data_; }
     size_t size() const { return size_; }
 
@@ -27,9 +27,11 @@ private:
     size_t size_ = 0;
 };
 
-// The intake document, opened once for the edit decision and the rewrite.
+// The intake document, opened once for the edit decision and the rewrite,
+// from the descriptor of its staging file (which stays the caller's).
 struct SourceDocument {
-    std::string path;
+    std::string name;  // for messages
+    int fd = -1;
     // qpdf reads the mapping: its file reader asks the system for the
     // position at every token, which costs more than the rest of the parse.
     MappedFile file;  // declared before pdf, so it outlives it
@@ -40,9 +42,9 @@ struct SourceDocument {
     std::string damage;
 };
 
-// Opens the file into document->pdf, with warnings kept, not printed, and
-// the first of them noted as damage.  Throws what qpdf throws.
-void OpenSourceDocument(SourceDocument* document, const std::string& path);
+// Opens the file behind `fd` into document->pdf, with warnings kept, not
+// printed, and the first of them noted as damage.  Throws what qpdf throws.
+void OpenSourceDocument(SourceDocument* document, int fd, const std::string& name);
 
 // What a page needs to be drawn again on a page of its own size.
 struct PageGeometry {

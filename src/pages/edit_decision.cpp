@@ -1,7 +1,9 @@
 #include "pages/edit_decision.hpp"
 
 #include <cstring>
+#include <string>
 
+#include "job/channel.hpp"
 #include "job/text.hpp"
 
 namespace pdftopjl {
@@ -31,9 +33,20 @@ void addHalfTurn(EditPlan* plan)
     if (plan->rotation <= INT32_MAX - 180) plan->rotation += 180;
 }
 
+// The pages of one copy after the page-set rule: the odd or the even ones.
+int64_t afterPageSet(int64_t pages, const char* pageSet)
+{
+    if (equals(pageSet, "odd")) return pages / 2 + pages % 2;
+    if (equals(pageSet, "even")) return pages / 2;
+    return pages;
+}
+
 // The intake file may hold every copy (the pre-filter writes them out); keep
-// the pages of one copy and let the printer make the copies.
-bool checkNumPages(EditPlan* plan, const JobOptions& options, bool preFiltered)
+// the pages of one copy and let the printer make the copies.  Pages are cut
+// only when the document is exactly that many copies of what the tickets
+// say one copy is; a document that is not goes out whole, with a warning,
+// never with fewer pages than one copy or none at all.
+bool checkNumPages(EditPlan* plan, const JobOptions& options, bool holdsCopies)
 {
     const char* copiesText = options.get(kCopiesOption);
     if (copiesText == nullptr) return false;
@@ -42,24 +55,34 @@ bool checkNumPages(EditPlan* plan, const JobOptions& options, bool preFiltered)
 
     // 64-bit: pages times copies must not wrap.
     const int64_t pages = plan->pageCount;
-    int64_t totalSides;
-    if (const char* sides = options.get(kTotalSidesOption))
-        totalSides = ParseDecimalInt32(sides);
-    else
-        totalSides = preFiltered ? pages / copies : pages * copies;
+    const char* sides = options.get(kTotalSidesOption);
+    // Without the total, only a document that holds the copies is taken to be
+    // copies of equal length.
+    if (sides == nullptr && !holdsCopies) return false;
+    const int64_t totalSides = sides != nullptr ? ParseDecimalInt32(sides) : -1;
+    int64_t perCopy = 0;
+    if (sides != nullptr) {
+        if (totalSides > 0 && totalSides % copies == 0)
+            perCopy = afterPageSet(totalSides / copies, options.get(kPageSetOption));
+    } else if (pages % copies == 0) {
+        perCopy = pages / copies;
+    }
 
-    const char* pageSet = options.get(kPageSetOption);
-    if (equals(pageSet, "odd"))
-        plan->lastPage = toInt32(totalSides / 2 + totalSides % 2);
-    else if (equals(pageSet, "even"))
-        plan->lastPage = toInt32(totalSides / 2);
-
-    if (pages <= totalSides / copies) return false;
+    if (perCopy > 0 && pages == perCopy) return false;  // one copy already
+    if (perCopy <= 0 || !holdsCopies || pages != perCopy * copies) {
+        const std::string total =
+            sides != nullptr ? std::to_string(totalSides) + " sides in all" : "no total of sides";
+        job::Logf(job::Severity::Warning,
+                  "The document's %lld pages do not match the print settings (%lld copies, %s); "
+                  "no pages are left out",
+                  static_cast<long long>(pages), static_cast<long long>(copies), total.c_str());
+        return false;
+    }
 
     const char* collate = options.get(kCollateOption);
     if (collate == nullptr) return true;
     if (equals(collate, "true")) {
-        plan->lastPage = toInt32(pages / copies);
+        plan->lastPage = toInt32(perCopy);
         plan->pageStep = 1;
     } else {
         plan->lastPage = toInt32(pages);

@@ -11,8 +11,9 @@
 namespace pdftopjl {
 
 // Where the rewritten pages go: a new PDF written into a file the caller
-// owns.  Each step returns false after a message once the document cannot be
-// written faithfully.
+// owns.  Each step returns false once the document cannot be written: after
+// a message when it cannot be written faithfully, without one when the file
+// could not be written (writeError()).
 class PageWriter {
 public:
     virtual ~PageWriter() = default;
@@ -20,6 +21,9 @@ public:
     // Page n of the source, whose geometry has been checked.
     virtual bool addPage(int32_t n, QPDFObjectHandle page, const PageGeometry& geometry) = 0;
     virtual bool finish() = 0;
+    // The errno of the first failed write into the caller's file, 0 when
+    // none failed: a full disk, a quota or an I/O error, not the document.
+    virtual int writeError() const = 0;
 };
 
 // "Page re-rendering failed: <reason>; the document is sent unchanged"

@@ -1,5 +1,6 @@
 #include "pages/raster_pdf.hpp"
 
+#include <cerrno>
 #include <cinttypes>
 
 namespace pdftopjl {
@@ -17,17 +18,15 @@ std::string ref(int object)
 
 }  // namespace
 
-RasterPdfWriter::RasterPdfWriter(FILE* file) : file_(file), offsets_(2, 0), zbuf_(kDeflateChunk) {}
-
-RasterPdfWriter::~RasterPdfWriter()
-{
-    if (deflating_) deflateEnd(&zs_);
-}
+RasterPdfWriter::RasterPdfWriter(FILE* file) : file_(file), offsets_(2, 0) {}
 
 bool RasterPdfWriter::put(const void* data, size_t size)
 {
     if (!ok_) return false;
-    if (size > 0 && std::fwrite(data, 1, size, file_) != size) ok_ = false;
+    if (size > 0 && std::fwrite(data, 1, size, file_) != size) {
+        ok_ = false;
+        error_ = errno != 0 ? errno : EIO;
+    }
     offset_ += size;
     return ok_;
 }
@@ -55,50 +54,30 @@ int RasterPdfWriter::beginObject()
     return object;
 }
 
-bool RasterPdfWriter::pump(int flush)
-{
-    for (;;) {
-        zs_.next_out = zbuf_.data();
-        zs_.avail_out = static_cast<uInt>(zbuf_.size());
-        const int rc = deflate(&zs_, flush);
-        if (rc == Z_STREAM_ERROR) return ok_ = false;
-        const size_t produced = zbuf_.size() - zs_.avail_out;
-        streamBytes_ += produced;
-        if (!put(zbuf_.data(), produced)) return false;
-        if (flush == Z_FINISH ? rc == Z_STREAM_END : zs_.avail_out != 0) return true;
-    }
-}
-
 bool RasterPdfWriter::beginImage(int width, int height)
 {
-    if (!ok_ || deflating_ || width <= 0 || height <= 0) return ok_ = false;
+    if (!ok_ || inImage_ || width <= 0 || height <= 0) return ok_ = false;
     imageObject_ = beginObject();
     put("<< /Type /XObject /Subtype /Image /Width " + std::to_string(width) + " /Height " +
         std::to_string(height) +
         " /ColorSpace /DeviceRGB /BitsPerComponent 8 /Filter /FlateDecode /Length " +
         ref(imageObject_ + 1) + " >>\nstream\n");
-    zs_ = z_stream{};
-    if (deflateInit(&zs_, Z_DEFAULT_COMPRESSION) != Z_OK) return ok_ = false;
-    deflating_ = true;
+    inImage_ = true;
     streamBytes_ = 0;
-    rowBytes_ = static_cast<size_t>(width) * 3;
     return ok_;
 }
 
-bool RasterPdfWriter::writeRow(const unsigned char* rgb)
+bool RasterPdfWriter::writeImageData(const void* data, size_t size)
 {
-    if (!ok_ || !deflating_) return ok_ = false;
-    zs_.next_in = const_cast<unsigned char*>(rgb);
-    zs_.avail_in = static_cast<uInt>(rowBytes_);
-    return pump(Z_NO_FLUSH);
+    if (!ok_ || !inImage_) return ok_ = false;
+    streamBytes_ += size;
+    return put(data, size);
 }
 
 bool RasterPdfWriter::endImage()
 {
-    if (!ok_ || !deflating_) return ok_ = false;
-    pump(Z_FINISH);
-    deflateEnd(&zs_);
-    deflating_ = false;
+    if (!ok_ || !inImage_) return ok_ = false;
+    inImage_ = false;
     put("\nendstream\nendobj\n");
     beginObject();
     put(std::to_string(streamBytes_) + "\nendobj\n");
@@ -108,7 +87,7 @@ bool RasterPdfWriter::endImage()
 bool RasterPdfWriter::addPage(const PageRect& mediaBox, int rotate, double userUnit,
                               const PageRect& imageRect)
 {
-    if (!ok_ || deflating_ || imageObject_ == 0) return ok_ = false;
+    if (!ok_ || inImage_ || imageObject_ == 0) return ok_ = false;
     const std::string content = "q " + FormatNumber(imageRect.w) + " 0 0 " +
                                 FormatNumber(imageRect.h) + " " + FormatNumber(imageRect.x) + " " +
                                 FormatNumber(imageRect.y) + " cm /Im0 Do Q\n";
@@ -132,7 +111,7 @@ bool RasterPdfWriter::addPage(const PageRect& mediaBox, int rotate, double userU
 
 bool RasterPdfWriter::finish()
 {
-    if (!ok_ || deflating_) return ok_ = false;
+    if (!ok_ || inImage_) return ok_ = false;
     start();
     offsets_[kPagesObject - 1] = offset_;
     std::string pages = "2 0 obj\n<< /Type /Pages /Kids [";
@@ -153,8 +132,59 @@ bool RasterPdfWriter::finish()
     table += "trailer\n<< /Size " + std::to_string(offsets_.size() + 1) +
              " /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
     put(table);
-    if (std::fflush(file_) != 0 || std::ferror(file_)) ok_ = false;
+    if (std::fflush(file_) != 0 || std::ferror(file_)) {
+        ok_ = false;
+        if (error_ == 0) error_ = errno != 0 ? errno : EIO;
+    }
     return ok_;
+}
+
+
+ImageDeflater::ImageDeflater(Sink sink) : sink_(std::move(sink)), buffer_(kDeflateChunk) {}
+
+ImageDeflater::~ImageDeflater()
+{
+    if (deflating_) deflateEnd(&zs_);
+}
+
+bool ImageDeflater::begin(size_t rowBytes)
+{
+    if (deflating_) return false;
+    zs_ = z_stream{};
+    if (deflateInit(&zs_, Z_DEFAULT_COMPRESSION) != Z_OK) return false;
+    deflating_ = true;
+    rowBytes_ = rowBytes;
+    return true;
+}
+
+bool ImageDeflater::pump(int flush)
+{
+    for (;;) {
+        zs_.next_out = buffer_.data();
+        zs_.avail_out = static_cast<uInt>(buffer_.size());
+        const int rc = deflate(&zs_, flush);
+        if (rc == Z_STREAM_ERROR) return false;
+        const size_t produced = buffer_.size() - zs_.avail_out;
+        if (produced > 0 && !sink_(buffer_.data(), produced)) return false;
+        if (flush == Z_FINISH ? rc == Z_STREAM_END : zs_.avail_out != 0) return true;
+    }
+}
+
+bool ImageDeflater::writeRow(const unsigned char* rgb)
+{
+    if (!deflating_) return false;
+    zs_.next_in = const_cast<unsigned char*>(rgb);
+    zs_.avail_in = static_cast<uInt>(rowBytes_);
+    return pump(Z_NO_FLUSH);
+}
+
+bool ImageDeflater::finish()
+{
+    if (!deflating_) return false;
+    const bool ok = pump(Z_FINISH);
+    deflateEnd(&zs_);
+    deflating_ = false;
+    return ok;
 }
 
 }  // namespace pdftopjl

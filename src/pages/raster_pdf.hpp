@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,46 +13,69 @@
 
 namespace pdftopjl {
 
-// Writes a PDF of image pages straight into a file, one row at a time, so
-// that memory stays at one row and the compressor's window however many or
-// however large the pages are.  Each page: an RGB image (8 bits a component,
-// Flate) drawn over a rectangle of a page of its own media box.
+// Writes a PDF of image pages straight into a file, so that memory stays at
+// what is handed in however many or however large the pages are.  Each page:
+// an RGB image (8 bits a component, Flate, compressed by ImageDeflater) drawn
+// over a rectangle of a page of its own media box.
 class RasterPdfWriter {
 public:
     explicit RasterPdfWriter(FILE* file);
-    ~RasterPdfWriter();
     RasterPdfWriter(const RasterPdfWriter&) = delete;
     RasterPdfWriter& operator=(const RasterPdfWriter&) = delete;
 
-    // Each returns false once any write failed.
+    // Each returns false once anything failed.
     bool beginImage(int width, int height);
-    bool writeRow(const unsigned char* rgb);  // width x 3 bytes, top row first
+    bool writeImageData(const void* compressed, size_t size);
     bool endImage();
     bool addPage(const PageRect& mediaBox, int rotate, double userUnit, const PageRect& imageRect);
     bool finish();
 
     int pageCount() const { return static_cast<int>(pages_.size()); }
+    // The errno of the first failed write into the file, 0 when none failed.
+    int writeError() const { return error_; }
 
 private:
     bool put(std::string_view text);
     bool put(const void* data, size_t size);
     void start();
     int beginObject();
-    bool pump(int flush);
 
     FILE* file_;
     bool ok_ = true;
+    int error_ = 0;
     bool started_ = false;
     uint64_t offset_ = 0;
     std::vector<uint64_t> offsets_;  // by object number - 1
     std::vector<int> pages_;
 
+    bool inImage_ = false;
+    uint64_t streamBytes_ = 0;
+    int imageObject_ = 0;
+};
+
+// Compresses an image row by row into the pieces of its Flate stream, handed
+// to `sink` as they come: memory stays at one row and the compressor's window.
+class ImageDeflater {
+public:
+    using Sink = std::function<bool(const unsigned char* data, size_t size)>;
+    explicit ImageDeflater(Sink sink);
+    ~ImageDeflater();
+    ImageDeflater(const ImageDeflater&) = delete;
+    ImageDeflater& operator=(const ImageDeflater&) = delete;
+
+    // Each returns false once compressing or the sink failed.
+    bool begin(size_t rowBytes);
+    bool writeRow(const unsigned char* row);
+    bool finish();
+
+private:
+    bool pump(int flush);
+
+    Sink sink_;
     z_stream zs_{};
     bool deflating_ = false;
-    std::vector<unsigned char> zbuf_;
-    uint64_t streamBytes_ = 0;
+    std::vector<unsigned char> buffer_;
     size_t rowBytes_ = 0;
-    int imageObject_ = 0;
 };
 
 }  // namespace pdftopjl

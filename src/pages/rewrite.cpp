@@ -1,6 +1,9 @@
 #include "pages/rewrite.hpp"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cstring>
 #include <exception>
 #include <string>
 
@@ -8,6 +11,7 @@
 #include "pages/page_writer.hpp"
 #include "pages/raster_pages.hpp"
 #include "pages/vector_pages.hpp"
+#include "pages/worker.hpp"
 
 namespace pdftopjl {
 
@@ -44,44 +48,138 @@ std::vector<int32_t> EmittedPages(const EditPlan& plan)
     return pages;
 }
 
-bool RewritePages(SourceDocument* source, const EditPlan& plan, FILE* destination)
+namespace {
+
+// What redrawing the document may take: the document mapped and parsed, each
+// stream buffered while it is written, with room to spare; processor time by
+// its size and pages.  Far beyond what real documents need, while a stream
+// that inflates to gigabytes is stopped.
+constexpr uint64_t kRedrawingMemoryMargin = 1ull << 30;
+constexpr int kRedrawingSecondsBase = 30;
+constexpr uint64_t kRedrawingBytesPerSecond = 8ull << 20;
+constexpr size_t kRedrawingPagesPerSecond = 100;
+
+WorkerLimits redrawingLimits(const SourceDocument& source, size_t pages)
 {
+    uint64_t size = source.file.size();
+    struct stat st;
+    if (size == 0 && fstat(source.fd, &st) == 0) size = static_cast<uint64_t>(st.st_size);
+    WorkerLimits limits;
+    limits.memoryBytes = 4 * size + kRedrawingMemoryMargin;
+    limits.cpuSeconds = kRedrawingSecondsBase + static_cast<int>(size / kRedrawingBytesPerSecond) +
+                        static_cast<int>(pages / kRedrawingPagesPerSecond);
+    return limits;
+}
+
+// Writes every emitted page through the writer.
+RewriteOutcome writePages(PageWriter& writer, SourceDocument& source, const EditPlan& plan,
+                          const std::vector<int32_t>& pages)
+{
+    const auto failed = [&writer] {
+        if (job::Cancelled()) return RewriteOutcome{RewriteStatus::Cancelled};
+        if (const int error = writer.writeError(); error != 0)
+            return RewriteOutcome{RewriteStatus::WriteFailed, error};
+        return RewriteOutcome{RewriteStatus::Unfaithful};
+    };
+    PageGeometry geometry;
+    try {
+        if (!writer.begin()) return failed();
+        size_t done = 0;
+        for (int32_t n : pages) {
+            if (job::Cancelled()) return failed();
+            if (plan.raster)
+                job::Logf(job::Severity::Info, "Rendering page %zu of %zu", ++done, pages.size());
+            if (!checkPage(source, plan, n, &geometry) ||
+                !writer.addPage(n, source.pages[n - 1], geometry))
+                return failed();
+        }
+        if (job::Cancelled() || !writer.finish()) return failed();
+        return RewriteOutcome{};
+    } catch (const std::exception& e) {
+        ReportRenderFailure("%s", e.what());
+        return RewriteOutcome{RewriteStatus::Unfaithful};
+    }
+}
+
+// The vector pass runs whole in a worker, which writes the new document into
+// the destination (its descriptor is inherited): qpdf gathers a page's
+// content streams in memory, and a small document can inflate to gigabytes.
+RewriteOutcome redrawInWorker(SourceDocument& source, const EditPlan& plan,
+                              const std::vector<int32_t>& pages, FILE* destination)
+{
+    const WorkerLimits limits = redrawingLimits(source, pages.size());
+    WorkerResult result;
+    WorkerPool worker(1);
+    worker.submit(
+        [&](WorkerOutput& out) {
+            std::unique_ptr<PageWriter> writer = MakeVectorWriter(source, plan, destination);
+            const RewriteOutcome outcome = writePages(*writer, source, plan, pages);
+            if (outcome.status == RewriteStatus::WriteFailed) {
+                out.send(kRecordWriteError, &outcome.error, sizeof outcome.error);
+                return kWorkWriteFailed;
+            }
+            return outcome.status == RewriteStatus::Done ? kWorkDone : kWorkRefused;
+        },
+        limits, [](uint32_t, std::string_view) { return false; },
+        [&result](const WorkerResult& r) {
+            result = r;
+            return true;
+        });
+    worker.drain();
+
+    const unsigned long long mib = limits.memoryBytes >> 20;
+    switch (result.end) {
+    case WorkerEnd::Done: return RewriteOutcome{};
+    case WorkerEnd::WriteFailed: return RewriteOutcome{RewriteStatus::WriteFailed, result.error};
+    case WorkerEnd::Cancelled: return RewriteOutcome{RewriteStatus::Cancelled};
+    case WorkerEnd::Refused: break;
+    case WorkerEnd::OutOfTime:
+        ReportRenderFailure("the pages were not redrawn within their limit of %d s of processor time",
+                            limits.cpuSeconds);
+        break;
+    case WorkerEnd::OutOfMemory:
+        ReportRenderFailure("redrawing the pages needs more than its limit of %llu MiB of memory",
+                            mib);
+        break;
+    case WorkerEnd::NotStarted:
+        ReportRenderFailure("no process could be started to redraw the pages: %s",
+                            std::strerror(result.error));
+        break;
+    case WorkerEnd::Stopped:
+    case WorkerEnd::Died:
+        ReportRenderFailure("redrawing the pages ended with signal %d, within limits of %llu MiB of "
+                            "memory and %d s of processor time",
+                            result.signal, mib, limits.cpuSeconds);
+        break;
+    }
+    return RewriteOutcome{RewriteStatus::Unfaithful};
+}
+
+}  // namespace
+
+RewriteOutcome RewritePages(SourceDocument* source, const EditPlan& plan, FILE* destination)
+{
+    constexpr RewriteOutcome kUnfaithful{RewriteStatus::Unfaithful};
     // Without pages of its own to draw, a rewrite would replace the document
     // with an empty one.
     if (source == nullptr) {
         ReportRenderFailure("the document could not be opened");
-        return false;
+        return kUnfaithful;
     }
     if (!source->damage.empty()) {
         ReportRenderFailure("the document is damaged (%s)", source->damage.c_str());
-        return false;
+        return kUnfaithful;
     }
     const std::vector<int32_t> pages = EmittedPages(plan);
-    PageGeometry geometry;
+    if (!plan.raster) return redrawInWorker(*source, plan, pages, destination);
+
     // Painting is slow: every page it would stumble on is found before the
     // first is painted.
-    if (plan.raster)
-        for (int32_t n : pages)
-            if (!checkPage(*source, plan, n, &geometry)) return false;
-
-    std::unique_ptr<PageWriter> writer = plan.raster ? MakeRasterWriter(*source, plan, destination)
-                                                     : MakeVectorWriter(*source, plan, destination);
-    try {
-        if (!writer->begin()) return false;
-        size_t done = 0;
-        for (int32_t n : pages) {
-            if (job::Cancelled()) return false;
-            if (plan.raster)
-                job::Logf(job::Severity::Info, "Rendering page %zu of %zu", ++done, pages.size());
-            if (!checkPage(*source, plan, n, &geometry) ||
-                !writer->addPage(n, source->pages[n - 1], geometry))
-                return false;
-        }
-        return !job::Cancelled() && writer->finish();
-    } catch (const std::exception& e) {
-        ReportRenderFailure("%s", e.what());
-        return false;
-    }
+    PageGeometry geometry;
+    for (int32_t n : pages)
+        if (!checkPage(*source, plan, n, &geometry)) return kUnfaithful;
+    std::unique_ptr<PageWriter> writer = MakeRasterWriter(*source, plan, destination);
+    return writePages(*writer, *source, plan, pages);
 }
 
 }  // namespace pdftopjl

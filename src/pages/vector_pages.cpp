@@ -5,8 +5,10 @@
 #include <qpdf/Pl_Flate.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFPageObjectHelper.hh>
+#include <qpdf/QPDFSystemError.hh>
 #include <qpdf/QPDFWriter.hh>
 
+#include <cerrno>
 #include <exception>
 #include <map>
 #include <set>
@@ -136,6 +138,10 @@ public:
             writer.setDecodeLevel(qpdf_dl_none);
             writer.setCompressStreams(false);
             writer.write();
+        } catch (const QPDFSystemError& e) {
+            // The file, not the document: qpdf writes through stdio.
+            error_ = e.getErrno() != 0 ? e.getErrno() : EIO;
+            return false;
         } catch (const std::exception& e) {
             ReportRenderFailure("cannot write the new document: %s", e.what());
             return false;
@@ -145,11 +151,13 @@ public:
             return false;
         }
         if (std::fflush(file_) != 0 || std::ferror(file_)) {
-            ReportRenderFailure("cannot write the new document");
+            error_ = errno != 0 ? errno : EIO;
             return false;
         }
         return true;
     }
+
+    int writeError() const override { return error_; }
 
 private:
     // The page's single content stream serves as the form itself, so the
@@ -189,6 +197,7 @@ private:
     }
 
     FILE* file_;
+    int error_ = 0;
     SourceDocument& source_;
     const EditPlan& plan_;
     size_t warningsBefore_ = 0;

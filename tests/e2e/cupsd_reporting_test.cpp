@@ -1,9 +1,11 @@
 // What administrators and users see through a private cupsd running at the
 // default LogLevel warn: why a job failed, and how many pages it printed.
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -11,6 +13,7 @@
 #include "pjl/jobstream.hpp"
 #include "support/cupsd.hpp"
 #include "support/fixtures.hpp"
+#include "support/heavy_pdfs.hpp"
 #include "support/process.hpp"
 
 using namespace testsupport;
@@ -156,6 +159,57 @@ INSTANTIATE_TEST_SUITE_P(
                       CountCase{"ThreeUncollated", {"-n", "3"}, 12},
                       CountCase{"TwoUp", {"-o", "number-up=2"}, 2}),
     [](const ::testing::TestParamInfo<CountCase>& info) { return std::string(info.param.name); });
+
+// The filter's own temporary files in the scheduler's temporary directory.
+std::vector<std::string> FilterTempFiles(const std::string& dir)
+{
+    std::vector<std::string> ours;
+    if (DIR* d = opendir(dir.c_str())) {
+        while (dirent* e = readdir(d))
+            if (std::string(e->d_name).rfind("pdftopjl-", 0) == 0) ours.push_back(e->d_name);
+        closedir(d);
+    }
+    return ours;
+}
+
+// Under the scheduler too, a page that would never finish painting is given
+// up at its limit: the job completes with the document unchanged, and the
+// log says why.  A cancel while it paints ends the job at once, leaving
+// nothing behind.
+TEST_F(CupsdReporting, EndlessPageIsGivenUpOrCancelled)
+{
+    const std::string doc = EndlessNestedForms();
+    std::string state;
+    Print(doc, {"-o", "ZRPDFRasterizedMode=true"}, &state);
+    ASSERT_EQ(state, "completed") << server_->ErrorLog();
+    const std::string stream = ReadFile(server_->OutputFile("zx"));
+    pdftopjl::JobStream job = pdftopjl::ParseJobStream(stream);
+    ASSERT_TRUE(job.valid) << job.error;
+    EXPECT_TRUE(job.body == doc) << "the document was changed";
+    EXPECT_NE(server_->ErrorLog().find("page 1 was not painted within its limit of 6 s"),
+              std::string::npos)
+        << server_->ErrorLog();
+
+    const std::string file = documents_->file("endless.pdf");
+    WriteFile(file, doc);
+    chmod(file.c_str(), 0644);
+    std::string error;
+    const int id = server_->Submit("zx", {"-o", "ZRPDFRasterizedMode=true"}, file, &error);
+    ASSERT_GT(id, 0) << error;
+    // Staged, and the new document begun: the page is being painted.
+    const std::string tmp = server_->FilterTempDir();
+    for (int waited = 0; FilterTempFiles(tmp).size() < 2 && waited < 10000; waited += 10)
+        usleep(10000);
+    ASSERT_EQ(FilterTempFiles(tmp).size(), 2u) << server_->ErrorLog();
+    const auto cancelled = std::chrono::steady_clock::now();
+    ASSERT_TRUE(server_->CancelJob(id));
+    EXPECT_EQ(server_->WaitForJob(id, kJobTimeoutMs), "cancelled");
+    while (!FilterTempFiles(tmp).empty() &&
+           std::chrono::steady_clock::now() - cancelled < std::chrono::seconds(10))
+        usleep(10000);
+    EXPECT_LT(std::chrono::steady_clock::now() - cancelled, std::chrono::seconds(2));
+    EXPECT_TRUE(FilterTempFiles(tmp).empty()) << "temporary files left behind";
+}
 
 // A banner sheet is a job of its own before the document's, in one stream,
 // and pjlinspect reads both.

@@ -121,6 +121,33 @@ TEST_F(DocBlockRun, JobSettingsFromTheOptionString)
                                 }));
 }
 
+// Only a count from 1 to 9999 reaches the header; anything else prints one
+// copy, with a warning.
+TEST_F(DocBlockRun, CopiesArgumentIsACountOrOne)
+{
+    struct Case {
+        std::string copies;
+        const char* line;
+    };
+    for (const Case& c : {Case{"7", "@PJL SET COPIES=7"}, Case{"9999", "@PJL SET COPIES=9999"},
+                          Case{"abc", "@PJL SET COPIES=1"}, Case{"\"", "@PJL SET COPIES=1"},
+                          Case{"-5", "@PJL SET COPIES=1"}, Case{"1 2", "@PJL SET COPIES=1"},
+                          Case{"0", "@PJL SET COPIES=1"}, Case{"10000", "@PJL SET COPIES=1"},
+                          Case{"2\n@PJL ENTER LANGUAGE=PCL", "@PJL SET COPIES=1"},
+                          Case{"", "@PJL SET COPIES=1"}}) {
+        SCOPED_TRACE("copies \"" + c.copies + "\"");
+        RunResult r = Run("", "Report", c.copies);
+        std::vector<std::string> lines = DocumentLines(r);
+        ASSERT_GE(lines.size(), 2u);
+        EXPECT_EQ(lines[1], c.line);
+        const bool valid = c.copies == "7" || c.copies == "9999";
+        EXPECT_EQ(LinesStartingWith(r.err, "WARNING: The copies argument").size(), valid ? 0u : 1u)
+            << r.err;
+        EXPECT_NE(r.err.find(valid ? "PAGE: 1 " + c.copies + "\n" : "PAGE: 1 1\n"), std::string::npos)
+            << r.err;
+    }
+}
+
 // A stored job whose passcode cannot reach the printer whole fails before
 // anything is written: no cut passcode, no job printed unheld.
 TEST_F(DocBlockRun, StoredJobWithAnUnsendablePasscodeFails)

@@ -2,11 +2,15 @@
 // alone (see tests/CMakeLists.txt) and only in builds whose marker is not the
 // system path.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <functional>
 #include <regex>
 #include <string>
+#include <vector>
 
 #include "support/fixtures.hpp"
 #include "support/process.hpp"
@@ -27,6 +31,7 @@ protected:
         std::string dir = marker.substr(0, marker.rfind('/'));
         mkdir(dir.c_str(), 0755);
         WriteFile(marker, "");
+        WriteFile(data.file("printer.ppd"), MakePpd({}));
     }
     void TearDown() override { unlink(PDFTOPJL_JOBCOPY_MARKER); }
 
@@ -35,7 +40,7 @@ protected:
         RunOptions o;
         o.args = {"pdftopjl", "7", "bob", "Title", "1", ""};
         o.env["TMPDIR"] = tmp.path();
-        o.env["PPD"] = std::nullopt;
+        o.env["PPD"] = data.file("printer.ppd");
         o.input = input;
         return o;
     }
@@ -50,7 +55,34 @@ protected:
         return tmp.file(names[0]);
     }
 
+    // Plants something at every name the job could pick within a few seconds.
+    std::vector<std::string> PlantAtTheNextNames(const std::function<void(const std::string&)>& plant)
+    {
+        std::vector<std::string> names;
+        const time_t now = time(nullptr);
+        for (int delta = 0; delta < 5; ++delta) {
+            const time_t t = now + delta;
+            struct tm local;
+            localtime_r(&t, &local);
+            char name[64];
+            strftime(name, sizeof name, "nd%Y%m%d%H%M%S.job", &local);
+            plant(tmp.file(name));
+            names.push_back(name);
+        }
+        return names;
+    }
+
+    // The job-copy files the jobs made: every entry that was not planted.
+    std::vector<std::string> NewEntries(const std::vector<std::string>& planted)
+    {
+        std::vector<std::string> made;
+        for (const std::string& name : tmp.entries())
+            if (std::find(planted.begin(), planted.end(), name) == planted.end()) made.push_back(name);
+        return made;
+    }
+
     TempDir tmp;
+    TempDir data;
 };
 
 TEST_F(JobCopy, HoldsTheStagingCopyThenTheJobStream)
@@ -85,24 +117,85 @@ TEST_F(JobCopy, FailedJobKeepsItsMessagesInTheCopy)
     EXPECT_EQ(ReadFile(path), r.err);
 }
 
-TEST_F(JobCopy, PlantedSymbolicLinkIsNotFollowed)
+// A name already taken is left as it is, and the copy goes to the next free
+// one; nothing planted there (a link, a FIFO, a file) is followed, opened,
+// blocked on or overwritten.
+TEST_F(JobCopy, TakenNamesAreLeftAloneAndTheNextOneUsed)
 {
-    // Every name the job could pick within a few seconds points elsewhere.
     TempDir victimDir;
-    std::string victim = victimDir.file("victim");
-    WriteFile(victim, "keep");
-    time_t now = time(nullptr);
-    for (int delta = 0; delta < 5; ++delta) {
-        time_t t = now + delta;
-        struct tm local;
-        localtime_r(&t, &local);
-        char name[64];
-        strftime(name, sizeof name, "nd%Y%m%d%H%M%S.job", &local);
-        ASSERT_EQ(symlink(victim.c_str(), tmp.file(name).c_str()), 0);
+    const std::string victim = victimDir.file("victim");
+    struct Kind {
+        const char* name;
+        std::function<void(const std::string&)> plant;
+        std::function<bool(const std::string&)> intact;
+    };
+    const std::vector<Kind> kinds = {
+        {"link", [&](const std::string& p) { ASSERT_EQ(symlink(victim.c_str(), p.c_str()), 0); },
+         [&](const std::string&) { return ReadFile(victim) == "keep"; }},
+        {"fifo", [](const std::string& p) { ASSERT_EQ(mkfifo(p.c_str(), 0666), 0); },
+         [](const std::string& p) {
+             struct stat st;
+             return lstat(p.c_str(), &st) == 0 && S_ISFIFO(st.st_mode);
+         }},
+        {"file", [](const std::string& p) { WriteFile(p, "keep"); },
+         [](const std::string& p) { return ReadFile(p) == "keep"; }},
+    };
+    for (const Kind& kind : kinds) {
+        SCOPED_TRACE(kind.name);
+        for (const std::string& name : tmp.entries()) unlink(tmp.file(name).c_str());
+        WriteFile(victim, "keep");
+        const std::vector<std::string> planted = PlantAtTheNextNames(kind.plant);
+        RunOptions o = Options(MakePdf(1));
+        o.timeoutMs = 10000;
+        RunResult r = RunProgram(o);
+        EXPECT_FALSE(r.timedOut) << "the job blocked";
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        for (const std::string& name : planted) EXPECT_TRUE(kind.intact(tmp.file(name))) << name;
+        const std::vector<std::string> made = NewEntries(planted);
+        ASSERT_EQ(made.size(), 1u);
+        EXPECT_TRUE(std::regex_match(made[0], std::regex("nd[0-9]{14}-2\\.job"))) << made[0];
+        EXPECT_NE(ReadFile(tmp.file(made[0])).find(r.out), std::string::npos);
     }
-    RunResult r = RunProgram(Options(MakePdf(1)));
-    EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(ReadFile(victim), "keep");
+}
+
+// With a FIFO at the job copy's name, a job whose document stalls is still
+// cancelled at once.
+TEST_F(JobCopy, CancelWorksWithAFifoAtTheName)
+{
+    const std::vector<std::string> planted =
+        PlantAtTheNextNames([](const std::string& p) { ASSERT_EQ(mkfifo(p.c_str(), 0666), 0); });
+    RunOptions o = Options(MakePdf(1).substr(0, 100));  // the rest never comes
+    o.keepStdinOpen = true;
+    o.signalToSend = SIGTERM;
+    // The copy and the staging file exist: the filter is reading.
+    o.signalWhen = [&] { return NewEntries(planted).size() == 2; };
+    o.timeoutMs = 10000;
+    RunResult r = RunProgram(o);
+    EXPECT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_LT(r.msAfterSignal, 2000);
+    EXPECT_NE(r.err.find("INFO: Job cancelled\n"), std::string::npos) << r.err;
+    EXPECT_EQ(NewEntries(planted).size(), 1u) << "the staging file was left behind";
+}
+
+// Jobs started in the same second each get a copy of their own.
+TEST_F(JobCopy, JobsInTheSameSecondGetFilesOfTheirOwn)
+{
+    std::vector<std::string> outs;
+    for (int i = 0; i < 3; ++i) {
+        RunOptions o = Options(MakePdf(i + 1));
+        RunResult r = RunProgram(o);
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        outs.push_back(r.out);
+    }
+    const std::vector<std::string> made = tmp.entries();
+    ASSERT_EQ(made.size(), 3u);
+    for (const std::string& out : outs) {
+        int holders = 0;
+        for (const std::string& name : made)
+            if (ReadFile(tmp.file(name)).find(out) != std::string::npos) ++holders;
+        EXPECT_EQ(holders, 1);
+    }
 }
 
 TEST_F(JobCopy, UnsetTemporaryDirectoryMeansNoCopy)

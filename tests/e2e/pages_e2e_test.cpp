@@ -1,14 +1,19 @@
 // Page editing as CUPS runs the filter: re-rendered jobs, and damaged or
 // hostile documents that must go out unchanged, never as pages of garbage.
+#include <dirent.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFWriter.hh>
 
+#include <algorithm>
+#include <csignal>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "../unit/pages_pixels.hpp"
+#include "support/heavy_pdfs.hpp"
 #include "support/expect.hpp"
 #include "support/fixtures.hpp"
 #include "support/process.hpp"
@@ -20,15 +25,19 @@ namespace {
 
 class PageEditing : public ::testing::Test {
 protected:
-    void SetUp() override { WriteFile(data.file("printer.ppd"), MakePpd({})); }
+    // The layout settings go through the system's pre-filter.
+    void SetUp() override
+    {
+        WriteFile(data.file("printer.ppd"), MakePpd({"*cupsFilter: \"application/pdf 0 pdftopjl\""}));
+    }
 
     RunResult Print(const std::string& document, const std::string& options,
-                    long long fileSizeLimit = 0)
+                    long long fileSizeLimit = 0, const std::string& tmpDir = "")
     {
         WriteFile(data.file("doc.pdf"), document);
         RunOptions o;
         o.args = {"pdftopjl", "42", "alice", "Report", "1", options, data.file("doc.pdf")};
-        o.env["TMPDIR"] = tmp.path();
+        o.env["TMPDIR"] = tmpDir.empty() ? tmp.path() : tmpDir;
         o.env["PPD"] = data.file("printer.ppd");
         o.timeoutMs = 120000;
         o.fileSizeLimit = fileSizeLimit;
@@ -81,6 +90,30 @@ TEST_F(PageEditing, TurnedPagesAsImages)
     ExpectHalfTurned(2);
 }
 
+// Temporary paths are as long as the system allows, not cut to a buffer.
+TEST_F(PageEditing, LongTemporaryDirectory)
+{
+    std::string dir = tmp.path();
+    while (dir.size() < 200) {
+        dir += "/" + std::string(std::min<size_t>(60, 199 - dir.size()), 'd');
+        ASSERT_EQ(mkdir(dir.c_str(), 0700), 0);
+    }
+    ASSERT_EQ(dir.size(), 200u);
+    std::string doc = MakePdf(2);
+    RunResult r = Print(doc, "ZRTurnPage=true", 0, dir);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    Job job = ParseJob(r.out);
+    ASSERT_TRUE(job.framed) << job.error;
+    WriteFile(data.file("body.pdf"), job.body);
+    ExpectHalfTurned(2);
+    DIR* left = opendir(dir.c_str());
+    ASSERT_NE(left, nullptr);
+    int entries = 0;
+    while (readdir(left) != nullptr) ++entries;
+    closedir(left);
+    EXPECT_EQ(entries, 2) << "temporary files left behind";  // . and ..
+}
+
 TEST_F(PageEditing, FullTurnRedrawsWithoutTurning)
 {
     std::string doc = MakePdf(2);
@@ -90,20 +123,34 @@ TEST_F(PageEditing, FullTurnRedrawsWithoutTurning)
         EXPECT_LT(Mismatch(Paint(data.file("body.pdf"), i), Paint(data.file("doc.pdf"), i)), 0.005);
 }
 
+// The print dialog's copies tickets never cost a page: a document that is
+// not exactly copies of what they say one copy is keeps every page (with a
+// warning), and the page set alone never shortens it.
+TEST_F(PageEditing, CopiesTicketsNeverCostPages)
+{
+    const std::string copies = "com.apple.print.PrintSettings.PMCopies..n.=";
+    const std::string sides = " com.apple.print.PrintSettings.PMTotalSidesImaged..n.=";
+    struct Case {
+        int pages;
+        std::string options;
+        bool warns;
+    };
+    for (const Case& c : {Case{4, copies + "2" + sides + "6 Collate=true", true},
+                          Case{1, copies + "2" + sides + "0 Collate=true", true},
+                          Case{1, copies + "3 page-set=odd", false}}) {
+        SCOPED_TRACE(c.options);
+        RunResult r = Print(MakePdf(c.pages), c.options + " ZRTurnPage=true");
+        Body(r);
+        ExpectHalfTurned(c.pages);
+        EXPECT_EQ(LinesStartingWith(r.err, "WARNING: The document's").size(), c.warns ? 1u : 0u)
+            << r.err;
+    }
+}
+
 TEST_F(PageEditing, NoRuleFiringSendsTheDocumentAsItIs)
 {
     std::string doc = MakePdf(2);
     EXPECT_TRUE(Body(Print(doc, "ZRTurnPage=false media=A4")) == doc);
-}
-
-TEST_F(PageEditing, FullDiskWhileRasterisingSendsTheIntakeFile)
-{
-    std::string doc = MakePdf(1);
-    RunResult r = Print(doc, "ZRPDFRasterizedMode=true", 16 * 1024);
-    EXPECT_TRUE(Body(r) == doc) << "the document was changed";
-    EXPECT_NE(r.err.find("Page re-rendering failed: cannot write the new document; the document is sent unchanged\n"),
-              std::string::npos)
-        << r.err;
 }
 
 std::string Truncated()
@@ -151,6 +198,48 @@ std::string WithMediaBox(const char* box)
         QPDFObjectHandle page = qpdf.getAllPages().at(1);
         page.replaceKey("/MediaBox", QPDFObjectHandle::parse(box));
     });
+}
+
+// Two pages drawn by one content stream that carries a comment of bytes
+// that do not compress: the second page's copy of it makes the rewritten
+// document about twice the size of the original.
+std::string SharedIncompressibleContents()
+{
+    return Rewritten([](QPDF& qpdf) {
+        std::vector<QPDFObjectHandle> pages = qpdf.getAllPages();
+        std::string noise = "%";
+        unsigned state = 7;
+        while (noise.size() < 20000) {
+            state = state * 1103515245u + 12345u;
+            noise += static_cast<char>(' ' + (state >> 16) % 94);
+        }
+        QPDFObjectHandle contents = pages[0].getKey("/Contents");
+        std::shared_ptr<Buffer> drawing = contents.getStreamData(qpdf_dl_all);
+        contents.replaceStreamData(
+            std::string(reinterpret_cast<const char*>(drawing->getBuffer()), drawing->getSize()) +
+                noise + "\n",
+            QPDFObjectHandle::newNull(), QPDFObjectHandle::newNull());
+        pages[1].replaceKey("/Contents", contents);
+    });
+}
+
+// A full disk (or a quota, or an I/O error) while the new document is written
+// fails the job: nothing is sent, nothing is left behind.
+TEST_F(PageEditing, FullDiskWhileRewritingFailsTheJob)
+{
+    struct Case {
+        std::string document;
+        const char* options;
+    };
+    for (const Case& c : {Case{MakePdf(1), "ZRTurnPage=true ZRPDFRasterizedMode=true"},
+                          Case{SharedIncompressibleContents(), "ZRTurnPage=true"}}) {
+        SCOPED_TRACE(c.options);
+        // Room for the staging copy, not for the new document.
+        RunResult r = Print(c.document, c.options, static_cast<long long>(c.document.size()) + 4096);
+        ExpectJobRefused(r, tmp, "Cannot write the re-rendered document: File too large",
+                         "Process Data fail\n");
+        EXPECT_EQ(r.err.find("sent unchanged"), std::string::npos) << r.err;
+    }
 }
 
 // The page tree claims far more pages than it holds.
@@ -232,6 +321,61 @@ TEST_P(Hostile, GoesOutUnchanged)
     EXPECT_TRUE(Body(r) == c.document) << "the document was changed";
     EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
     EXPECT_EQ(r.err.find("the document is sent unchanged\n") != std::string::npos, c.rerenderTried)
+        << r.err;
+}
+
+struct EndlessCase {
+    const char* name;
+    std::string (*document)();  // made when its test runs: some take a moment
+};
+
+class EndlessPage : public PageEditing, public ::testing::WithParamInterface<EndlessCase> {};
+
+INSTANTIATE_TEST_SUITE_P(Documents, EndlessPage,
+                         ::testing::Values(EndlessCase{"NestedForms", EndlessNestedForms},
+                                           EndlessCase{"FieldDrawingForms", EndlessFieldDrawingForms},
+                                           EndlessCase{"MillionsOfPaths", MillionsOfPaths}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A page that would never finish painting ends the re-rendering at its time
+// limit, and the document goes out unchanged; a cancel while it paints ends
+// the job at once.  Nothing is left behind either way.
+TEST_P(EndlessPage, IsGivenUpAtItsLimitAndCancelsAtOnce)
+{
+    const std::string doc = GetParam().document();
+    RunResult r = Print(doc, kRaster);
+    EXPECT_TRUE(Body(r) == doc) << "the document was changed";
+    EXPECT_NE(r.err.find("WARNING: Page re-rendering failed: page 1 was not painted within its "
+                         "limit of 6 s of processor time; the document is sent unchanged\n"),
+              std::string::npos)
+        << r.err;
+
+    WriteFile(data.file("doc.pdf"), doc);
+    RunOptions o;
+    o.args = {"pdftopjl", "42", "alice", "Report", "1", kRaster, data.file("doc.pdf")};
+    o.env["TMPDIR"] = tmp.path();
+    o.env["PPD"] = data.file("printer.ppd");
+    o.signalToSend = SIGTERM;
+    o.signalWhen = [&] { return tmp.entries().size() == 2; };  // staged, and the new file begun
+    o.timeoutMs = 60000;
+    r = RunProgram(o);
+    EXPECT_FALSE(r.timedOut);
+    EXPECT_LT(r.msAfterSignal, 2000);
+    ExpectJobRefused(r, tmp, "Job cancelled", "INFO: Job cancelled\n");
+}
+
+// Redrawing it runs into its memory limit; the document goes out unchanged.
+TEST_F(PageEditing, ContentInflatingBeyondTheMemoryLimitGoesOutUnchanged)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer builds run without memory limits";
+#endif
+    const std::string doc = InflatingToAGigabyte();
+    RunResult r = Print(doc, kTurn);
+    EXPECT_TRUE(Body(r) == doc) << "the document was changed";
+    EXPECT_NE(r.err.find("WARNING: Page re-rendering failed: redrawing the pages needs more than its "
+                         "limit of "),
+              std::string::npos)
         << r.err;
 }
 

@@ -263,10 +263,11 @@ TEST_F(FakePreFilter, PpdWithoutCupsFilterFailsTheJob)
 
 TEST_F(FakePreFilter, CancelWhileThePreFilterRunsStopsIt)
 {
-    // Still writing, or done writing but not yet ended.
+    // Still writing, done writing but not yet ended, or deaf to SIGTERM.
     const std::string started = data.file("b/started");
     for (const char* body : {"echo '%PDF-1.4'\nexec sleep 30\n",
-                             "echo '%PDF-1.4'\nexec >&-\nexec sleep 30\n"}) {
+                             "echo '%PDF-1.4'\nexec >&-\nexec sleep 30\n",
+                             "trap '' TERM\necho '%PDF-1.4'\nexec sleep 30\n"}) {
         SCOPED_TRACE(body);
         unlink(started.c_str());
         Program(std::string(": > \"$(dirname \"$0\")/../started\"\n") + body);
@@ -276,6 +277,7 @@ TEST_F(FakePreFilter, CancelWhileThePreFilterRunsStopsIt)
         o.timeoutMs = 10000;
         RunResult r = RunProgram(o);
         EXPECT_FALSE(r.timedOut) << "the filter did not stop on SIGTERM";
+        EXPECT_LT(r.msAfterSignal, 2000);
         ExpectJobRefused(r, tmp, "Job cancelled", "INFO: Job cancelled\n");
     }
 }

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <optional>
 #include <regex>
 #include <string>
 
@@ -220,6 +221,63 @@ TEST_F(FilterRun, ReaderClosingStandardOutputEndsWithStatusOne)
         EXPECT_EQ(r.signal, 0) << "the filter died of a signal";
         EXPECT_EQ(r.exitCode, 1);
         EXPECT_TRUE(tmp.entries().empty());
+    }
+}
+
+// A FIFO where the document or the PPD should be never holds the job: the
+// document is read as a pipe is (a cancel ends the wait at once), a FIFO is
+// no PPD (the job goes on without one, saying so).
+TEST_F(FilterRun, AFifoNeverHoldsTheJob)
+{
+    ASSERT_EQ(mkfifo(data.file("fifo").c_str(), 0600), 0);
+    const std::string doc = Document(1000, true);
+    WriteFile(data.file("doc.pdf"), doc);
+
+    RunOptions atDocument = Options({data.file("fifo")});
+    atDocument.signalToSend = SIGTERM;
+    atDocument.signalWhen = [&] { return !tmp.entries().empty(); };  // staging, reading
+    atDocument.timeoutMs = 10000;
+    RunResult r = RunProgram(atDocument);
+    EXPECT_FALSE(r.timedOut) << "the filter did not stop on SIGTERM";
+    EXPECT_LT(r.msAfterSignal, 2000);
+    ExpectJobRefused(r, tmp, "Job cancelled", "INFO: Job cancelled\n");
+
+    RunOptions atPpd = Options({data.file("doc.pdf")});
+    atPpd.env["PPD"] = data.file("fifo");
+    atPpd.timeoutMs = 10000;
+    r = RunProgram(atPpd);
+    EXPECT_FALSE(r.timedOut) << "the filter waited on the PPD";
+    ExpectFramedJob(r, doc);
+    EXPECT_NE(r.err.find("WARNING: The printer's PPD " + data.file("fifo") +
+                         " cannot be read (it is not a regular file)"),
+              std::string::npos)
+        << r.err;
+}
+
+// Without a readable PPD the job goes on, and one warning says why and what
+// the job goes without.
+TEST_F(FilterRun, WithoutAReadablePpdAWarningSaysWhatIsLost)
+{
+    const std::string doc = Document(1000, true);
+    WriteFile(data.file("doc.pdf"), doc);
+    WriteFile(data.file("garbage.ppd"), "not a PPD\n");
+    struct Case {
+        std::optional<std::string> ppd;
+        std::string reason;
+    };
+    for (const Case& c : {Case{std::nullopt, "(none) cannot be read (PPD is not set)"},
+                          Case{data.file("absent.ppd"), "No such file or directory"},
+                          Case{data.file("garbage.ppd"), "on line 1"}}) {
+        SCOPED_TRACE(c.reason);
+        RunOptions o = Options({data.file("doc.pdf")});
+        o.env["PPD"] = c.ppd;
+        o.args[5] = "ZRTurnPage=true";
+        RunResult r = RunProgram(o);
+        ExpectFramedJob(r, doc);  // not turned: that needs the PPD
+        const std::vector<std::string> warnings = LinesStartingWith(r.err, "WARNING: The printer's PPD");
+        ASSERT_EQ(warnings.size(), 1u) << r.err;
+        EXPECT_NE(warnings[0].find(c.reason), std::string::npos) << warnings[0];
+        EXPECT_NE(warnings[0].find("UTF-8 text mode, page turning, rasterising"), std::string::npos);
     }
 }
 

@@ -303,6 +303,23 @@ bool PrivateCupsd::SetDefaults(const std::string& queue, const std::vector<std::
     return r.exitCode == 0;
 }
 
+bool PrivateCupsd::CancelJob(int jobId) const
+{
+    http_t* http = httpConnect2("127.0.0.1", port_, nullptr, AF_INET, HTTP_ENCRYPTION_NEVER, 1,
+                                5000, nullptr);
+    if (http == nullptr) return false;
+    ipp_t* request = ippNewRequest(IPP_OP_CANCEL_JOB);
+    const std::string uri = "ipp://" + Server() + "/jobs/" + std::to_string(jobId);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "job-uri", nullptr, uri.c_str());
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
+                 "root");
+    ipp_t* response = cupsDoRequest(http, request, "/jobs/");
+    const bool cancelled = response != nullptr && ippGetStatusCode(response) <= IPP_STATUS_OK_CONFLICTING;
+    ippDelete(response);
+    httpClose(http);
+    return cancelled;
+}
+
 // The filter runs as lp, which may not reach the build tree (a checkout under
 // /root, say), so the scheduler gets a copy in its own directory.  cupsd
 // gives filters a clean environment; in sanitizer runs a wrapper hands the

@@ -40,6 +40,11 @@ public:
     int Submit(const std::string& queue, const std::vector<std::string>& lpArgs,
                const std::string& file, std::string* error);
 
+    // Cancels a job as its owner would; false when the scheduler refuses.
+    bool CancelJob(int jobId) const;
+    // Where the scheduler's filters keep their temporary files (TMPDIR).
+    std::string FilterTempDir() const { return root_ + "/spool/tmp"; }
+
     // Waits until the job has ended; returns "completed", "aborted",
     // "cancelled", "stopped" or "timeout".
     std::string WaitForJob(int jobId, int timeoutMs);

@@ -102,6 +102,7 @@ RunResult RunProgram(const RunOptions& options)
     size_t inPos = 0;
     const long long start = nowMs();
     bool signalled = false;
+    long long signalledAt = 0;
     int keptIn = -1;
     if (options.keepStdinOpen && options.input.empty()) {
         keptIn = inFd;
@@ -122,6 +123,7 @@ RunResult RunProgram(const RunOptions& options)
         if (options.signalToSend && !signalled && ready(elapsed)) {
             kill(pid, options.signalToSend);
             signalled = true;
+            signalledAt = nowMs();
         }
         struct pollfd fds[3];
         int n = 0;
@@ -180,6 +182,7 @@ RunResult RunProgram(const RunOptions& options)
             if (options.signalToSend && !signalled && ready(nowMs() - start)) {
                 kill(pid, options.signalToSend);
                 signalled = true;
+                signalledAt = nowMs();
             }
             usleep(10000);
         }
@@ -187,6 +190,7 @@ RunResult RunProgram(const RunOptions& options)
     if (keptIn >= 0) close(keptIn);
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
+    if (signalled) result.msAfterSignal = nowMs() - signalledAt;
     if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
     if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
     return result;

@@ -12,6 +12,7 @@ struct RunResult {
     int exitCode = -1;      // exit status, or -1 when killed
     int signal = 0;         // the signal that ended the process, if any
     bool timedOut = false;
+    long long msAfterSignal = -1;  // from the signal sent to the end of the process
     std::string out;
     std::string err;
 };

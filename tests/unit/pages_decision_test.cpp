@@ -1,11 +1,13 @@
 // The edit decision: which rules fire for which options and PPD, and what
 // they leave in the plan, and the intake document as it is opened.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <stdlib.h>
 
 #include <string>
 #include <vector>
 
+#include "job/fd.hpp"
 #include "pages/document.hpp"
 #include "pages/edit_decision.hpp"
 #include "support/fixtures.hpp"
@@ -42,8 +44,16 @@ protected:
         return o;
     }
 
+    // Opens the file as the staging does: through a descriptor.
+    void OpenIntake(SourceDocument* document, const std::string& path)
+    {
+        intakeFd.reset(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+        OpenSourceDocument(document, intakeFd.get(), path);
+    }
+
     TempDir dir;
     std::string ppdPath;
+    job::UniqueFd intakeFd;
 };
 
 struct TurnCase {
@@ -105,10 +115,11 @@ struct CopiesCase {
     const char* name;
     std::string options;
     int pages;
-    int preFiltered;
+    int holdsCopies;
     int result;
     int lastPage;
     int pageStep;
+    bool warns;  // the document does not match the print settings
 };
 
 class Copies : public Decision, public ::testing::WithParamInterface<CopiesCase> {};
@@ -119,36 +130,62 @@ const std::string kSides = " com.apple.print.PrintSettings.PMTotalSidesImaged..n
 INSTANTIATE_TEST_SUITE_P(
     Rules, Copies,
     ::testing::Values(
-        CopiesCase{"CollatedKeepsFirstCopy", kCopies + "3 Collate=true", 12, 1, 1, 4, 1},
-        CopiesCase{"UncollatedKeepsEveryThirdPage", kCopies + "3 Collate=false", 12, 1, 1, 12, 3},
-        CopiesCase{"NoCollateOption", kCopies + "3", 12, 1, 1, 12, 1},
-        CopiesCase{"NotPreFilteredNeverFires", kCopies + "2", 12, 0, 0, 12, 1},
-        CopiesCase{"OneCopy", kCopies + "1 Collate=false", 12, 1, 0, 12, 1},
-        CopiesCase{"ZeroCopies", kCopies + "0 Collate=false", 12, 1, 0, 12, 1},
-        CopiesCase{"CopiesWithoutDigits", kCopies + "abc Collate=false", 12, 1, 0, 12, 1},
-        CopiesCase{"NoCopiesOption", "Collate=false", 12, 1, 0, 12, 1},
-        // T = 7 from the total-sides option; 3 pages fit one copy of 7 / 2.
-        CopiesCase{"OddPagesOfSeven", kCopies + "2" + kSides + "7 page-set=odd", 3, 1, 0, 4, 1},
-        CopiesCase{"EvenPagesOfSeven", kCopies + "2" + kSides + "7 page-set=even", 3, 1, 0, 3, 1},
-        CopiesCase{"PageSetStaysWithoutCollate", kCopies + "2" + kSides + "7 page-set=odd", 12, 1,
-                   1, 4, 1},
-        CopiesCase{"CollateOverridesPageSet",
-                   kCopies + "2" + kSides + "7 page-set=even Collate=true", 12, 1, 1, 6, 1},
-        CopiesCase{"OtherPageSetChangesNothing", kCopies + "2" + kSides + "7 page-set=all", 3, 1,
-                   0, 3, 1},
-        CopiesCase{"TotalSidesWithoutDigits", kCopies + "2" + kSides + "none", 1, 0, 1, 1, 1},
+        CopiesCase{"CollatedKeepsFirstCopy", kCopies + "3 Collate=true", 12, 1, 1, 4, 1, false},
+        CopiesCase{"UncollatedKeepsEveryThirdPage", kCopies + "3 Collate=false", 12, 1, 1, 12, 3,
+                   false},
+        CopiesCase{"NoCollateOption", kCopies + "3", 12, 1, 1, 12, 1, false},
+        CopiesCase{"NotHoldingCopiesNeverFires", kCopies + "2", 12, 0, 0, 12, 1, false},
+        CopiesCase{"OneCopy", kCopies + "1 Collate=false", 12, 1, 0, 12, 1, false},
+        CopiesCase{"ZeroCopies", kCopies + "0 Collate=false", 12, 1, 0, 12, 1, false},
+        CopiesCase{"CopiesWithoutDigits", kCopies + "abc Collate=false", 12, 1, 0, 12, 1, false},
+        CopiesCase{"NoCopiesOption", "Collate=false", 12, 1, 0, 12, 1, false},
+        // Four pages, two copies of two: the intended cut.
+        CopiesCase{"TotalSidesMatch", kCopies + "2" + kSides + "4 Collate=true", 4, 1, 1, 2, 1,
+                   false},
+        CopiesCase{"TotalSidesOfOneCopyAlready", kCopies + "2" + kSides + "8 Collate=true", 4, 0,
+                   0, 4, 1, false},
+        // Two copies of three pages are not four pages: nothing is cut.
+        CopiesCase{"TotalSidesDisagree", kCopies + "2" + kSides + "6 Collate=true", 4, 1, 0, 4, 1,
+                   true},
+        CopiesCase{"TotalSidesDisagreeNotHolding", kCopies + "2" + kSides + "6 Collate=true", 4, 0,
+                   0, 4, 1, true},
+        CopiesCase{"TotalSidesMatchButNotHolding", kCopies + "2" + kSides + "4 Collate=true", 4, 0,
+                   0, 4, 1, true},
+        CopiesCase{"TotalSidesZero", kCopies + "2" + kSides + "0 Collate=true", 1, 1, 0, 1, 1, true},
+        CopiesCase{"TotalSidesWithoutDigits", kCopies + "2" + kSides + "none", 1, 0, 0, 1, 1, true},
+        CopiesCase{"TotalSidesNotAMultipleOfCopies", kCopies + "2" + kSides + "7 Collate=true", 6,
+                   1, 0, 6, 1, true},
+        CopiesCase{"UnevenDocumentWithoutTotal", kCopies + "3 Collate=true", 7, 1, 0, 7, 1, true},
+        // Odd pages of four: two per copy.
+        CopiesCase{"OddPagesOfEachCopy", kCopies + "2" + kSides + "8 page-set=odd Collate=true", 4,
+                   1, 1, 2, 1, false},
+        CopiesCase{"EvenPagesOfEachCopy", kCopies + "2" + kSides + "6 page-set=even Collate=true",
+                   2, 1, 1, 1, 1, false},
+        // The page set never shrinks the range on its own.
+        CopiesCase{"PageSetWithoutCut", kCopies + "3 page-set=odd", 1, 0, 0, 1, 1, false},
+        CopiesCase{"PageSetThatDisagrees", kCopies + "2" + kSides + "8 page-set=odd", 3, 1, 0, 3,
+                   1, true},
+        CopiesCase{"OtherPageSetChangesNothing", kCopies + "2" + kSides + "6 page-set=all", 6, 1,
+                   1, 6, 1, false},
         // Pages times copies would pass 32 bits.
-        CopiesCase{"HugeCopiesDoNotWrap", kCopies + "2147483647", 12, 0, 0, 12, 1}),
+        CopiesCase{"HugeCopiesDoNotWrap", kCopies + "2147483647", 12, 1, 0, 12, 1, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_P(Copies, KeepsOneCopysPages)
 {
     const CopiesCase& c = GetParam();
-    Outcome o = Decide(c.options, c.pages, c.preFiltered);
+    ::testing::internal::CaptureStderr();
+    Outcome o = Decide(c.options, c.pages, c.holdsCopies);
+    const std::string err = ::testing::internal::GetCapturedStderr();
     EXPECT_EQ(o.result, c.result);
     EXPECT_EQ(o.info.lastPage, c.lastPage);
     EXPECT_EQ(o.info.pageStep, c.pageStep);
     EXPECT_EQ(o.info.rotation, 0);
+    EXPECT_EQ(err.rfind("WARNING: The document's " + std::to_string(c.pages) +
+                            " pages do not match the print settings",
+                        0) == 0,
+              c.warns)
+        << err;
 }
 
 TEST_F(Decision, RasterModeOnlyForTrue)
@@ -176,7 +213,7 @@ TEST_F(Decision, OpensAndCountsTheIntakeDocument)
 {
     WriteFile(dir.file("doc.pdf"), MakePdf(7));
     SourceDocument document;
-    OpenSourceDocument(&document, dir.file("doc.pdf"));
+    OpenIntake(&document, dir.file("doc.pdf"));
     EXPECT_TRUE(document.damage.empty());
     EXPECT_EQ(document.pages.size(), 7u);
 }
@@ -187,7 +224,7 @@ TEST_F(Decision, ReconstructedDocumentIsMarkedDamaged)
     pdf.replace(pdf.rfind("startxref\n") + 10, 1, "9");  // xref offset off
     WriteFile(dir.file("doc.pdf"), pdf);
     SourceDocument document;
-    OpenSourceDocument(&document, dir.file("doc.pdf"));
+    OpenIntake(&document, dir.file("doc.pdf"));
     EXPECT_FALSE(document.damage.empty());
     EXPECT_EQ(document.pages.size(), 2u);
 }
@@ -196,7 +233,7 @@ TEST_F(Decision, WhatIsNoPdfCannotBeOpened)
 {
     WriteFile(dir.file("doc.pdf"), "this is no PDF\n");
     SourceDocument document;
-    EXPECT_ANY_THROW(OpenSourceDocument(&document, dir.file("doc.pdf")));
+    EXPECT_ANY_THROW(OpenIntake(&document, dir.file("doc.pdf")));
 }
 
 }  // namespace

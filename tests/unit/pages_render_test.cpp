@@ -4,6 +4,7 @@
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFPageObjectHelper.hh>
 #include <qpdf/QPDFWriter.hh>
+#include <fcntl.h>
 #include <stdlib.h>
 
 #include <cmath>
@@ -15,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "job/fd.hpp"
 #include "pages/document.hpp"
 #include "pages/edit_decision.hpp"
 #include "pages/rewrite.hpp"
@@ -63,7 +65,8 @@ protected:
         source = data.file("intake.pdf");
         WriteFile(source, pdf);
         document = std::make_unique<SourceDocument>();
-        OpenSourceDocument(document.get(), source);
+        sourceFd.reset(open(source.c_str(), O_RDONLY | O_CLOEXEC));
+        OpenSourceDocument(document.get(), sourceFd.get(), source);
         info = EditPlan{};
         info.pageCount = info.lastPage = static_cast<int32_t>(document->pages.size());
     }
@@ -72,7 +75,7 @@ protected:
     {
         const std::string path = tmp.file("rewritten.pdf");
         FILE* file = fopen(path.c_str(), "wb");
-        bool ok = RewritePages(document.get(), info, file);
+        bool ok = RewritePages(document.get(), info, file).status == RewriteStatus::Done;
         ok = fclose(file) == 0 && ok;
         if (ok)
             output = path;
@@ -133,6 +136,7 @@ protected:
     TempDir tmp;   // where the new file goes
     TempDir data;  // the intake file
     std::string source, output;
+    job::UniqueFd sourceFd;  // declared before the document, so it outlives it
     std::unique_ptr<SourceDocument> document;
     EditPlan info{};
 };

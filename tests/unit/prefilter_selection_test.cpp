@@ -98,13 +98,16 @@ TEST_P(TableLines, ChooseTheFirstAcceptableLine)
     for (const char* name : {"first", "cheap", "commented", "right", "piece", "abcdefghijklmno",
                              "abcdefghijklmnop", "short", "x", "comma"})
         Program(name);
+    // What "../x" would reach from the filter directory.
+    WriteFile(root.file("b/x"), "#!/bin/sh\nexit 0\n");
+    chmod(root.file("b/x").c_str(), 0755);
     if (GetParam().chosen.empty())
         ExpectFailure("", "access bestFilterPath error\n");
     else
         ExpectChosen(GetParam().chosen);
 }
 
-const std::string kLongName(130, ' ');
+const std::string kLongGap(130, ' ');
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, TableLines,
@@ -125,8 +128,10 @@ INSTANTIATE_TEST_SUITE_P(
                   "cheap"},
         TableCase{"HugeCostSkipped",
                   "application/pdf application/vnd.cups-pdf 99999999999999999999 first\n", ""},
-        TableCase{"CommentedLineAccepted",
-                  "# application/pdf\tapplication/vnd.cups-pdf\t66\tcommented\n", "commented"},
+        TableCase{"CommentLineSkipped",
+                  "# application/pdf\tapplication/vnd.cups-pdf\t66\tcommented\n"
+                  "application/pdf application/vnd.cups-pdf 66 right\n",
+                  "right"},
         TableCase{"TypesCompareCaseSensitively",
                   "application/PDF application/vnd.cups-pdf 1 first\n"
                   "Application/pdf application/vnd.cups-pdf 1 first\n"
@@ -141,8 +146,18 @@ INSTANTIATE_TEST_SUITE_P(
                   "application/pdf application/vnd.cups-pdfx 1 first\n"
                   "image/png application/vnd.cups-pdf 1 first\n",
                   ""},
-        TableCase{"LongLineRestIsAPieceOfItsOwn",
-                  kLongName + "application/pdf application/vnd.cups-pdf 5 piece\n", "piece"},
+        // A long line is one line: what follows its first 128 bytes is no
+        // line of its own.
+        TableCase{"LongLineIsReadWhole",
+                  "text/plain application/vnd.cups-pdf 5 first" + kLongGap +
+                      "application/pdf application/vnd.cups-pdf 5 piece\n",
+                  ""},
+        TableCase{"LongLineAccepted",
+                  "application/pdf" + kLongGap + "application/vnd.cups-pdf 5 right\n", "right"},
+        TableCase{"ProgramNameWithASlashFails",
+                  "application/pdf application/vnd.cups-pdf 5 ../x\n"
+                  "application/pdf application/vnd.cups-pdf 5 short\n",
+                  ""},
         TableCase{"ProgramNameOfFifteen",
                   "application/pdf application/vnd.cups-pdf 5 abcdefghijklmno\n",
                   "abcdefghijklmno"},
