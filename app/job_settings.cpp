@@ -1,5 +1,6 @@
 #include "job_settings.hpp"
 
+#include <cctype>
 #include <cstring>
 #include <memory>
 #include <string_view>
@@ -98,6 +99,24 @@ MediaRequest mediaRequest(pappl_job_t* job)
     return request;
 }
 
+// A finishing template's enum: its IPP keyword, or the PPD-style name CUPS
+// 2.4 sends for the templates of an IPP Everywhere queue ("StapleDualLeft").
+int finishingValue(const std::string& name)
+{
+    if (const int value = ippEnumValue("finishings", name.c_str()); value > 0) return value;
+    auto squeeze = [](std::string_view text) {
+        std::string out;
+        for (char c : text)
+            if (c != '-') out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return out;
+    };
+    const std::string wanted = squeeze(name);
+    for (int value = IPP_FINISHINGS_STAPLE; value <= IPP_FINISHINGS_PUNCH_MULTIPLE_BOTTOM; ++value)
+        if (const char* keyword = ippEnumString("finishings", value); keyword != nullptr && squeeze(keyword) == wanted)
+            return value;
+    return 0;
+}
+
 bool isDigits(std::string_view value)
 {
     for (char c : value)
@@ -194,7 +213,7 @@ FilterSettings SettingsForJob(pappl_job_t* job, const Model& model,
         for (int i = 0; i < ippGetCount(attr); ++i) {
             const std::string name =
                 text(ippFindAttribute(ippGetCollection(attr, i), "finishing-template", IPP_TAG_ZERO));
-            if (!name.empty()) addFinishing(ippEnumValue("finishings", name.c_str()));
+            if (!name.empty()) addFinishing(finishingValue(name));
         }
     }
     if (!finishings.empty()) AddOption(o, "finishings", finishings);
@@ -206,9 +225,10 @@ FilterSettings SettingsForJob(pappl_job_t* job, const Model& model,
         AddOption(o, "page-ranges", std::to_string(first) + "-" + std::to_string(last));
     }
     AddOption(o, "number-up", vendorValue(job, printerAttrs.get(), kNumberUp));
+    // Portrait, the default, is the document as it is.
     attr = papplJobGetAttribute(job, "orientation-requested");
     const int orientation = attr != nullptr ? ippGetInteger(attr, 0) : static_cast<int>(data.orient_default);
-    if (orientation >= IPP_ORIENT_PORTRAIT && orientation <= IPP_ORIENT_REVERSE_PORTRAIT)
+    if (orientation > IPP_ORIENT_PORTRAIT && orientation <= IPP_ORIENT_REVERSE_PORTRAIT)
         AddOption(o, "orientation-requested", std::to_string(orientation));
     attr = papplJobGetAttribute(job, "print-scaling");
     AddOption(o, "print-scaling", attr != nullptr ? text(attr) : scalingKeyword(data.scaling_default));

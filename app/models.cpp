@@ -20,6 +20,8 @@ constexpr const char* kZx4200Sources[] = {"tray-1", "tray-2", "tray-3", "tray-4"
 constexpr const char* kZx4200Types[] = {"stationery", "stationery-recycled", "cardstock"};
 constexpr const char* kZx4200Bins[] = {"face-down", "face-up", "stacker-1", "stacker-2"};
 constexpr int kZx4200Resolutions[] = {300, 600};
+constexpr const char* kZx4200Finishings[] = {"staple-top-left", "staple-dual-left", "staple-dual-top",
+                                             "punch"};
 
 const Model kModels[] = {
     {
@@ -38,6 +40,7 @@ const Model kModels[] = {
         .bins = kZx4200Bins,
         .resolutions = kZx4200Resolutions,
         .finishings = PAPPL_FINISHINGS_STAPLE | PAPPL_FINISHINGS_PUNCH,
+        .finishingTemplates = kZx4200Finishings,
     },
 };
 
@@ -56,6 +59,13 @@ void addKeywords(ipp_t* attrs, const char* name, const VendorKeyword (&table)[N]
     for (std::size_t i = 0; i < N; ++i) values[i] = table[i].ipp;
     ippAddStrings(attrs, IPP_TAG_PRINTER, IPP_CONST_TAG(IPP_TAG_KEYWORD), name,
                   static_cast<int>(N), nullptr, values);
+}
+
+ipp_t* finishingCol(const char* templateName)
+{
+    ipp_t* col = ippNew();
+    ippAddString(col, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "finishing-template", nullptr, templateName);
+    return col;
 }
 
 pappl_media_col_t mediaCol(const Model& model, const char* size, const char* source,
@@ -110,6 +120,7 @@ void FillDriverData(const Model& model, pappl_pr_driver_data_t* data, ipp_t** at
     data->color_supported = PAPPL_COLOR_MODE_COLOR | PAPPL_COLOR_MODE_MONOCHROME;
     data->color_default = PAPPL_COLOR_MODE_COLOR;
     data->content_default = PAPPL_CONTENT_AUTO;
+    data->orient_default = IPP_ORIENT_PORTRAIT;
     data->quality_default = IPP_QUALITY_NORMAL;
     data->scaling_default = PAPPL_SCALING_AUTO;
     // Raster arrives in 8 bits per colour only: each page becomes one image.
@@ -164,6 +175,27 @@ void FillDriverData(const Model& model, pappl_pr_driver_data_t* data, ipp_t** at
     ippAddIntegers(extra, IPP_TAG_PRINTER, IPP_TAG_INTEGER, "number-up-supported",
                    static_cast<int>(std::size(kNumberUpValues)), kNumberUpValues);
     ippAddInteger(extra, IPP_TAG_PRINTER, IPP_TAG_INTEGER, "number-up-default", 1);
+
+    // Staple positions: PAPPL 1.3 lists only "staple" and "punch" in
+    // finishings-supported and names its collection database
+    // "finishing-col-database"; this is the one clients read.
+    std::vector<ipp_t*> templates;
+    for (const char* name : {"none"}) templates.push_back(finishingCol(name));
+    for (const char* name : model.finishingTemplates) templates.push_back(finishingCol(name));
+    ippAddCollections(extra, IPP_TAG_PRINTER, "finishings-col-database", static_cast<int>(templates.size()),
+                      const_cast<const ipp_t**>(templates.data()));
+    ippAddCollection(extra, IPP_TAG_PRINTER, "finishings-col-default", templates.front());
+    ippAddString(extra, IPP_TAG_PRINTER, IPP_CONST_TAG(IPP_TAG_KEYWORD), "finishings-col-supported", nullptr,
+                 "finishing-template");
+    for (ipp_t* col : templates) ippDelete(col);
+
+    // The printer renders colour as it sees fit; Get-Printer-Attributes has
+    // no preferred values to offer.
+    ippAddString(extra, IPP_TAG_PRINTER, IPP_CONST_TAG(IPP_TAG_KEYWORD), "print-rendering-intent-supported",
+                 nullptr, "auto");
+    ippAddString(extra, IPP_TAG_PRINTER, IPP_CONST_TAG(IPP_TAG_KEYWORD), "print-rendering-intent-default",
+                 nullptr, "auto");
+    ippAddBoolean(extra, IPP_TAG_PRINTER, "preferred-attributes-supported", 0);
 
     // A stored job's passcode: 4 to 8 digits, sent plain.
     ippAddInteger(extra, IPP_TAG_PRINTER, IPP_TAG_INTEGER, "job-password-supported", 8);

@@ -30,6 +30,8 @@ struct Model {
     std::span<const char* const> bins;     // output-bin
     std::span<const int> resolutions;      // dpi for PWG raster
     pappl_finishings_t finishings;
+    // The finishing templates offered as finishings-col ("staple-dual-left").
+    std::span<const char* const> finishingTemplates;
 };
 
 std::span<const Model> Models();

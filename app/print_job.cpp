@@ -83,18 +83,32 @@ struct RasterJob {
 
 RasterJob* rasterJob(pappl_job_t* job) { return static_cast<RasterJob*>(papplJobGetData(job)); }
 
+// The job's document, or null after failing a job that has none (a
+// Create-Job whose Send-Document never came).
+const char* documentOf(pappl_job_t* job)
+{
+    const char* file = papplJobGetFilename(job);
+    if (file == nullptr)
+        FailJob(job, "The job has no document; nothing was sent to the printer",
+                PAPPL_JREASON_JOB_DATA_INSUFFICIENT);
+    return file;
+}
+
 }  // namespace
 
 bool PrintPdf(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device)
 {
+    const char* document = documentOf(job);
     // PAPPL counts one impression for the file itself.
-    return printThroughFilter(job, device, papplJobGetFilename(job), Accounting::AllButOne);
+    return document != nullptr && printThroughFilter(job, device, document, Accounting::AllButOne);
 }
 
 bool PrintJpeg(pappl_job_t* job, pappl_device_t* device, void*)
 {
     const Model* model = modelOf(job);
-    std::ifstream in(papplJobGetFilename(job), std::ios::binary);
+    const char* document = documentOf(job);
+    if (model == nullptr || document == nullptr) return false;
+    std::ifstream in(document, std::ios::binary);
     const std::string jpeg((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     double width = 0, height = 0;
     FilterSettings settings = SettingsForJob(job, *model, std::nullopt);

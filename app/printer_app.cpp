@@ -20,21 +20,6 @@ const char kName[] = "pdftopjl-app";
 const char kFooter[] =
     "pdftopjl-app: PDF behind a PJL job header, for driverless (IPP Everywhere) clients.";
 
-// Labels for the vendor options on the web interface.
-const char kStrings[] =
-    "\"print-type\" = \"Print Type\";\n"
-    "\"print-type.normal\" = \"Print Now\";\n"
-    "\"print-type.stored\" = \"Stored Print (Held at the Printer)\";\n"
-    "\"print-type.proof\" = \"Proof Print (One Copy First)\";\n"
-    "\"bypass-feed-edge\" = \"Bypass Tray Feed Edge\";\n"
-    "\"bypass-feed-edge.short-edge\" = \"Short Edge\";\n"
-    "\"bypass-feed-edge.long-edge\" = \"Long Edge\";\n"
-    "\"bypass-feed-edge.short-edge-rotated\" = \"Short Edge, Rotated\";\n"
-    "\"bypass-feed-edge.long-edge-rotated\" = \"Long Edge, Rotated\";\n"
-    "\"turn-page\" = \"Rotate 180 Degrees\";\n"
-    "\"print-as-image\" = \"Print as Image\";\n"
-    "\"number-up\" = \"Pages per Sheet\";\n";
-
 pappl_loglevel_t logLevel(const char* value)
 {
     if (value == nullptr) return PAPPL_LOGLEVEL_WARN;
@@ -118,8 +103,13 @@ void printerCreated(pappl_printer_t* printer, void*)
 pappl_system_t* systemCallback(int numOptions, cups_option_t* options, void*)
 {
     auto option = [&](const char* name) { return cupsGetOption(name, numOptions, options); };
+    // Loopback only unless told otherwise: the printer is this machine's, and
+    // TLS adds nothing there (PAPPL 1.3 also lists an ipps URI it does not
+    // give to loopback clients).
+    const char* listen = option("listen-hostname");
     pappl_soptions_t soptions = PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE |
                                 PAPPL_SOPTIONS_WEB_LOG;
+    if (listen == nullptr) soptions |= PAPPL_SOPTIONS_NO_TLS;
     int port = 0;
     if (const char* value = option("server-port")) port = std::atoi(value);
     const std::string spool = option("spool-directory") ? option("spool-directory") : defaultSpoolDirectory();
@@ -128,8 +118,6 @@ pappl_system_t* systemCallback(int numOptions, cups_option_t* options, void*)
                           logLevel(option("log-level")), option("auth-service"), false);
     if (system == nullptr) return nullptr;
 
-    // Loopback only unless told otherwise: the printer is this machine's.
-    const char* listen = option("listen-hostname");
     if (option("private-server") == nullptr) papplSystemAddListeners(system, listen ? listen : "localhost");
     // No papplSystemSetHostName: PAPPL 1.3 would rename the machine itself.
     if (const char* group = option("admin-group")) papplSystemSetAdminGroup(system, group);
@@ -138,7 +126,6 @@ pappl_system_t* systemCallback(int numOptions, cups_option_t* options, void*)
     papplSystemSetPrinterDrivers(system, static_cast<int>(drivers.size()), drivers.data(), autoAdd,
                                  printerCreated, driverCallback, nullptr);
     papplSystemAddMIMEFilter(system, "image/jpeg", "application/pdf", PrintJpeg, nullptr);
-    papplSystemAddStringsData(system, "/pdftopjl-app/en.strings", "en", kStrings);
     papplSystemSetFooterHTML(system, kFooter);
     InstallPasscodeHooks(system);
     return system;
