@@ -1,7 +1,5 @@
 // Jobs through pdftopjl-app: ipptool -> PAPPL -> the core -> file device.
 #include <gtest/gtest.h>
-#include <cups/raster.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <qpdf/QPDF.hh>
@@ -172,6 +170,9 @@ INSTANTIATE_TEST_SUITE_P(
                 {"@PJL SET FINISH=ON", "@PJL SET STAPLE=LEFTDUAL"}, 4},
         IppCase{"StapleAndPunch", {}, {"ATTR enum finishings 4,5"}, "1", "number-up=1 finishings=4,5",
                 {"@PJL SET STAPLE=TOPLEFT", "@PJL SET PUNCH=LEFT"}, 4},
+        IppCase{"FinishingTemplate", {},
+                {"ATTR collection finishings-col { MEMBER keyword finishing-template staple-dual-top }"}, "1",
+                "number-up=1 finishings=29", {"@PJL SET STAPLE=TOPDUAL"}, 4},
         IppCase{"Monochrome", {}, {"ATTR keyword print-color-mode monochrome"}, "1",
                 "number-up=1 print-color-mode=monochrome", {"@PJL SET RENDERMODE=GRAYSCALE"}, 4},
         IppCase{"QualityHigh", {}, {"ATTR enum print-quality 5"}, "1", "number-up=1 print-quality=5",
@@ -203,29 +204,6 @@ INSTANTIATE_TEST_SUITE_P(
                 {"@PJL SET MEDIASOURCE=TRAY5", "@PJL SET PAPERDIRECTION=LEF"}, 4}),
     [](const ::testing::TestParamInfo<IppCase>& info) { return std::string(info.param.name); });
 
-// A PWG raster page in colour, 150 dpi A4, a gradient.
-std::string PwgRaster(const std::string& path)
-{
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    cups_raster_t* ras = cupsRasterOpen(fd, CUPS_RASTER_WRITE_PWG);
-    cups_page_header2_t header;
-    cupsRasterInitPWGHeader(&header, pwgMediaForPWG("iso_a4_210x297mm"), "srgb_8", 150, 150, "one-sided",
-                            "normal");
-    cupsRasterWriteHeader2(ras, &header);
-    std::vector<unsigned char> line(header.cupsBytesPerLine);
-    for (unsigned y = 0; y < header.cupsHeight; ++y) {
-        for (unsigned x = 0; x < header.cupsWidth; ++x) {
-            line[3 * x] = static_cast<unsigned char>(x);
-            line[3 * x + 1] = static_cast<unsigned char>(y);
-            line[3 * x + 2] = 200;
-        }
-        cupsRasterWritePixels(ras, line.data(), header.cupsBytesPerLine);
-    }
-    cupsRasterClose(ras);
-    close(fd);
-    return path;
-}
-
 // A colour JPEG made with cjpeg, or "" when cjpeg is not installed.
 std::string Jpeg(const std::string& dir)
 {
@@ -250,7 +228,8 @@ TEST_F(AppJobs, ImagesArePrintedAsPdf)
         const char* format;
         const char* imageFilter;
     };
-    for (const Case& c : {Case{"Raster", PwgRaster(documents_->file("page.pwg")), "image/pwg-raster", "/FlateDecode"},
+    apptest::WritePwgRaster(documents_->file("page.pwg"), "iso_a4_210x297mm", "srgb_8", 150);
+    for (const Case& c : {Case{"Raster", documents_->file("page.pwg"), "image/pwg-raster", "/FlateDecode"},
                           Case{"Photo", Jpeg(documents_->path()), "image/jpeg", "/DCTDecode"}}) {
         if (c.document.empty()) {
             ADD_FAILURE() << c.name << ": cjpeg (libjpeg-turbo-progs) is needed";

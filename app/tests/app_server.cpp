@@ -2,6 +2,8 @@
 
 #include <arpa/inet.h>
 #include <cups/cups.h>
+#include <cups/raster.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -216,6 +218,26 @@ int PrintWithIpptool(const std::string& uri, const std::string& document, const 
     if (r.exitCode == 0 && std::regex_search(r.out, id, std::regex("job-id \\(integer\\) = ([0-9]+)")))
         return std::stoi(id[1]);
     return -1;
+}
+
+void WritePwgRaster(const std::string& path, const char* media, const char* type, int dpi)
+{
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    cups_raster_t* ras = cupsRasterOpen(fd, CUPS_RASTER_WRITE_PWG);
+    cups_page_header2_t header;
+    cupsRasterInitPWGHeader(&header, pwgMediaForPWG(media), type, dpi, dpi, "one-sided", "normal");
+    cupsRasterWriteHeader2(ras, &header);
+    std::vector<unsigned char> line(header.cupsBytesPerLine);
+    const unsigned colors = header.cupsBitsPerPixel / 8;
+    for (unsigned y = 0; y < header.cupsHeight; ++y) {
+        for (unsigned x = 0; x < header.cupsWidth; ++x)
+            for (unsigned c = 0; c < colors; ++c)
+                line[colors * x + c] = static_cast<unsigned char>(c == 0 ? x * 256 / header.cupsWidth
+                                                                         : y * 256 / header.cupsHeight);
+        cupsRasterWritePixels(ras, line.data(), header.cupsBytesPerLine);
+    }
+    cupsRasterClose(ras);
+    close(fd);
 }
 
 }  // namespace apptest

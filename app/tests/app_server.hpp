@@ -62,4 +62,8 @@ int PrintWithIpptool(const std::string& uri, const std::string& document, const 
                      const std::vector<std::string>& jobAttrs, const std::string& workDir,
                      std::string* report);
 
+// A one-page PWG raster of the named media ("iso_a4_210x297mm"), type
+// ("srgb_8", "sgray_8") and resolution: a colour gradient.
+void WritePwgRaster(const std::string& path, const char* media, const char* type, int dpi);
+
 }  // namespace apptest
