@@ -7,7 +7,10 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <memory>
+#include <mutex>
+#include <set>
 #include <string>
 
 #include "filter_run.hpp"
@@ -42,6 +45,40 @@ struct TempFile {
     {
         if (!path.empty()) unlink(path.c_str());
     }
+};
+
+// PAPPL 1.3 may start the same job on two threads when one job ends as the
+// next arrives (both see it pending before either has claimed it).  Jobs
+// print one at a time per printer, and a job that has printed is not
+// printed again: the second thread waits for the first, then does nothing.
+class PrintOnce {
+public:
+    explicit PrintOnce(pappl_job_t* job)
+    {
+        Printer& printer = printerOf(papplPrinterGetID(papplJobGetPrinter(job)));
+        lock_ = std::unique_lock<std::mutex>(printer.lock);
+        const int id = papplJobGetID(job);
+        first_ = printer.printed.insert(id).second;
+        // Only recent jobs can be started twice.
+        while (printer.printed.size() > 64) printer.printed.erase(printer.printed.begin());
+        if (!first_) papplLogJob(job, PAPPL_LOGLEVEL_DEBUG, "Already printed by another thread.");
+    }
+    bool first() const { return first_; }
+
+private:
+    struct Printer {
+        std::mutex lock;
+        std::set<int> printed;
+    };
+    static Printer& printerOf(int id)
+    {
+        static std::mutex mapLock;
+        static std::map<int, Printer> printers;
+        std::lock_guard<std::mutex> hold(mapLock);
+        return printers[id];
+    }
+    std::unique_lock<std::mutex> lock_;
+    bool first_ = false;
 };
 
 // The job's settings and the core's run on `pdf`.
@@ -98,6 +135,8 @@ const char* documentOf(pappl_job_t* job)
 
 bool PrintPdf(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device)
 {
+    PrintOnce once(job);
+    if (!once.first()) return true;
     const char* document = documentOf(job);
     // PAPPL counts one impression for the file itself.
     return document != nullptr && printThroughFilter(job, device, document, Accounting::AllButOne);
@@ -105,6 +144,8 @@ bool PrintPdf(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device)
 
 bool PrintJpeg(pappl_job_t* job, pappl_device_t* device, void*)
 {
+    PrintOnce once(job);
+    if (!once.first()) return true;
     const Model* model = modelOf(job);
     const char* document = documentOf(job);
     if (model == nullptr || document == nullptr) return false;
