@@ -168,8 +168,9 @@ bool readAnswer(int fd, int timeoutMs, std::vector<unsigned char>* answer)
     constexpr size_t kMaxAnswer = (kMaxAddresses + 1) * sizeof(WireRecord);
     unsigned char chunk[4096];
     for (;;) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        // Rounded up: a wait cut short by a fraction of a millisecond would
+        // give up before the limit.
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0) return false;
         pollfd pfd{fd, POLLIN, 0};
         const int ready = poll(&pfd, 1, static_cast<int>(left));
