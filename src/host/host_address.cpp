@@ -168,8 +168,10 @@ bool readAnswer(int fd, int timeoutMs, std::vector<unsigned char>* answer)
     constexpr size_t kMaxAnswer = (kMaxAddresses + 1) * sizeof(WireRecord);
     unsigned char chunk[4096];
     for (;;) {
+        // Rounded up: a wait cut short by a fraction of a millisecond would
+        // give up before the limit.
         const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
         // A cancelled job stops waiting at once.
         if (left <= 0 || job::Cancelled()) return false;
         pollfd pfd{fd, POLLIN, 0};

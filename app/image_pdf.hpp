@@ -1,0 +1,56 @@
+#pragma once
+
+#include <zlib.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+// PDF made of images, for documents that do not arrive as PDF: raster pages
+// (PWG raster, and PNG through PAPPL) one image each, and a JPEG as it is.
+// Colour stays as it came.
+namespace pdftopjl::app {
+
+enum class ImageColor { Gray, InvertedGray, Rgb, Cmyk };
+
+// Writes a PDF page by page, each page one image received line by line.
+class RasterPdf {
+public:
+    RasterPdf() = default;
+    ~RasterPdf();
+    RasterPdf(const RasterPdf&) = delete;
+    RasterPdf& operator=(const RasterPdf&) = delete;
+
+    bool Open(const std::string& path);
+    // An image of `width` x `height` pixels, 8 bits per component, filling a
+    // page of the given size in points.
+    bool StartPage(unsigned width, unsigned height, ImageColor color, double pageWidth,
+                   double pageHeight);
+    bool WriteLine(const unsigned char* line);
+    bool EndPage();
+    // Writes the page tree and the trailer; false when anything failed.
+    bool Close();
+    int Pages() const { return static_cast<int>(pageObjects_.size()); }
+
+private:
+    int newObject();
+    bool deflateOut(const unsigned char* data, size_t size, int flush);
+
+    FILE* out_ = nullptr;
+    bool failed_ = false;
+    std::vector<long> offsets_{0, 0, 0};  // objects 1 and 2: catalog and pages
+    std::vector<int> pageObjects_;
+    z_stream zip_{};
+    bool inPage_ = false;
+    size_t lineBytes_ = 0;
+    long streamStart_ = 0;
+    int imageObject_ = 0;
+    double pageWidth_ = 0, pageHeight_ = 0;
+};
+
+// A one-page PDF of the JPEG in `jpeg`, scaled to fit inside the page's
+// margins and turned when its orientation differs from the page's.  Empty
+// when the data is no JPEG this can read.
+std::string JpegToPdf(const std::string& jpeg, double pageWidth, double pageHeight, double margin);
+
+}  // namespace pdftopjl::app

@@ -1,0 +1,117 @@
+#include "passcodes.hpp"
+
+#include <strings.h>
+
+#include <map>
+#include <mutex>
+
+namespace pdftopjl::app {
+
+namespace {
+
+std::mutex storeLock;
+std::map<const pappl_job_t*, JobPassword> store;
+
+// The passcode of the request this thread is handling, until its job exists.
+thread_local std::optional<JobPassword> pending;
+
+void wipe(JobPassword& password)
+{
+    explicit_bzero(password.value.data(), password.value.size());
+    password.value.clear();
+}
+
+void dropPending()
+{
+    if (pending) wipe(*pending);
+    pending.reset();
+}
+
+std::optional<JobPassword> requestPassword(ipp_t* request)
+{
+    ipp_attribute_t* attr = ippFindAttribute(request, "job-password", IPP_TAG_ZERO);
+    if (attr == nullptr || ippGetGroupTag(attr) != IPP_TAG_OPERATION) return std::nullopt;
+    JobPassword password;
+    if (ippGetValueTag(attr) == IPP_TAG_STRING) {
+        int length = 0;
+        const void* bytes = ippGetOctetString(attr, 0, &length);
+        if (bytes != nullptr) password.value.assign(static_cast<const char*>(bytes), length);
+    } else if (const char* value = ippGetString(attr, 0, nullptr)) {
+        password.value = value;
+    }
+    if (const char* encryption =
+            ippGetString(ippFindAttribute(request, "job-password-encryption", IPP_TAG_ZERO), 0, nullptr))
+        password.encryption = encryption;
+    return password;
+}
+
+bool isJobOperation(ipp_op_t op)
+{
+    switch (op) {
+    case IPP_OP_PRINT_JOB:
+    case IPP_OP_CREATE_JOB:
+    case IPP_OP_SEND_DOCUMENT:
+    case IPP_OP_CANCEL_JOB:
+    case IPP_OP_CANCEL_MY_JOBS:
+    case IPP_OP_CLOSE_JOB:
+    case IPP_OP_HOLD_JOB:
+    case IPP_OP_RELEASE_JOB:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// PAPPL asks only for clients on loopback or over TLS.  Without a callback
+// it lets all of them print and only loopback clients administer; so does
+// this one.
+http_status_t authorizeRequest(pappl_client_t* client, const char*, gid_t, void*)
+{
+    ipp_t* request = papplClientGetRequest(client);
+    const ipp_op_t op = request != nullptr ? ippGetOperation(request) : IPP_OP_CUPS_INVALID;
+    dropPending();
+    if (op == IPP_OP_PRINT_JOB || op == IPP_OP_CREATE_JOB) pending = requestPassword(request);
+
+    if (httpAddrLocalhost(httpGetAddress(papplClientGetHTTP(client)))) return HTTP_STATUS_CONTINUE;
+    return isJobOperation(op) ? HTTP_STATUS_CONTINUE : HTTP_STATUS_FORBIDDEN;
+}
+
+void onEvent(pappl_system_t*, pappl_printer_t*, pappl_job_t* job, pappl_event_t event, void*)
+{
+    if (job == nullptr) return;
+    if (event == PAPPL_EVENT_JOB_CREATED) {
+        if (pending) {
+            std::lock_guard<std::mutex> hold(storeLock);
+            store[job] = *pending;
+        }
+        dropPending();
+    } else if (event == PAPPL_EVENT_JOB_COMPLETED) {
+        std::lock_guard<std::mutex> hold(storeLock);
+        if (auto it = store.find(job); it != store.end()) {
+            wipe(it->second);
+            store.erase(it);
+        }
+    }
+}
+
+}  // namespace
+
+void InstallPasscodeHooks(pappl_system_t* system)
+{
+    if (papplSystemGetAuthService(system) != nullptr) return;
+    papplSystemSetAuthCallback(system, "Basic", authorizeRequest, nullptr);
+    papplSystemSetEventCallback(system, onEvent, nullptr);
+}
+
+std::optional<JobPassword> TakeJobPassword(pappl_job_t* job)
+{
+    std::lock_guard<std::mutex> hold(storeLock);
+    auto it = store.find(job);
+    if (it == store.end()) return std::nullopt;
+    JobPassword password = it->second;
+    wipe(it->second);
+    store.erase(it);
+    return password;
+}
+
+}  // namespace pdftopjl::app

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <pappl/pappl.h>
+
+#include <optional>
+
+#include "job_settings.hpp"
+
+// A stored job's passcode travels in "job-password", an operation attribute.
+// PAPPL 1.3 keeps only a request's job attributes with the job, so the
+// passcode is taken from the request here and held, in memory only, until
+// the job prints or ends.
+//
+// The hook that sees a Print-Job or Create-Job request before its job exists
+// is PAPPL's authorization callback; it answers as PAPPL does without one
+// (see AuthorizeRequest), and the job-created event, raised on the same
+// thread right after, ties the passcode to the new job.
+namespace pdftopjl::app {
+
+// Installs the hooks; without them job-password is ignored.  Not installed
+// when the system authenticates through PAM (auth-service), which the
+// callback would replace.
+void InstallPasscodeHooks(pappl_system_t* system);
+
+// The job's passcode, removed from the store.
+std::optional<JobPassword> TakeJobPassword(pappl_job_t* job);
+
+}  // namespace pdftopjl::app

@@ -1,0 +1,145 @@
+#include "printer_app.hpp"
+
+#include <cstring>
+#include <string>
+
+#include "filter_run.hpp"
+#include "models.hpp"
+#include "passcodes.hpp"
+#include "print_job.hpp"
+
+#ifndef PDFTOPJL_APP_VERSION
+#define PDFTOPJL_APP_VERSION "1.0.0"
+#endif
+
+namespace pdftopjl::app {
+
+namespace {
+
+const char kName[] = "pdftopjl-app";
+const char kFooter[] =
+    "pdftopjl-app: PDF behind a PJL job header, for driverless (IPP Everywhere) clients.";
+
+pappl_loglevel_t logLevel(const char* value)
+{
+    if (value == nullptr) return PAPPL_LOGLEVEL_WARN;
+    if (std::strcmp(value, "fatal") == 0) return PAPPL_LOGLEVEL_FATAL;
+    if (std::strcmp(value, "error") == 0) return PAPPL_LOGLEVEL_ERROR;
+    if (std::strcmp(value, "info") == 0) return PAPPL_LOGLEVEL_INFO;
+    if (std::strcmp(value, "debug") == 0) return PAPPL_LOGLEVEL_DEBUG;
+    return PAPPL_LOGLEVEL_WARN;
+}
+
+// Where jobs are spooled unless told: PAPPL's own choices.
+std::string defaultSpoolDirectory()
+{
+    if (const char* snap = getenv("SNAP_COMMON")) return std::string(snap) + "/" + kName + ".d";
+    if (getuid() == 0) return std::string("/var/spool/") + kName;
+    if (const char* home = getenv("HOME")) return std::string(home) + "/.config/" + kName + ".d";
+    return std::string(papplGetTempDir()) + "/" + kName + std::to_string(getuid()) + ".d";
+}
+
+void identify(pappl_printer_t* printer, pappl_identify_actions_t, const char* message)
+{
+    // The printer's panel shows the message (PJL ready message).
+    pappl_device_t* device = papplPrinterOpenDevice(printer);
+    if (device == nullptr) return;
+    std::string text = message != nullptr && *message != '\0' ? message : "Hello";
+    std::string clean;
+    for (char c : text)
+        if (static_cast<unsigned char>(c) >= 0x20 && c != '"' && clean.size() < 32) clean += c;
+    papplDevicePuts(device, "\x1b%-12345X@PJL\r\n@PJL RDYMSG DISPLAY=\"");
+    papplDevicePuts(device, clean.c_str());
+    papplDevicePuts(device, "\"\r\n\x1b%-12345X");
+    papplPrinterCloseDevice(printer);
+}
+
+bool driverCallback(pappl_system_t*, const char* driverName, const char*, const char*,
+                    pappl_pr_driver_data_t* data, ipp_t** attrs, void*)
+{
+    const Model* model = FindModel(driverName != nullptr ? driverName : "");
+    if (model == nullptr) return false;
+    FillDriverData(*model, data, attrs);
+    data->printfile_cb = PrintPdf;
+    data->rstartjob_cb = RasterStartJob;
+    data->rstartpage_cb = RasterStartPage;
+    data->rwriteline_cb = RasterWriteLine;
+    data->rendpage_cb = RasterEndPage;
+    data->rendjob_cb = RasterEndJob;
+    data->identify_cb = identify;
+    return true;
+}
+
+const char* autoAdd(const char*, const char*, const char* deviceId, void*)
+{
+    if (deviceId == nullptr) return nullptr;
+    cups_option_t* pairs = nullptr;
+    const int count = papplDeviceParseID(deviceId, &pairs);
+    const char* make = cupsGetOption("MANUFACTURER", count, pairs);
+    if (make == nullptr) make = cupsGetOption("MFG", count, pairs);
+    const char* model = cupsGetOption("MODEL", count, pairs);
+    if (model == nullptr) model = cupsGetOption("MDL", count, pairs);
+    const char* found = nullptr;
+    for (const Model& m : Models()) {
+        const std::string wanted = std::string("MFG:") + (make ? make : "") + ";MDL:" + (model ? model : "") + ";";
+        if (make != nullptr && model != nullptr && wanted == m.deviceId) found = m.driver;
+    }
+    cupsFreeOptions(count, pairs);
+    return found;
+}
+
+void printerCreated(pappl_printer_t* printer, void*)
+{
+    // Toner the application cannot measure: present, level unknown.
+    pappl_supply_t supplies[] = {
+        {PAPPL_SUPPLY_COLOR_BLACK, "Black Toner", true, -1, PAPPL_SUPPLY_TYPE_TONER_CARTRIDGE},
+        {PAPPL_SUPPLY_COLOR_CYAN, "Cyan Toner", true, -1, PAPPL_SUPPLY_TYPE_TONER_CARTRIDGE},
+        {PAPPL_SUPPLY_COLOR_MAGENTA, "Magenta Toner", true, -1, PAPPL_SUPPLY_TYPE_TONER_CARTRIDGE},
+        {PAPPL_SUPPLY_COLOR_YELLOW, "Yellow Toner", true, -1, PAPPL_SUPPLY_TYPE_TONER_CARTRIDGE},
+    };
+    papplPrinterSetSupplies(printer, 4, supplies);
+}
+
+pappl_system_t* systemCallback(int numOptions, cups_option_t* options, void*)
+{
+    auto option = [&](const char* name) { return cupsGetOption(name, numOptions, options); };
+    // Loopback only unless told otherwise: the printer is this machine's, and
+    // TLS adds nothing there (PAPPL 1.3 also lists an ipps URI it does not
+    // give to loopback clients).
+    const char* listen = option("listen-hostname");
+    pappl_soptions_t soptions = PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE |
+                                PAPPL_SOPTIONS_WEB_LOG;
+    if (listen == nullptr) soptions |= PAPPL_SOPTIONS_NO_TLS;
+    int port = 0;
+    if (const char* value = option("server-port")) port = std::atoi(value);
+    const std::string spool = option("spool-directory") ? option("spool-directory") : defaultSpoolDirectory();
+    pappl_system_t* system =
+        papplSystemCreate(soptions, kName, port, "_print,_universal", spool.c_str(), option("log-file"),
+                          logLevel(option("log-level")), option("auth-service"), false);
+    if (system == nullptr) return nullptr;
+
+    if (option("private-server") == nullptr) papplSystemAddListeners(system, listen ? listen : "localhost");
+    // No papplSystemSetHostName: PAPPL 1.3 would rename the machine itself.
+    if (const char* group = option("admin-group")) papplSystemSetAdminGroup(system, group);
+
+    std::span<pappl_pr_driver_t> drivers = DriverList();
+    papplSystemSetPrinterDrivers(system, static_cast<int>(drivers.size()), drivers.data(), autoAdd,
+                                 printerCreated, driverCallback, nullptr);
+    papplSystemAddMIMEFilter(system, "image/jpeg", "application/pdf", PrintJpeg, nullptr);
+    papplSystemSetFooterHTML(system, kFooter);
+    InstallPasscodeHooks(system);
+    return system;
+}
+
+}  // namespace
+
+int RunApp(int argc, char* argv[])
+{
+    RememberProgramPath();
+    std::span<pappl_pr_driver_t> drivers = DriverList();
+    return papplMainloop(argc, argv, PDFTOPJL_APP_VERSION, kFooter, static_cast<int>(drivers.size()),
+                         drivers.data(), autoAdd, driverCallback, nullptr, nullptr, systemCallback,
+                         nullptr, nullptr);
+}
+
+}  // namespace pdftopjl::app

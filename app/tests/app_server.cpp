@@ -1,0 +1,254 @@
+#include "app_server.hpp"
+
+#include <arpa/inet.h>
+#include <cups/cups.h>
+#include <cups/raster.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <regex>
+
+#include "support/process.hpp"
+
+namespace apptest {
+
+namespace {
+
+const char kIpptool[] = "/usr/bin/ipptool";
+
+// PAPPL leaks what its main loop parsed (tests/lsan.supp): LeakSanitizer
+// needs whole stacks through PAPPL and libcups, built without frame
+// pointers, to tell those leaks apart.
+void unwindSlowlyUnderAsan()
+{
+    if (const char* asan = getenv("ASAN_OPTIONS"))
+        setenv("ASAN_OPTIONS", (std::string(asan) + ":fast_unwind_on_malloc=0").c_str(), 1);
+}
+
+int freePort()
+{
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0) return -1;
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    int port = -1;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+        getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
+        port = ntohs(addr.sin_port);
+    close(fd);
+    return port;
+}
+
+bool listening(int port)
+{
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    close(fd);
+    return ok;
+}
+
+}  // namespace
+
+std::string Unavailable()
+{
+    if (access(kIpptool, X_OK) != 0) return "ipptool is not installed (package cups-ipp-utils)";
+    if (access(PDFTOPJL_APP_BINARY, X_OK) != 0) return "pdftopjl-app is not built";
+    return "";
+}
+
+AppServer::AppServer() = default;
+
+AppServer::~AppServer() { Stop(); }
+
+std::string AppServer::PrinterUri(const std::string& printer) const
+{
+    return "ipp://127.0.0.1:" + std::to_string(port_) + "/ipp/print/" + printer;
+}
+
+std::string AppServer::OutputDir(const std::string& printer) const { return dir_.file("out-" + printer); }
+
+std::string AppServer::JobFile(const std::string& printer, const std::string& jobName) const
+{
+    return OutputDir(printer) + "/" + jobName + ".prn";
+}
+
+std::string AppServer::Log() const { return testsupport::ReadFile(dir_.file("log")); }
+
+bool AppServer::Start(std::string* error)
+{
+    // cupsd's filters (user lp) reach the output through this folder.
+    chmod(dir_.path().c_str(), 0755);
+    // A port free when chosen may be taken before the server binds it.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (Launch(error)) return true;
+        Stop();
+    }
+    return false;
+}
+
+bool AppServer::Launch(std::string* error)
+{
+    port_ = freePort();
+    const pid_t pid = fork();
+    if (pid < 0) {
+        *error = "fork failed";
+        return false;
+    }
+    if (pid == 0) {
+        // PAPPL puts a root server's socket, and this server its state and
+        // spool, under SNAP_COMMON: each test server has its own.
+        setenv("SNAP_COMMON", dir_.path().c_str(), 1);
+        unwindSlowlyUnderAsan();
+        freopen(dir_.file("server.out").c_str(), "w", stdout);
+        freopen(dir_.file("server.out").c_str(), "a", stderr);
+        const std::string port = "server-port=" + std::to_string(port_);
+        const std::string log = "log-file=" + dir_.file("log");
+        execl(PDFTOPJL_APP_BINARY, "pdftopjl-app", "server", "-o", port.c_str(), "-o", log.c_str(), "-o",
+              "log-level=debug", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    pid_ = pid;
+    for (int i = 0; i < 200; ++i) {
+        if (listening(port_)) return true;
+        int status;
+        if (waitpid(pid_, &status, WNOHANG) == pid_) {
+            pid_ = -1;
+            *error = "pdftopjl-app exited: " + testsupport::ReadFile(dir_.file("server.out")) + Log();
+            return false;
+        }
+        usleep(50000);
+    }
+    *error = "pdftopjl-app did not start listening";
+    return false;
+}
+
+void AppServer::Stop()
+{
+    if (pid_ <= 0) return;
+    kill(pid_, SIGTERM);
+    for (int i = 0; i < 200; ++i) {
+        int status;
+        if (waitpid(pid_, &status, WNOHANG) == pid_) {
+            pid_ = -1;
+            return;
+        }
+        usleep(50000);
+    }
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+}
+
+bool AppServer::AddPrinter(const std::string& name, std::string* error)
+{
+    mkdir(OutputDir(name).c_str(), 0755);
+    testsupport::RunOptions o;
+    o.program = PDFTOPJL_APP_BINARY;
+    o.args = {"pdftopjl-app", "add", "-d", name, "-m", "zarelle_zx4200", "-v", "file://" + OutputDir(name)};
+    o.env["SNAP_COMMON"] = dir_.path();
+    if (const char* asan = getenv("ASAN_OPTIONS")) o.env["ASAN_OPTIONS"] = std::string(asan) + ":fast_unwind_on_malloc=0";
+    testsupport::RunResult r = testsupport::RunProgram(o);
+    if (r.exitCode != 0) *error = "pdftopjl-app add failed: " + r.out + r.err;
+    return r.exitCode == 0;
+}
+
+std::map<std::string, std::string> AppServer::WaitForJob(const std::string& printer, int jobId,
+                                                         int timeoutMs) const
+{
+    std::map<std::string, std::string> attributes;
+    for (int waited = 0; waited < timeoutMs; waited += 100) {
+        attributes.clear();
+        if (http_t* http = httpConnect2("127.0.0.1", port_, nullptr, AF_INET, HTTP_ENCRYPTION_NEVER, 1,
+                                        5000, nullptr)) {
+            ipp_t* request = ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
+            ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
+                         PrinterUri(printer).c_str());
+            ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", jobId);
+            ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, "alice");
+            if (ipp_t* response = cupsDoRequest(http, request, "/ipp/print")) {
+                for (ipp_attribute_t* a = ippFirstAttribute(response); a; a = ippNextAttribute(response)) {
+                    if (ippGetName(a) == nullptr) continue;
+                    char value[2048];
+                    ippAttributeString(a, value, sizeof value);
+                    attributes[ippGetName(a)] = value;
+                }
+                ippDelete(response);
+            }
+            httpClose(http);
+        }
+        const std::string& state = attributes["job-state"];
+        if (state == "completed" || state == "aborted" || state == "canceled") return attributes;
+        usleep(100000);
+    }
+    attributes["job-state"] = "timeout";
+    return attributes;
+}
+
+IpptoolResult RunIpptool(const std::vector<std::string>& args, int timeoutMs)
+{
+    testsupport::RunOptions o;
+    o.program = kIpptool;
+    o.args = {"ipptool"};
+    o.args.insert(o.args.end(), args.begin(), args.end());
+    o.timeoutMs = timeoutMs;
+    testsupport::RunResult r = testsupport::RunProgram(o);
+    return {r.exitCode, r.out + r.err};
+}
+
+int PrintWithIpptool(const std::string& uri, const std::string& document, const std::string& format,
+                     const std::string& jobName, const std::vector<std::string>& operationAttrs,
+                     const std::vector<std::string>& jobAttrs, const std::string& workDir,
+                     std::string* report)
+{
+    std::string test =
+        "{\n NAME \"Print-Job\"\n OPERATION Print-Job\n GROUP operation-attributes-tag\n"
+        " ATTR charset attributes-charset utf-8\n"
+        " ATTR naturalLanguage attributes-natural-language en\n"
+        " ATTR uri printer-uri $uri\n ATTR name requesting-user-name alice\n"
+        " ATTR mimeMediaType document-format " + format + "\n";
+    for (const std::string& line : operationAttrs) test += " " + line + "\n";
+    test += " GROUP job-attributes-tag\n ATTR name job-name \"" + jobName + "\"\n";
+    for (const std::string& line : jobAttrs) test += " " + line + "\n";
+    test += " FILE $filename\n STATUS successful-ok\n DISPLAY job-id\n}\n";
+    const std::string testFile = workDir + "/" + jobName + ".test";
+    testsupport::WriteFile(testFile, test);
+    IpptoolResult r = RunIpptool({"-t", "-f", document, uri, testFile});
+    *report = r.out;
+    std::smatch id;
+    if (r.exitCode == 0 && std::regex_search(r.out, id, std::regex("job-id \\(integer\\) = ([0-9]+)")))
+        return std::stoi(id[1]);
+    return -1;
+}
+
+void WritePwgRaster(const std::string& path, const char* media, const char* type, int dpi)
+{
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    cups_raster_t* ras = cupsRasterOpen(fd, CUPS_RASTER_WRITE_PWG);
+    cups_page_header2_t header;
+    cupsRasterInitPWGHeader(&header, pwgMediaForPWG(media), type, dpi, dpi, "one-sided", "normal");
+    cupsRasterWriteHeader2(ras, &header);
+    std::vector<unsigned char> line(header.cupsBytesPerLine);
+    const unsigned colors = header.cupsBitsPerPixel / 8;
+    for (unsigned y = 0; y < header.cupsHeight; ++y) {
+        for (unsigned x = 0; x < header.cupsWidth; ++x)
+            for (unsigned c = 0; c < colors; ++c)
+                line[colors * x + c] = static_cast<unsigned char>(c == 0 ? x * 256 / header.cupsWidth
+                                                                         : y * 256 / header.cupsHeight);
+        cupsRasterWritePixels(ras, line.data(), header.cupsBytesPerLine);
+    }
+    cupsRasterClose(ras);
+    close(fd);
+}
+
+}  // namespace apptest

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "support/fixtures.hpp"
+
+// pdftopjl-app for end-to-end tests: a server of its own on a free loopback
+// port, its state, spool, socket and log in a private folder, printers that
+// write each job to a file in that folder.
+namespace apptest {
+
+// Why the tests cannot run here (empty when they can).
+std::string Unavailable();
+
+class AppServer {
+public:
+    AppServer();
+    ~AppServer();
+    AppServer(const AppServer&) = delete;
+    AppServer& operator=(const AppServer&) = delete;
+
+    bool Start(std::string* error);
+    void Stop();
+
+    int Port() const { return port_; }
+    std::string PrinterUri(const std::string& printer) const;
+    // Where the printer's jobs go: one file per job, named after the job.
+    std::string OutputDir(const std::string& printer) const;
+    std::string JobFile(const std::string& printer, const std::string& jobName) const;
+    std::string Log() const;
+
+    // Adds a ZX-4200 writing to OutputDir(name), with the application's own
+    // "add" sub-command.
+    bool AddPrinter(const std::string& name, std::string* error);
+
+    // Waits until the job has ended; its attributes (job-state as
+    // "completed", "aborted", ...; "timeout" when it did not end).
+    std::map<std::string, std::string> WaitForJob(const std::string& printer, int jobId,
+                                                  int timeoutMs) const;
+
+private:
+    bool Launch(std::string* error);
+
+    testsupport::TempDir dir_;
+    int port_ = 0;
+    int pid_ = -1;
+};
+
+// Runs ipptool; its standard output (with -t: the test report).
+struct IpptoolResult {
+    int exitCode = -1;
+    std::string out;
+};
+IpptoolResult RunIpptool(const std::vector<std::string>& args, int timeoutMs = 120000);
+
+// Submits `document` with Print-Job through ipptool: `operationAttrs` and
+// `jobAttrs` are ipptool ATTR lines.  The job id, or -1 with the report.
+int PrintWithIpptool(const std::string& uri, const std::string& document, const std::string& format,
+                     const std::string& jobName, const std::vector<std::string>& operationAttrs,
+                     const std::vector<std::string>& jobAttrs, const std::string& workDir,
+                     std::string* report);
+
+// A one-page PWG raster of the named media ("iso_a4_210x297mm"), type
+// ("srgb_8", "sgray_8") and resolution: a colour gradient.
+void WritePwgRaster(const std::string& path, const char* media, const char* type, int dpi);
+
+}  // namespace apptest
