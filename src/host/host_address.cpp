@@ -17,6 +17,7 @@
 
 #include "encoding/unicode.hpp"
 #include "job/channel.hpp"
+#include "job/fd.hpp"
 #include "job/text.hpp"
 
 namespace pdftopjl {
@@ -120,19 +121,6 @@ struct WireRecord {
 };
 constexpr uint32_t kEndRecord = UINT32_MAX;
 
-bool writeAll(int fd, const void* data, size_t size)
-{
-    const auto* bytes = static_cast<const char*>(data);
-    while (size > 0) {
-        const ssize_t n = write(fd, bytes, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        bytes += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
 // The filter is single-threaded when it forks, so the resolver may run here;
 // the child leaves with _exit so that no stdio buffer or exit handler of the
 // parent runs twice.
@@ -151,12 +139,12 @@ bool writeAll(int fd, const void* data, size_t size)
             record.length = static_cast<uint32_t>(ai->ai_addrlen);
             std::memcpy(&record.storage, ai->ai_addr, ai->ai_addrlen);
         }
-        if (!writeAll(fd, &record, sizeof record)) _exit(1);
+        if (!job::WriteAll(fd, &record, sizeof record)) _exit(1);
         ++count;
     }
     WireRecord end{};
     end.length = kEndRecord;
-    _exit(writeAll(fd, &end, sizeof end) ? 0 : 1);
+    _exit(job::WriteAll(fd, &end, sizeof end) ? 0 : 1);
 }
 
 // Reads the child's answer until it closes the pipe; false on the time limit,

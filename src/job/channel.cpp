@@ -10,6 +10,7 @@
 #include <ctime>
 
 #include "job/tempfiles.hpp"
+#include "job/text.hpp"
 
 namespace pdftopjl::job {
 
@@ -129,13 +130,8 @@ void Logf(Severity severity, const char* format, ...)
 {
     va_list args;
     va_start(args, format);
-    va_list again;
-    va_copy(again, args);
-    const int length = std::vsnprintf(nullptr, 0, format, args);
+    const std::string line = FormatText(format, args);
     va_end(args);
-    std::string line(length > 0 ? static_cast<size_t>(length) : 0, '\0');
-    if (length > 0) std::vsnprintf(line.data(), line.size() + 1, format, again);
-    va_end(again);
     Log(severity, line);
 }
 

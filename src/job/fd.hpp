@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstddef>
 #include <utility>
 
 namespace pdftopjl::job {
@@ -33,5 +35,19 @@ public:
 private:
     int fd_ = -1;
 };
+
+// Writes all of data to fd, resuming after signals; false on a failed write.
+inline bool WriteAll(int fd, const void* data, size_t size)
+{
+    const auto* bytes = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t n = write(fd, bytes, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        bytes += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
 
 }  // namespace pdftopjl::job

@@ -2,7 +2,10 @@
 
 #include <cctype>
 #include <cstdint>
+#include <cstdarg>
+#include <cstdio>
 #include <cstring>
+#include <string>
 #include <string_view>
 
 namespace pdftopjl {
@@ -36,6 +39,18 @@ inline int32_t ParseDecimalInt32(std::string_view text)
         if (value > limit) value = limit;
     }
     return static_cast<int32_t>(negative ? -value : value);
+}
+
+// printf-shaped text of any length.
+inline std::string FormatText(const char* format, va_list args)
+{
+    va_list again;
+    va_copy(again, args);
+    const int length = std::vsnprintf(nullptr, 0, format, args);
+    std::string text(length > 0 ? static_cast<size_t>(length) : 0, '\0');
+    if (length > 0) std::vsnprintf(text.data(), text.size() + 1, format, again);
+    va_end(again);
+    return text;
 }
 
 }  // namespace pdftopjl

@@ -50,19 +50,6 @@ struct RecordHeader {
 
 using Clock = std::chrono::steady_clock;
 
-bool writeAll(int fd, const void* data, size_t size)
-{
-    const auto* bytes = static_cast<const char*>(data);
-    while (size > 0) {
-        const ssize_t n = write(fd, bytes, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        bytes += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
 // The address space this process already has: the job's own, inherited.
 uint64_t addressSpaceInUse()
 {
@@ -137,7 +124,7 @@ bool WorkerOutput::send(uint32_t type, const void* data, size_t size)
 {
     if (size > kMaxRecord) return false;
     const RecordHeader header = {type, static_cast<uint32_t>(size)};
-    return writeAll(fd_, &header, sizeof header) && (size == 0 || writeAll(fd_, data, size));
+    return job::WriteAll(fd_, &header, sizeof header) && (size == 0 || job::WriteAll(fd_, data, size));
 }
 
 struct WorkerPool::Running {
