@@ -11,6 +11,7 @@
 #include <poppler-page.h>
 
 #include <algorithm>
+#include <thread>
 #include <climits>
 #include <cmath>
 #include <cstring>
@@ -38,8 +39,13 @@ constexpr uint64_t kPaintingBytesPerBandPixel = 8;
 constexpr uint64_t kPaintingMemoryMargin = 256ull << 20;
 constexpr int kPaintingSecondsBase = 5;
 constexpr double kPaintingPixelsPerSecond = 500000;
-// Pages painted at once.
-constexpr size_t kPaintingWorkers = 1;
+// Pages painted at once: one per core, a few at most, so that memory stays
+// at a few page bitmaps.
+size_t paintingWorkers()
+{
+    const unsigned cores = std::thread::hardware_concurrency();
+    return std::clamp<size_t>(cores, 1, 4);
+}
 // What a painting worker sends: the image's size and place, its compressed
 // rows, its end.
 constexpr uint32_t kRecordImage = 'I';
@@ -212,7 +218,7 @@ struct PageInProgress {
 class RasterWriter : public PageWriter {
 public:
     RasterWriter(SourceDocument& source, const EditPlan& plan, FILE* file)
-        : source_(source), plan_(plan), writer_(file), workers_(kPaintingWorkers)
+        : source_(source), plan_(plan), writer_(file), workers_(paintingWorkers())
     {
     }
 
@@ -237,8 +243,9 @@ public:
             page->limits,
             [this, page](uint32_t type, std::string_view payload) { return take(*page, type, payload); },
             [this, page](const WorkerResult& result) { return finished(*page, result); });
-        // With one worker every page is finished before the next starts.
-        return going && (kPaintingWorkers > 1 || workers_.drain());
+        // The pool finishes the oldest page when every worker is busy, and
+        // the rest when the document ends.
+        return going;
     }
 
     bool finish() override
