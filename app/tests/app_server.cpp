@@ -30,34 +30,6 @@ void unwindSlowlyUnderAsan()
         setenv("ASAN_OPTIONS", (std::string(asan) + ":fast_unwind_on_malloc=0").c_str(), 1);
 }
 
-int freePort()
-{
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    if (fd < 0) return -1;
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    int port = -1;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
-        port = ntohs(addr.sin_port);
-    close(fd);
-    return port;
-}
-
-bool listening(int port)
-{
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-    close(fd);
-    return ok;
-}
-
 }  // namespace
 
 std::string Unavailable()
@@ -99,7 +71,7 @@ bool AppServer::Start(std::string* error)
 
 bool AppServer::Launch(std::string* error)
 {
-    port_ = freePort();
+    port_ = testsupport::FreeLoopbackPort();
     const pid_t pid = fork();
     if (pid < 0) {
         *error = "fork failed";
@@ -119,36 +91,13 @@ bool AppServer::Launch(std::string* error)
         _exit(127);
     }
     pid_ = pid;
-    for (int i = 0; i < 200; ++i) {
-        if (listening(port_)) return true;
-        int status;
-        if (waitpid(pid_, &status, WNOHANG) == pid_) {
-            pid_ = -1;
-            *error = "pdftopjl-app exited: " + testsupport::ReadFile(dir_.file("server.out")) + Log();
-            return false;
-        }
-        usleep(50000);
-    }
-    *error = "pdftopjl-app did not start listening";
+    const std::string waited = testsupport::WaitForListener(&pid_, port_);
+    if (waited.empty()) return true;
+    *error = "pdftopjl-app " + waited + ": " + testsupport::ReadFile(dir_.file("server.out")) + Log();
     return false;
 }
 
-void AppServer::Stop()
-{
-    if (pid_ <= 0) return;
-    kill(pid_, SIGTERM);
-    for (int i = 0; i < 200; ++i) {
-        int status;
-        if (waitpid(pid_, &status, WNOHANG) == pid_) {
-            pid_ = -1;
-            return;
-        }
-        usleep(50000);
-    }
-    kill(pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
-    pid_ = -1;
-}
+void AppServer::Stop() { testsupport::StopChild(&pid_, 10000); }
 
 bool AppServer::AddPrinter(const std::string& name, std::string* error)
 {

@@ -28,35 +28,6 @@ const char kCupsd[] = "/usr/sbin/cupsd";
 const char kLp[] = "/usr/bin/lp";
 const char kLpadmin[] = "/usr/sbin/lpadmin";
 
-int freePort()
-{
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    if (fd < 0) return -1;
-    struct sockaddr_in addr {};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = 0;
-    socklen_t len = sizeof addr;
-    int port = -1;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
-        port = ntohs(addr.sin_port);
-    close(fd);
-    return port;
-}
-
-bool listening(int port)
-{
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    struct sockaddr_in addr {};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    bool ok = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-    close(fd);
-    return ok;
-}
-
 }  // namespace
 
 PrivateCupsd::PrivateCupsd(std::string logLevel) : logLevel_(std::move(logLevel)) {}
@@ -106,7 +77,7 @@ bool PrivateCupsd::Start(std::string* error)
 
 bool PrivateCupsd::Launch(std::string* error)
 {
-    port_ = freePort();
+    port_ = FreeLoopbackPort();
     if (port_ <= 0) {
         *error = "no free port";
         return false;
@@ -141,36 +112,13 @@ bool PrivateCupsd::Launch(std::string* error)
         _exit(127);
     }
     pid_ = pid;
-    for (int i = 0; i < 200; ++i) {
-        if (listening(port_)) return true;
-        int status;
-        if (waitpid(pid_, &status, WNOHANG) == pid_) {
-            pid_ = -1;
-            *error = "cupsd exited: " + ReadFile(root_ + "/log/cupsd.out") + ErrorLog();
-            return false;
-        }
-        usleep(50000);
-    }
-    *error = "cupsd did not start listening";
+    const std::string waited = WaitForListener(&pid_, port_);
+    if (waited.empty()) return true;
+    *error = "cupsd " + waited + ": " + ReadFile(root_ + "/log/cupsd.out") + ErrorLog();
     return false;
 }
 
-void PrivateCupsd::Stop()
-{
-    if (pid_ <= 0) return;
-    kill(pid_, SIGTERM);
-    for (int i = 0; i < 100; ++i) {
-        int status;
-        if (waitpid(pid_, &status, WNOHANG) == pid_) {
-            pid_ = -1;
-            return;
-        }
-        usleep(50000);
-    }
-    kill(pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
-    pid_ = -1;
-}
+void PrivateCupsd::Stop() { StopChild(&pid_, 5000); }
 
 std::string PrivateCupsd::Server() const { return "127.0.0.1:" + std::to_string(port_); }
 

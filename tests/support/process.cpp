@@ -1,5 +1,11 @@
 #include "support/process.hpp"
 
+#include <sys/socket.h>
+
+#include <netinet/in.h>
+
+#include <arpa/inet.h>
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -194,6 +200,65 @@ RunResult RunProgram(const RunOptions& options)
     if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
     if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
     return result;
+}
+
+int FreeLoopbackPort()
+{
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0) return -1;
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    int port = -1;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+        getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
+        port = ntohs(addr.sin_port);
+    close(fd);
+    return port;
+}
+
+bool ListeningOnLoopback(int port)
+{
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    close(fd);
+    return ok;
+}
+
+std::string WaitForListener(int* pid, int port)
+{
+    for (int i = 0; i < 200; ++i) {
+        if (ListeningOnLoopback(port)) return "";
+        int status;
+        if (waitpid(*pid, &status, WNOHANG) == *pid) {
+            *pid = -1;
+            return "exited";
+        }
+        usleep(50000);
+    }
+    return "not listening";
+}
+
+void StopChild(int* pid, int graceMs)
+{
+    if (*pid <= 0) return;
+    kill(*pid, SIGTERM);
+    for (int waited = 0; waited < graceMs; waited += 50) {
+        int status;
+        if (waitpid(*pid, &status, WNOHANG) == *pid) {
+            *pid = -1;
+            return;
+        }
+        usleep(50000);
+    }
+    kill(*pid, SIGKILL);
+    waitpid(*pid, nullptr, 0);
+    *pid = -1;
 }
 
 }  // namespace testsupport

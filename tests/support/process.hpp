@@ -42,4 +42,16 @@ std::string FilterBinary();
 // True when the output of a sanitizer (ASan/UBSan) appears in the text.
 bool HasSanitizerReport(const std::string& err);
 
+// A loopback port nobody listens on now (-1 when none can be had), and
+// whether something accepts connections on one.
+int FreeLoopbackPort();
+bool ListeningOnLoopback(int port);
+
+// Waits up to 10 s for the child *pid (a server) to listen on port: "" once
+// it does, "exited" when it ended first (*pid is then -1), "not listening".
+std::string WaitForListener(int* pid, int port);
+
+// Asks the child *pid to end (SIGTERM), kills it after graceMs, reaps it.
+void StopChild(int* pid, int graceMs);
+
 }  // namespace testsupport
