@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <memory>
 
@@ -33,22 +34,26 @@ bool unsupported(int err)
 enum class Kernel { Done, Unsupported, Failed, Cancelled };
 
 // Moves the rest of inFd to outFd without passing it through user space.
-Kernel kernelCopy(int inFd, int outFd, CopyOutcome& outcome)
+Kernel kernelCopy(int inFd, int outFd, int64_t maxBytes, CopyOutcome& outcome)
 {
     const bool toRegular = isRegular(outFd);
     bool useCopyRange = toRegular;
     bool movedAny = false;
     for (;;) {
         if (job::Cancelled()) return Kernel::Cancelled;
+        const size_t chunk = maxBytes < 0 ? kKernelChunk
+                                          : static_cast<size_t>(std::min<int64_t>(
+                                                kKernelChunk, maxBytes - outcome.bytes));
+        if (chunk == 0) return Kernel::Done;
         ssize_t n;
         if (useCopyRange) {
-            n = copy_file_range(inFd, nullptr, outFd, nullptr, kKernelChunk, 0);
+            n = copy_file_range(inFd, nullptr, outFd, nullptr, chunk, 0);
             if (n < 0 && !movedAny && unsupported(errno)) {
                 useCopyRange = false;
                 continue;
             }
         } else {
-            n = sendfile(outFd, inFd, nullptr, kKernelChunk);
+            n = sendfile(outFd, inFd, nullptr, chunk);
             if (n < 0 && !movedAny && unsupported(errno)) return Kernel::Unsupported;
         }
         if (n == 0) return Kernel::Done;
@@ -69,14 +74,15 @@ Kernel kernelCopy(int inFd, int outFd, CopyOutcome& outcome)
 
 }  // namespace
 
-CopyOutcome CopyToStream(int inFd, FILE* out, bool viaChannel, bool stopOnWriteError)
+CopyOutcome CopyToStream(int inFd, FILE* out, bool viaChannel, bool stopOnWriteError,
+                         int64_t maxBytes)
 {
     CopyOutcome outcome;
     const bool channelIdle = !viaChannel || !job::JobCopyOpen();
 
     if (channelIdle && isRegular(inFd)) {
         fflush(out);
-        switch (kernelCopy(inFd, fileno(out), outcome)) {
+        switch (kernelCopy(inFd, fileno(out), maxBytes, outcome)) {
         case Kernel::Done:
             return outcome;
         case Kernel::Cancelled:
@@ -103,7 +109,11 @@ CopyOutcome CopyToStream(int inFd, FILE* out, bool viaChannel, bool stopOnWriteE
             int ready = poll(&pfd, 1, 200);
             if (ready == 0 || (ready < 0 && errno == EINTR)) continue;
         }
-        ssize_t n = read(inFd, buffer.get(), kBlockSize);
+        const size_t want = maxBytes < 0 ? kBlockSize
+                                         : static_cast<size_t>(std::min<int64_t>(
+                                               kBlockSize, maxBytes - outcome.bytes));
+        if (want == 0) return outcome;
+        ssize_t n = read(inFd, buffer.get(), want);
         if (n == 0) return outcome;
         if (n < 0) {
             if (errno == EINTR || errno == EAGAIN) continue;

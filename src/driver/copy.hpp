@@ -20,7 +20,9 @@ struct CopyOutcome {
 // write ends the copy with WriteError, except that with stopOnWriteError false
 // a block copy goes on (so the job-copy file still receives everything) and
 // the failure is left for the caller to find with ferror().  A cancel request
-// ends the copy with Cancelled.
-CopyOutcome CopyToStream(int inFd, FILE* out, bool viaChannel, bool stopOnWriteError);
+// ends the copy with Cancelled.  At most maxBytes are copied when it is not
+// negative.
+CopyOutcome CopyToStream(int inFd, FILE* out, bool viaChannel, bool stopOnWriteError,
+                         int64_t maxBytes = -1);
 
 }  // namespace pdftopjl

@@ -197,9 +197,23 @@ std::optional<StagedDocument> stageThroughPreFilter(const JobInputs& job)
     return std::nullopt;
 }
 
-// Copies the job's document (standard input with six arguments, else the
-// file named by argument 6) into a new temporary file through the output
-// channel.
+// The document itself, when it is a regular file read from its start and no
+// job copy is taken: sent straight from its own descriptor, sized from it,
+// without a staging copy.  Nothing when it has to be staged.
+std::optional<StagedDocument> inPlace(int fd)
+{
+    struct stat st;
+    if (job::JobCopyOpen() || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+        lseek(fd, 0, SEEK_CUR) != 0)
+        return std::nullopt;
+    job::UniqueFd own(fcntl(fd, F_DUPFD_CLOEXEC, 0));
+    if (!own) return std::nullopt;
+    return StagedDocument{std::string(), std::move(own), st.st_size};
+}
+
+// The job's document (standard input with six arguments, else the file named
+// by argument 6): in place when it can be, else copied into a new temporary
+// file through the output channel.
 std::optional<StagedDocument> stageCopy(const JobArguments& args)
 {
     int in = STDIN_FILENO;
@@ -215,6 +229,7 @@ std::optional<StagedDocument> stageCopy(const JobArguments& args)
         }
         input.reset(in);
     }
+    if (std::optional<StagedDocument> document = inPlace(in)) return document;
     return copyIntoStagingFile(in, /*viaChannel=*/true, "the document");
 }
 
@@ -229,7 +244,8 @@ std::unique_ptr<SourceDocument> openIntake(const StagedDocument& intake)
     }
     auto document = std::make_unique<SourceDocument>();
     try {
-        OpenSourceDocument(document.get(), intake.fd.get(), intake.path);
+        OpenSourceDocument(document.get(), intake.fd.get(),
+                           intake.path.empty() ? "the document" : intake.path);
     } catch (const QPDFExc& e) {
         if (e.getErrorCode() == qpdf_e_password)
             Log(Severity::Error,
@@ -385,19 +401,24 @@ std::optional<StagedDocument> StageDocument(const JobInputs& job, const PrintOpt
 bool SendStagedDocument(const StagedDocument& staged, FILE* out)
 {
     // From the start of the file as it was written, whatever its path names
-    // by now.
+    // by now, and exactly the size the header announced.
     if (lseek(staged.fd.get(), 0, SEEK_SET) != 0) {
         Logf(Severity::Error, "Cannot read the staged document: %s; the job is incomplete",
              std::strerror(errno));
         job::RemoveTempFile(staged.path);
         return false;
     }
-    CopyOutcome outcome =
-        CopyToStream(staged.fd.get(), out, /*viaChannel=*/true, /*stopOnWriteError=*/false);
+    CopyOutcome outcome = CopyToStream(staged.fd.get(), out, /*viaChannel=*/true,
+                                       /*stopOnWriteError=*/false, staged.size);
     job::RemoveTempFile(staged.path);
     if (outcome.status == CopyStatus::ReadError) {
         Logf(Severity::Error, "Cannot read the staged document: %s; the job is incomplete",
              std::strerror(outcome.error));
+        return false;
+    }
+    if (outcome.status == CopyStatus::Ok && outcome.bytes < staged.size) {
+        Log(Severity::Error,
+            "The document became shorter while it was being sent; the job is incomplete");
         return false;
     }
     return outcome.status == CopyStatus::Ok;

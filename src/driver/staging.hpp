@@ -11,9 +11,10 @@
 
 namespace pdftopjl {
 
-// The document as it will be sent: a temporary file, read and measured only
-// through the descriptor that created it (whatever later appears at its path
-// cannot take its place; the path only removes it), its size and pages.
+// The document as it will be sent: the job's own document when it is a
+// regular file that needs no change (`path` empty), else a temporary file;
+// read and measured only through its descriptor (whatever later appears at a
+// path cannot take its place; the path only removes it), its size and pages.
 struct StagedDocument {
     std::string path;
     job::UniqueFd fd;

@@ -1,6 +1,6 @@
-// The staged document is used only through the descriptor that created it:
-// whatever appears at its path afterwards (another file, a link) is never
-// sent in its place.
+// The staged document is used only through its descriptor: whatever appears
+// afterwards at its path, or at the document's own path when it is sent in
+// place (another file, a link), is never sent in its place.
 #include <gtest/gtest.h>
 #include <qpdf/QPDF.hh>
 #include <unistd.h>
@@ -52,12 +52,13 @@ TEST(StagedDocumentBody, ComesFromItsDescriptorNotItsPath)
             const std::string err = ::testing::internal::GetCapturedStderr();
             ASSERT_TRUE(staged) << err;
 
-            // Another file takes the staged file's name.
-            ASSERT_EQ(unlink(staged->path.c_str()), 0);
+            // Another file takes the staged file's name, or the document's.
+            const std::string taken = staged->path.empty() ? data.file("doc.pdf") : staged->path;
+            ASSERT_EQ(unlink(taken.c_str()), 0);
             if (link)
-                ASSERT_EQ(symlink(data.file("other.pdf").c_str(), staged->path.c_str()), 0);
+                ASSERT_EQ(symlink(data.file("other.pdf").c_str(), taken.c_str()), 0);
             else
-                WriteFile(staged->path, other);
+                WriteFile(taken, other);
 
             FILE* out = std::fopen(data.file("body").c_str(), "wb");
             ASSERT_NE(out, nullptr);
@@ -69,8 +70,47 @@ TEST(StagedDocumentBody, ComesFromItsDescriptorNotItsPath)
             else
                 EXPECT_EQ(Pages(body), 2) << "the body is not the rewritten document";
             EXPECT_TRUE(ReadFile(data.file("other.pdf")) == other);
+            unlink(data.file("doc.pdf").c_str());
+            WriteFile(data.file("doc.pdf"), doc);
             job::RemoveAllTempFiles();
             EXPECT_TRUE(tmp.entries().empty());
+        }
+    }
+}
+
+// A document sent in place that changes size after it was measured: the body
+// is never more than the header announced, and a shorter one fails the job.
+TEST(StagedDocumentBody, InPlaceKeepsTheAnnouncedSize)
+{
+    TempDir tmp, data;
+    ScopedEnv env{{"TMPDIR"}};
+    setenv("TMPDIR", tmp.path().c_str(), 1);
+    const std::string doc = MakePdf(2);
+    WriteFile(data.file("printer.ppd"), MakePpd({}));
+    for (bool shorter : {false, true}) {
+        SCOPED_TRACE(shorter ? "shorter" : "longer");
+        WriteFile(data.file("doc.pdf"), doc);
+        JobArguments args;
+        args.program = "pdftopjl";
+        args.copies = "1";
+        args.documentPath = data.file("doc.pdf");
+        JobInputs job(args, OpenPpd(data.file("printer.ppd").c_str()));
+        std::optional<StagedDocument> staged = StageDocument(job, PrintOptions{});
+        ASSERT_TRUE(staged && staged->path.empty());
+        ASSERT_EQ(truncate(data.file("doc.pdf").c_str(), shorter ? 100 : doc.size() + 5000), 0);
+
+        FILE* out = std::fopen(data.file("body").c_str(), "wb");
+        ASSERT_NE(out, nullptr);
+        ::testing::internal::CaptureStderr();
+        EXPECT_EQ(SendStagedDocument(*staged, out), !shorter);
+        const std::string err = ::testing::internal::GetCapturedStderr();
+        std::fclose(out);
+        const std::string body = ReadFile(data.file("body"));
+        if (shorter) {
+            EXPECT_NE(err.find("ERROR: The document became shorter while it was being sent"),
+                      std::string::npos) << err;
+        } else {
+            EXPECT_TRUE(body == doc) << "more than the announced size was sent";
         }
     }
 }
