@@ -140,13 +140,15 @@ int RunJob(int argc, char* argv[], const JobServices& services)
     setvbuf(stderr, nullptr, _IONBF, 0);
     if (job::Cancelled()) return cancelJob();
 
+    // The address only when the dialog did not give one; looked up while the
+    // document is staged.
+    HostIdentityLookup hostLookup(job.settings.utf8Mode(), job.settings.kvr.ipAddress.empty(),
+                                  services.host);
     job.staged = StageDocument(job.inputs, job.settings);
     if (job::Cancelled()) return cancelJob();
     if (!job.staged) return failJob("Process Data fail");
 
-    // The address only when the dialog did not give one.
-    job.host = ResolveHostIdentity(job.settings.utf8Mode(), job.settings.kvr.ipAddress.empty(),
-                                   services.host);
+    job.host = hostLookup.finish();
     if (job::Cancelled()) return cancelJob();
     PjlWriter out(services.jobStream);
     const HeaderInputs header{job.settings,

@@ -149,10 +149,10 @@ constexpr uint32_t kEndRecord = UINT32_MAX;
 
 // Reads the child's answer until it closes the pipe; false on the time limit,
 // a read error or an answer larger than any complete one.
-bool readAnswer(int fd, int timeoutMs, std::vector<unsigned char>* answer)
+using Clock = std::chrono::steady_clock;
+
+bool readAnswer(int fd, Clock::time_point deadline, std::vector<unsigned char>* answer)
 {
-    using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     constexpr size_t kMaxAnswer = (kMaxAddresses + 1) * sizeof(WireRecord);
     unsigned char chunk[4096];
     for (;;) {
@@ -191,6 +191,8 @@ bool decodeAnswer(const std::vector<unsigned char>& answer, AddressList* address
     }
     return false;
 }
+
+}  // namespace
 
 // The child that resolves and the pipe it answers on; stopped (if still
 // running) and reaped when it goes away.
@@ -243,6 +245,27 @@ private:
     int fd_ = -1;
 };
 
+namespace {
+
+// The child's answer by the deadline, decoded; false when it did not come
+// complete in time.
+bool collectAnswer(LookupChild& child, Clock::time_point deadline, AddressList* addresses)
+{
+    std::vector<unsigned char> answer;
+    const bool complete = readAnswer(child.fd(), deadline, &answer);
+    child.stop();
+    if (complete && decodeAnswer(answer, addresses)) return true;
+    addresses->clear();
+    return false;
+}
+
+bool lookupWanted(const std::string& hostName)
+{
+    for (unsigned char c : hostName)
+        if (c >= 0x80) return false;
+    return true;
+}
+
 }  // namespace
 
 int LookupAllAddresses(const char* hostName, addrinfo** answer)
@@ -261,18 +284,12 @@ bool ResolveHostAddresses(const char* hostName, AddressList* addresses, int time
     addresses->clear();
     LookupChild child;
     if (!child.start(hostName, lookup != nullptr ? lookup : LookupAllAddresses)) return false;
-    std::vector<unsigned char> answer;
-    const bool complete = readAnswer(child.fd(), timeoutMs, &answer);
-    child.stop();
-    if (complete && decodeAnswer(answer, addresses)) return true;
-    addresses->clear();
-    return false;
+    return collectAnswer(child, Clock::now() + std::chrono::milliseconds(timeoutMs), addresses);
 }
 
 std::string LookupHostAddress(const std::string& hostName, const HostServices& services)
 {
-    for (unsigned char c : hostName)
-        if (c >= 0x80) return {};
+    if (!lookupWanted(hostName)) return {};
     AddressList addresses;
     const bool resolved = services.resolver
                               ? services.resolver(hostName.c_str(), &addresses)
@@ -280,18 +297,42 @@ std::string LookupHostAddress(const std::string& hostName, const HostServices& s
     return resolved ? SelectHostAddress(addresses, hostName.c_str()) : std::string();
 }
 
-HostIdentity ResolveHostIdentity(bool utf8Mode, bool needAddress, const HostServices& services)
+HostIdentityLookup::HostIdentityLookup(bool utf8Mode, bool needAddress, const HostServices& services)
+    : services_(services), needAddress_(needAddress)
+{
+    name_ = LocalHostName(utf8Mode, services);
+    if (!needAddress_ || services_.resolver || !lookupWanted(name_)) return;
+    deadline_ = Clock::now() + std::chrono::milliseconds(kHostLookupTimeoutMs);
+    child_ = std::make_unique<LookupChild>();
+    if (!child_->start(name_.c_str(), LookupAllAddresses)) child_.reset();
+    started_ = true;
+}
+
+HostIdentityLookup::~HostIdentityLookup() = default;
+
+HostIdentity HostIdentityLookup::finish()
 {
     HostIdentity host;
-    host.name = LocalHostName(utf8Mode, services);
-    if (needAddress) {
-        host.address = LookupHostAddress(host.name, services);
-        if (host.address.empty())
-            job::Logf(job::Severity::Warning,
-                      "No address was found for this host (%s); the job carries none",
-                      host.name.c_str());
+    host.name = name_;
+    if (!needAddress_) return host;
+    if (started_) {
+        AddressList addresses;
+        if (child_ && collectAnswer(*child_, deadline_, &addresses))
+            host.address = SelectHostAddress(addresses, name_.c_str());
+        child_.reset();
+    } else {
+        host.address = LookupHostAddress(name_, services_);
     }
+    if (host.address.empty())
+        job::Logf(job::Severity::Warning,
+                  "No address was found for this host (%s); the job carries none",
+                  host.name.c_str());
     return host;
+}
+
+HostIdentity ResolveHostIdentity(bool utf8Mode, bool needAddress, const HostServices& services)
+{
+    return HostIdentityLookup(utf8Mode, needAddress, services).finish();
 }
 
 }  // namespace pdftopjl

@@ -4,8 +4,10 @@
 #include <sys/socket.h>
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -60,6 +62,30 @@ bool ResolveHostAddresses(const char* hostName, AddressList* addresses, int time
 struct HostIdentity {
     std::string name;
     std::string address;  // empty when not looked up or not found
+};
+
+class LookupChild;
+
+// The same, started early: the name is read and the address lookup set going
+// at once, so that it runs while the document is staged; finish() waits for
+// what is left of the time limit (a cancel ends the wait).  A lookup not
+// finished is stopped when this goes away.
+class HostIdentityLookup {
+public:
+    HostIdentityLookup(bool utf8Mode, bool needAddress, const HostServices& services = {});
+    ~HostIdentityLookup();
+    HostIdentityLookup(const HostIdentityLookup&) = delete;
+    HostIdentityLookup& operator=(const HostIdentityLookup&) = delete;
+
+    HostIdentity finish();
+
+private:
+    HostServices services_;
+    bool needAddress_;
+    std::string name_;
+    bool started_ = false;  // by a child of its own, not by services_.resolver
+    std::chrono::steady_clock::time_point deadline_;
+    std::unique_ptr<LookupChild> child_;
 };
 
 // The local host name and, when the job needs one, its address.
