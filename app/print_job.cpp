@@ -1,6 +1,7 @@
 #include "print_job.hpp"
 
 #include <strings.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -81,6 +82,40 @@ private:
     bool first_ = false;
 };
 
+// PAPPL 1.3 can also start two different jobs at once, and closes a file:
+// device as each job ends, while the other may still write to it.  Output to
+// a folder or a file goes through a handle of the job's own, opened as PAPPL
+// opens it; a character device takes one opener, so it keeps PAPPL's.
+class JobDevice {
+public:
+    JobDevice(pappl_job_t* job, pappl_device_t* shared) : device_(shared)
+    {
+        pappl_printer_t* printer = papplJobGetPrinter(job);
+        const char* uri = papplPrinterGetDeviceURI(printer);
+        if (uri == nullptr || std::strncmp(uri, "file:", 5) != 0) return;
+        char scheme[32], userpass[32], host[256], resource[1024];
+        int port = 0;
+        httpSeparateURI(HTTP_URI_CODING_ALL, uri, scheme, sizeof scheme, userpass, sizeof userpass, host,
+                        sizeof host, &port, resource, sizeof resource);
+        if (char* query = std::strchr(resource, '?')) *query = '\0';
+        struct stat info;
+        if (stat(resource, &info) == 0 && !S_ISDIR(info.st_mode) && !S_ISREG(info.st_mode)) return;
+        own_ = papplDeviceOpen(uri, papplJobGetName(job), papplLogDevice, papplPrinterGetSystem(printer));
+        if (own_ != nullptr) device_ = own_;
+    }
+    ~JobDevice()
+    {
+        if (own_ != nullptr) papplDeviceClose(own_);
+    }
+    JobDevice(const JobDevice&) = delete;
+    JobDevice& operator=(const JobDevice&) = delete;
+    pappl_device_t* get() const { return device_; }
+
+private:
+    pappl_device_t* device_;
+    pappl_device_t* own_ = nullptr;
+};
+
 // The job's settings and the core's run on `pdf`.
 bool printThroughFilter(pappl_job_t* job, pappl_device_t* device, const std::string& pdf,
                         Accounting accounting)
@@ -94,10 +129,12 @@ bool printThroughFilter(pappl_job_t* job, pappl_device_t* device, const std::str
     FilterSettings settings = SettingsForJob(job, *model, password);
     if (password) explicit_bzero(password->value.data(), password->value.size());
     bool ok = false;
-    if (!settings.error.empty())
+    if (!settings.error.empty()) {
         FailJob(job, settings.error, PAPPL_JREASON_ERRORS_DETECTED);
-    else
-        ok = RunFilter(job, device, pdf, settings, accounting);
+    } else {
+        JobDevice output(job, device);
+        ok = RunFilter(job, output.get(), pdf, settings, accounting);
+    }
     explicit_bzero(settings.ppd.data(), settings.ppd.size());
     return ok;
 }
@@ -237,7 +274,9 @@ bool RasterEndJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device)
                 PAPPL_JREASON_DOCUMENT_FORMAT_ERROR);
         return false;
     }
-    // PAPPL has counted the pages as they came.
+    // PAPPL has counted the pages as they came.  Raster jobs, which PAPPL
+    // runs on the client's thread, also wait their turn for the device.
+    PrintOnce once(job);
     return printThroughFilter(job, device, state->file.path, Accounting::None);
 }
 
