@@ -51,25 +51,49 @@ struct TempFile {
 // PAPPL 1.3 may start the same job on two threads when one job ends as the
 // next arrives (both see it pending before either has claimed it).  Jobs
 // print one at a time per printer, and a job that has printed is not
-// printed again: the second thread waits for the first, then does nothing.
+// printed again: the second thread waits for the first, then reports what
+// the first did, since PAPPL makes the job processing again and then ends it
+// by what the second thread returns.
 class PrintOnce {
 public:
-    explicit PrintOnce(pappl_job_t* job)
+    explicit PrintOnce(pappl_job_t* job) : job_(job)
     {
-        Printer& printer = printerOf(papplPrinterGetID(papplJobGetPrinter(job)));
-        lock_ = std::unique_lock<std::mutex>(printer.lock);
-        const int id = papplJobGetID(job);
-        first_ = printer.printed.insert(id).second;
+        printer_ = &printerOf(papplPrinterGetID(papplJobGetPrinter(job)));
+        lock_ = std::unique_lock<std::mutex>(printer_->lock);
+        const auto [entry, inserted] = printer_->printed.try_emplace(papplJobGetID(job));
+        first_ = inserted;
+        if (!first_) earlier_ = entry->second;
         // Only recent jobs can be started twice.
-        while (printer.printed.size() > 64) printer.printed.erase(printer.printed.begin());
+        while (printer_->printed.size() > 64) printer_->printed.erase(printer_->printed.begin());
         if (!first_) papplLogJob(job, PAPPL_LOGLEVEL_DEBUG, "Already printed by another thread.");
     }
     bool first() const { return first_; }
 
+    // The first thread's result, kept for a second one.
+    bool Finish(bool ok)
+    {
+        auto entry = printer_->printed.find(papplJobGetID(job_));
+        if (entry != printer_->printed.end()) entry->second = {ok, papplJobGetImpressions(job_)};
+        return ok;
+    }
+    // For a second thread: the first's result and impressions.  When PAPPL
+    // handed the document to the driver it has just reset the impressions
+    // and, on success, will count one more completed.
+    bool Repeat(bool documentToDriver) const
+    {
+        if (earlier_.impressions > 0) papplJobSetImpressions(job_, earlier_.impressions);
+        if (documentToDriver && earlier_.ok) papplJobSetImpressionsCompleted(job_, -1);
+        return earlier_.ok;
+    }
+
 private:
+    struct Outcome {
+        bool ok = false;
+        int impressions = 0;
+    };
     struct Printer {
         std::mutex lock;
-        std::set<int> printed;
+        std::map<int, Outcome> printed;
     };
     static Printer& printerOf(int id)
     {
@@ -78,8 +102,11 @@ private:
         std::lock_guard<std::mutex> hold(mapLock);
         return printers[id];
     }
+    pappl_job_t* job_;
+    Printer* printer_;
     std::unique_lock<std::mutex> lock_;
     bool first_ = false;
+    Outcome earlier_;
 };
 
 // PAPPL 1.3 can also start two different jobs at once, and closes a file:
@@ -168,21 +195,9 @@ const char* documentOf(pappl_job_t* job)
     return file;
 }
 
-}  // namespace
-
-bool PrintPdf(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device)
+// A JPEG printed as a page of PDF.
+bool printJpeg(pappl_job_t* job, pappl_device_t* device)
 {
-    PrintOnce once(job);
-    if (!once.first()) return true;
-    const char* document = documentOf(job);
-    // PAPPL counts one impression for the file itself.
-    return document != nullptr && printThroughFilter(job, device, document, Accounting::AllButOne);
-}
-
-bool PrintJpeg(pappl_job_t* job, pappl_device_t* device, void*)
-{
-    PrintOnce once(job);
-    if (!once.first()) return true;
     const Model* model = modelOf(job);
     const char* document = documentOf(job);
     if (model == nullptr || document == nullptr) return false;
@@ -203,6 +218,25 @@ bool PrintJpeg(pappl_job_t* job, pappl_device_t* device, void*)
     TempFile file;
     std::ofstream(file.path, std::ios::binary) << pdf;
     return printThroughFilter(job, device, file.path, Accounting::All);
+}
+
+}  // namespace
+
+bool PrintPdf(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device)
+{
+    PrintOnce once(job);
+    if (!once.first()) return once.Repeat(true);
+    const char* document = documentOf(job);
+    // PAPPL counts one impression for the file itself.
+    return once.Finish(document != nullptr &&
+                       printThroughFilter(job, device, document, Accounting::AllButOne));
+}
+
+bool PrintJpeg(pappl_job_t* job, pappl_device_t* device, void*)
+{
+    PrintOnce once(job);
+    if (!once.first()) return once.Repeat(false);
+    return once.Finish(printJpeg(job, device));
 }
 
 bool RasterStartJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*)

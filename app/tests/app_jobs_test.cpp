@@ -303,6 +303,8 @@ TEST_F(AppJobs, JobsSentTogetherAllPrint)
             ASSERT_GT(ids[c][j], 0) << name(c, j) << server_->Log();
             auto job = server_->WaitForJob(kPrinter, ids[c][j], kJobTimeoutMs);
             ASSERT_EQ(job["job-state"], "completed") << name(c, j) << server_->Log();
+            // A job PAPPL started twice is still counted once.
+            EXPECT_EQ(job["job-impressions-completed"], "4") << name(c, j);
             // The parsed body points into the stream, which must outlive it.
             const std::string stream = ReadFile(server_->JobFile(kPrinter, name(c, j)));
             JobStream parsed = ParseJobStream(stream);
