@@ -3,14 +3,25 @@
 #include <strings.h>
 
 #include <map>
+#include <utility>
 #include <mutex>
 
 namespace pdftopjl::app {
 
 namespace {
 
+// By printer and job number, never by the job's address: a job that ends
+// without the completed event must not hand its passcode to a later job
+// that happens to reuse the memory.
+using JobKey = std::pair<int, int>;
+
+JobKey keyOf(pappl_job_t* job)
+{
+    return {papplPrinterGetID(papplJobGetPrinter(job)), papplJobGetID(job)};
+}
+
 std::mutex storeLock;
-std::map<const pappl_job_t*, JobPassword> store;
+std::map<JobKey, JobPassword> store;
 
 // The passcode of the request this thread is handling, until its job exists.
 thread_local std::optional<JobPassword> pending;
@@ -82,12 +93,12 @@ void onEvent(pappl_system_t*, pappl_printer_t*, pappl_job_t* job, pappl_event_t 
     if (event == PAPPL_EVENT_JOB_CREATED) {
         if (pending) {
             std::lock_guard<std::mutex> hold(storeLock);
-            store[job] = *pending;
+            store[keyOf(job)] = *pending;
         }
         dropPending();
     } else if (event == PAPPL_EVENT_JOB_COMPLETED) {
         std::lock_guard<std::mutex> hold(storeLock);
-        if (auto it = store.find(job); it != store.end()) {
+        if (auto it = store.find(keyOf(job)); it != store.end()) {
             wipe(it->second);
             store.erase(it);
         }
@@ -106,7 +117,7 @@ void InstallPasscodeHooks(pappl_system_t* system)
 std::optional<JobPassword> TakeJobPassword(pappl_job_t* job)
 {
     std::lock_guard<std::mutex> hold(storeLock);
-    auto it = store.find(job);
+    auto it = store.find(keyOf(job));
     if (it == store.end()) return std::nullopt;
     JobPassword password = it->second;
     wipe(it->second);

@@ -1,6 +1,7 @@
 #include "print_job.hpp"
 
 #include <strings.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -50,25 +51,49 @@ struct TempFile {
 // PAPPL 1.3 may start the same job on two threads when one job ends as the
 // next arrives (both see it pending before either has claimed it).  Jobs
 // print one at a time per printer, and a job that has printed is not
-// printed again: the second thread waits for the first, then does nothing.
+// printed again: the second thread waits for the first, then reports what
+// the first did, since PAPPL makes the job processing again and then ends it
+// by what the second thread returns.
 class PrintOnce {
 public:
-    explicit PrintOnce(pappl_job_t* job)
+    explicit PrintOnce(pappl_job_t* job) : job_(job)
     {
-        Printer& printer = printerOf(papplPrinterGetID(papplJobGetPrinter(job)));
-        lock_ = std::unique_lock<std::mutex>(printer.lock);
-        const int id = papplJobGetID(job);
-        first_ = printer.printed.insert(id).second;
+        printer_ = &printerOf(papplPrinterGetID(papplJobGetPrinter(job)));
+        lock_ = std::unique_lock<std::mutex>(printer_->lock);
+        const auto [entry, inserted] = printer_->printed.try_emplace(papplJobGetID(job));
+        first_ = inserted;
+        if (!first_) earlier_ = entry->second;
         // Only recent jobs can be started twice.
-        while (printer.printed.size() > 64) printer.printed.erase(printer.printed.begin());
+        while (printer_->printed.size() > 64) printer_->printed.erase(printer_->printed.begin());
         if (!first_) papplLogJob(job, PAPPL_LOGLEVEL_DEBUG, "Already printed by another thread.");
     }
     bool first() const { return first_; }
 
+    // The first thread's result, kept for a second one.
+    bool Finish(bool ok)
+    {
+        auto entry = printer_->printed.find(papplJobGetID(job_));
+        if (entry != printer_->printed.end()) entry->second = {ok, papplJobGetImpressions(job_)};
+        return ok;
+    }
+    // For a second thread: the first's result and impressions.  When PAPPL
+    // handed the document to the driver it has just reset the impressions
+    // and, on success, will count one more completed.
+    bool Repeat(bool documentToDriver) const
+    {
+        if (earlier_.impressions > 0) papplJobSetImpressions(job_, earlier_.impressions);
+        if (documentToDriver && earlier_.ok) papplJobSetImpressionsCompleted(job_, -1);
+        return earlier_.ok;
+    }
+
 private:
+    struct Outcome {
+        bool ok = false;
+        int impressions = 0;
+    };
     struct Printer {
         std::mutex lock;
-        std::set<int> printed;
+        std::map<int, Outcome> printed;
     };
     static Printer& printerOf(int id)
     {
@@ -77,8 +102,45 @@ private:
         std::lock_guard<std::mutex> hold(mapLock);
         return printers[id];
     }
+    pappl_job_t* job_;
+    Printer* printer_;
     std::unique_lock<std::mutex> lock_;
     bool first_ = false;
+    Outcome earlier_;
+};
+
+// PAPPL 1.3 can also start two different jobs at once, and closes a file:
+// device as each job ends, while the other may still write to it.  Output to
+// a folder or a file goes through a handle of the job's own, opened as PAPPL
+// opens it; a character device takes one opener, so it keeps PAPPL's.
+class JobDevice {
+public:
+    JobDevice(pappl_job_t* job, pappl_device_t* shared) : device_(shared)
+    {
+        pappl_printer_t* printer = papplJobGetPrinter(job);
+        const char* uri = papplPrinterGetDeviceURI(printer);
+        if (uri == nullptr || std::strncmp(uri, "file:", 5) != 0) return;
+        char scheme[32], userpass[32], host[256], resource[1024];
+        int port = 0;
+        httpSeparateURI(HTTP_URI_CODING_ALL, uri, scheme, sizeof scheme, userpass, sizeof userpass, host,
+                        sizeof host, &port, resource, sizeof resource);
+        if (char* query = std::strchr(resource, '?')) *query = '\0';
+        struct stat info;
+        if (stat(resource, &info) == 0 && !S_ISDIR(info.st_mode) && !S_ISREG(info.st_mode)) return;
+        own_ = papplDeviceOpen(uri, papplJobGetName(job), papplLogDevice, papplPrinterGetSystem(printer));
+        if (own_ != nullptr) device_ = own_;
+    }
+    ~JobDevice()
+    {
+        if (own_ != nullptr) papplDeviceClose(own_);
+    }
+    JobDevice(const JobDevice&) = delete;
+    JobDevice& operator=(const JobDevice&) = delete;
+    pappl_device_t* get() const { return device_; }
+
+private:
+    pappl_device_t* device_;
+    pappl_device_t* own_ = nullptr;
 };
 
 // The job's settings and the core's run on `pdf`.
@@ -94,10 +156,12 @@ bool printThroughFilter(pappl_job_t* job, pappl_device_t* device, const std::str
     FilterSettings settings = SettingsForJob(job, *model, password);
     if (password) explicit_bzero(password->value.data(), password->value.size());
     bool ok = false;
-    if (!settings.error.empty())
+    if (!settings.error.empty()) {
         FailJob(job, settings.error, PAPPL_JREASON_ERRORS_DETECTED);
-    else
-        ok = RunFilter(job, device, pdf, settings, accounting);
+    } else {
+        JobDevice output(job, device);
+        ok = RunFilter(job, output.get(), pdf, settings, accounting);
+    }
     explicit_bzero(settings.ppd.data(), settings.ppd.size());
     return ok;
 }
@@ -131,21 +195,9 @@ const char* documentOf(pappl_job_t* job)
     return file;
 }
 
-}  // namespace
-
-bool PrintPdf(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device)
+// A JPEG printed as a page of PDF.
+bool printJpeg(pappl_job_t* job, pappl_device_t* device)
 {
-    PrintOnce once(job);
-    if (!once.first()) return true;
-    const char* document = documentOf(job);
-    // PAPPL counts one impression for the file itself.
-    return document != nullptr && printThroughFilter(job, device, document, Accounting::AllButOne);
-}
-
-bool PrintJpeg(pappl_job_t* job, pappl_device_t* device, void*)
-{
-    PrintOnce once(job);
-    if (!once.first()) return true;
     const Model* model = modelOf(job);
     const char* document = documentOf(job);
     if (model == nullptr || document == nullptr) return false;
@@ -166,6 +218,25 @@ bool PrintJpeg(pappl_job_t* job, pappl_device_t* device, void*)
     TempFile file;
     std::ofstream(file.path, std::ios::binary) << pdf;
     return printThroughFilter(job, device, file.path, Accounting::All);
+}
+
+}  // namespace
+
+bool PrintPdf(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device)
+{
+    PrintOnce once(job);
+    if (!once.first()) return once.Repeat(true);
+    const char* document = documentOf(job);
+    // PAPPL counts one impression for the file itself.
+    return once.Finish(document != nullptr &&
+                       printThroughFilter(job, device, document, Accounting::AllButOne));
+}
+
+bool PrintJpeg(pappl_job_t* job, pappl_device_t* device, void*)
+{
+    PrintOnce once(job);
+    if (!once.first()) return once.Repeat(false);
+    return once.Finish(printJpeg(job, device));
 }
 
 bool RasterStartJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*)
@@ -237,7 +308,9 @@ bool RasterEndJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device)
                 PAPPL_JREASON_DOCUMENT_FORMAT_ERROR);
         return false;
     }
-    // PAPPL has counted the pages as they came.
+    // PAPPL has counted the pages as they came.  Raster jobs, which PAPPL
+    // runs on the client's thread, also wait their turn for the device.
+    PrintOnce once(job);
     return printThroughFilter(job, device, state->file.path, Accounting::None);
 }
 

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <thread>
 
 #include "app_server.hpp"
 #include "pjl/jobstream.hpp"
@@ -275,6 +276,41 @@ TEST_F(AppJobs, FailedJobsSayWhy)
             << c.name << ": " << job["job-state-reasons"];
         EXPECT_EQ(stream, "") << c.name;
     }
+}
+
+// Jobs sent together by several clients: PAPPL 1.3 then starts some of them
+// at once.  Each still prints whole, and the server stays up.
+TEST_F(AppJobs, JobsSentTogetherAllPrint)
+{
+    constexpr int kClients = 4, kJobsEach = 4;
+    std::vector<std::vector<int>> ids(kClients);
+    std::vector<std::thread> clients;
+    auto name = [](int client, int job) {
+        return "Together-" + std::to_string(client) + "-" + std::to_string(job);
+    };
+    for (int c = 0; c < kClients; ++c)
+        clients.emplace_back([&, c] {
+            for (int j = 0; j < kJobsEach; ++j) {
+                std::string report;
+                ids[c].push_back(apptest::PrintWithIpptool(server_->PrinterUri(kPrinter),
+                                                           documents_->file("four.pdf"), "application/pdf",
+                                                           name(c, j), {}, {}, documents_->path(), &report));
+            }
+        });
+    for (std::thread& client : clients) client.join();
+    for (int c = 0; c < kClients; ++c)
+        for (int j = 0; j < kJobsEach; ++j) {
+            ASSERT_GT(ids[c][j], 0) << name(c, j) << server_->Log();
+            auto job = server_->WaitForJob(kPrinter, ids[c][j], kJobTimeoutMs);
+            ASSERT_EQ(job["job-state"], "completed") << name(c, j) << server_->Log();
+            // A job PAPPL started twice is still counted once.
+            EXPECT_EQ(job["job-impressions-completed"], "4") << name(c, j);
+            // The parsed body points into the stream, which must outlive it.
+            const std::string stream = ReadFile(server_->JobFile(kPrinter, name(c, j)));
+            JobStream parsed = ParseJobStream(stream);
+            ASSERT_TRUE(parsed.valid) << name(c, j) << parsed.error;
+            EXPECT_EQ(PageCount(parsed.body), 4) << name(c, j);
+        }
 }
 
 }  // namespace

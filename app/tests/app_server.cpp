@@ -57,6 +57,16 @@ std::string AppServer::JobFile(const std::string& printer, const std::string& jo
 
 std::string AppServer::Log() const { return testsupport::ReadFile(dir_.file("log")); }
 
+std::string AppServer::Ended()
+{
+    int status = 0;
+    if (pid_ <= 0 || waitpid(pid_, &status, WNOHANG) != pid_) return "";
+    pid_ = -1;
+    const std::string how = WIFSIGNALED(status) ? "killed by signal " + std::to_string(WTERMSIG(status))
+                                                : "exited with status " + std::to_string(WEXITSTATUS(status));
+    return "pdftopjl-app " + how + ": " + testsupport::ReadFile(dir_.file("server.out"));
+}
+
 bool AppServer::Start(std::string* error)
 {
     // cupsd's filters (user lp) reach the output through this folder.
@@ -152,7 +162,7 @@ IpptoolResult RunIpptool(const std::vector<std::string>& args, int timeoutMs)
     o.args.insert(o.args.end(), args.begin(), args.end());
     o.timeoutMs = timeoutMs;
     testsupport::RunResult r = testsupport::RunProgram(o);
-    return {r.exitCode, r.out + r.err};
+    return {r.exitCode, r.timedOut, r.out + r.err};
 }
 
 int PrintWithIpptool(const std::string& uri, const std::string& document, const std::string& format,

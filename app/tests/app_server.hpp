@@ -30,6 +30,8 @@ public:
     std::string OutputDir(const std::string& printer) const;
     std::string JobFile(const std::string& printer, const std::string& jobName) const;
     std::string Log() const;
+    // Empty while the server runs; else how it ended and what it printed.
+    std::string Ended();
 
     // Adds a ZX-4200 writing to OutputDir(name), with the application's own
     // "add" sub-command.
@@ -51,6 +53,7 @@ private:
 // Runs ipptool; its standard output (with -t: the test report).
 struct IpptoolResult {
     int exitCode = -1;
+    bool timedOut = false;
     std::string out;
 };
 IpptoolResult RunIpptool(const std::vector<std::string>& args, int timeoutMs = 120000);
