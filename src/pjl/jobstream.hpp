@@ -20,6 +20,9 @@ struct JobStream {
 };
 
 JobStream ParseJobStream(std::string_view stream);
+// The body points into the stream, so a temporary one would leave it
+// dangling.
+JobStream ParseJobStream(std::string&& stream) = delete;
 
 // Where the "@PJL ENTER LANGUAGE=PDF" line starts: at the start of a line
 // only, since a header value may hold the same text.  npos when there is none.

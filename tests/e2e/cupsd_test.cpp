@@ -321,7 +321,8 @@ TEST_F(Cupsd, JapaneseTitleInBothCodeSets)
 {
     const std::string title = "\xE5\xA0\xB1\xE5\x91\x8A\xE6\x9B\xB8";  // 報告書
     std::string state;
-    JobStream utf8 = ParseJobStream(Print("utf8", {"-t", title}, Doc("four.pdf"), &state));
+    const std::string utf8Stream = Print("utf8", {"-t", title}, Doc("four.pdf"), &state);
+    JobStream utf8 = ParseJobStream(utf8Stream);
     ASSERT_EQ(state, "completed");
     ASSERT_TRUE(utf8.valid) << utf8.error;
     EXPECT_TRUE(Has(utf8.header, "@PJL COMMENT DNAME=" + title));
@@ -426,7 +427,8 @@ TEST_F(Cupsd, QueueDefaultsApplyAndJobOptionsWin)
                                      &error))
         << error;
     std::string state;
-    JobStream plain = ParseJobStream(Print("defaults", {}, Doc("four.pdf"), &state));
+    const std::string plainStream = Print("defaults", {}, Doc("four.pdf"), &state);
+    JobStream plain = ParseJobStream(plainStream);
     ASSERT_TRUE(plain.valid) << plain.error;
     for (const char* line : {"@PJL SET MEDIASOURCE=TRAY2", "@PJL SET STAPLE=TOPLEFT",
                              "@PJL SET RENDERMODE=GRAYSCALE", "@PJL SET PAPER=A3",
@@ -434,11 +436,12 @@ TEST_F(Cupsd, QueueDefaultsApplyAndJobOptionsWin)
         EXPECT_TRUE(Has(plain.header, line)) << line;
     EXPECT_TRUE(Has(plain.header, Attr("JOAU", "dept7")));
 
-    JobStream own = ParseJobStream(Print("defaults",
-                                         {"-o", "media-source=tray-3", "-o", "ZRStaple=None", "-o",
-                                          "ZRColorMode=Color", "-o", "media=A4", "-o",
-                                          "ZRPrintType=Normal"},
-                                         Doc("four.pdf"), &state));
+    const std::string ownStream = Print("defaults",
+                                    {"-o", "media-source=tray-3", "-o", "ZRStaple=None", "-o",
+                                     "ZRColorMode=Color", "-o", "media=A4", "-o",
+                                     "ZRPrintType=Normal"},
+                                    Doc("four.pdf"), &state);
+    JobStream own = ParseJobStream(ownStream);
     ASSERT_TRUE(own.valid) << own.error;
     for (const char* line : {"@PJL SET MEDIASOURCE=TRAY3", "@PJL SET RENDERMODE=AUTOCOLOR",
                              "@PJL SET PAPER=A4"})
