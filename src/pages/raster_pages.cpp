@@ -4,15 +4,10 @@
 // pixels, in bands, and its image comes back compressed, piece by piece, so
 // memory stays near one page bitmap whatever the page count, and a page that
 // would never end or would take all memory ends the re-rendering instead.
-#include <poppler-document.h>
-#include <poppler-global.h>
-#include <poppler-image.h>
-#include <poppler-page-renderer.h>
-#include <poppler-page.h>
-
+// Poppler itself is in the painting module (pages/painter.hpp), loaded before
+// the first worker starts.
 #include <algorithm>
 #include <thread>
-#include <climits>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -21,6 +16,7 @@
 
 #include "job/channel.hpp"
 #include "pages/geometry.hpp"
+#include "pages/painter.hpp"
 #include "pages/raster_pages.hpp"
 #include "pages/raster_pdf.hpp"
 #include "pages/worker.hpp"
@@ -33,9 +29,9 @@ constexpr double kDotsPerInch = 300;
 // Pixels painted at a time; letter, A4 and A3 pages take one band.
 constexpr int kBandPixels = 24 * 1000 * 1000;
 // What painting a page may take: the band bitmap poppler paints into (four
-// bytes a pixel) and its RGB copy, with room for fonts and images; and
+// bytes a pixel), its RGB copy and ours, with room for fonts and images; and
 // processor time by the page's pixels, far beyond what real pages need.
-constexpr uint64_t kPaintingBytesPerBandPixel = 8;
+constexpr uint64_t kPaintingBytesPerBandPixel = 11;
 constexpr uint64_t kPaintingMemoryMargin = 256ull << 20;
 constexpr int kPaintingSecondsBase = 5;
 constexpr double kPaintingPixelsPerSecond = 500000;
@@ -63,32 +59,12 @@ constexpr int kMaxPopplerMessages = 5;
 
 int popplerMessages = 0;
 
-void forwardPopplerMessage(const std::string& text, void*)
+void forwardPopplerMessage(const char* text, void*)
 {
     if (popplerMessages++ >= kMaxPopplerMessages) return;
-    std::string line = "poppler: " + text;
+    std::string line = std::string("poppler: ") + text;
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
     job::Log(job::Severity::Debug, line);
-}
-
-int degreesOf(poppler::page::orientation_enum orientation)
-{
-    switch (orientation) {
-    case poppler::page::landscape: return 90;
-    case poppler::page::upside_down: return 180;
-    case poppler::page::seascape: return 270;
-    default: return 0;
-    }
-}
-
-// Poppler reads the intake through the same mapping qpdf reads, or through
-// its descriptor: never by a name that could by now be another file.
-poppler::document* openWithPoppler(const SourceDocument& source)
-{
-    if (source.file.data() != nullptr && source.file.size() <= static_cast<size_t>(INT_MAX))
-        return poppler::document::load_from_raw_data(source.file.data(),
-                                                     static_cast<int>(source.file.size()));
-    return poppler::document::load_from_file("/proc/self/fd/" + std::to_string(source.fd));
 }
 
 
@@ -110,35 +86,36 @@ WorkerLimits paintingLimits(int width, int height)
 // Paints page n in a worker: checks it as poppler sees it, then sends its
 // image, painted band by band, rows and pixels moved as the transformation
 // says, compressed as it goes.
-int paintPage(WorkerOutput& out, const SourceDocument& source, const EditPlan& plan, int32_t n,
-              const PageGeometry& geometry)
+int paintPage(WorkerOutput& out, Painter& painter, const SourceDocument& source,
+              const EditPlan& plan, int32_t n, const PageGeometry& geometry)
 {
     popplerMessages = 0;
-    poppler::set_debug_error_function(forwardPopplerMessage, nullptr);
-    std::unique_ptr<poppler::document> document(openWithPoppler(source));
-    if (!document || document->is_locked()) {
+    painter.setMessageSink(forwardPopplerMessage, nullptr);
+    // Poppler reads the intake through the same mapping qpdf reads, or
+    // through its descriptor.
+    std::unique_ptr<PaintableDocument> document =
+        painter.open(source.file.data(), source.file.size(), source.fd);
+    if (!document) {
         ReportRenderFailure("poppler cannot open the document");
         return kWorkRefused;
     }
-    if (document->pages() != static_cast<int>(source.pages.size())) {
+    if (document->pageCount() != static_cast<int>(source.pages.size())) {
         ReportRenderFailure("poppler and qpdf disagree on the page count (%d, %zu)",
-                            document->pages(), source.pages.size());
+                            document->pageCount(), source.pages.size());
         return kWorkRefused;
     }
-    std::unique_ptr<poppler::page> page(document->create_page(n - 1));
-    if (!page) {
+    int rotate = 0;
+    double box[4];
+    if (!document->pageShape(n - 1, &rotate, box)) {
         ReportRenderFailure("poppler cannot read page %d", n);
         return kWorkRefused;
     }
-    const int rotate = degreesOf(page->orientation());
     if (rotate != geometry.rotate) {
         ReportRenderFailure("page %d: poppler and qpdf disagree on its /Rotate", n);
         return kWorkRefused;
     }
 
-    // Poppler paints the crop box, which is what viewers show of the page.
-    const poppler::rectf box = page->page_rect(poppler::crop_box);
-    const PageRect crop{box.x(), box.y(), box.width(), box.height()};
+    const PageRect crop{box[0], box[1], box[2], box[3]};
     int width, height;
     std::string why;
     if (!RasterPixelSize(crop, &width, &height, &why)) {
@@ -155,14 +132,12 @@ int paintPage(WorkerOutput& out, const SourceDocument& source, const EditPlan& p
     const ImageHeader header{width, height, ctm.a < 0, ctm.d < 0, crop.x, crop.y, crop.w, crop.h};
     if (!out.send(kRecordImage, &header, sizeof header)) return kWorkRefused;
 
-    poppler::page_renderer renderer;
-    renderer.set_render_hint(poppler::page_renderer::antialiasing);
-    renderer.set_render_hint(poppler::page_renderer::text_antialiasing);
-    renderer.set_image_format(poppler::image::format_rgb24);
-    renderer.set_paper_color(0xffffffff);
-    const auto undo = static_cast<poppler::rotation_enum>(((360 - rotate) % 360) / 90);
+    // Painted upright: the new page keeps the /Rotate.
+    const int turn = (360 - rotate) % 360;
 
     const size_t rowBytes = static_cast<size_t>(width) * 3;
+    const int bandRows = bandRowsFor(width, height);
+    std::unique_ptr<unsigned char[]> image(new unsigned char[rowBytes * bandRows]);
     std::vector<unsigned char> row(rowBytes);
     ImageDeflater deflater([&out](const unsigned char* data, size_t size) {
         return out.send(kRecordImageData, data, size);
@@ -171,24 +146,18 @@ int paintPage(WorkerOutput& out, const SourceDocument& source, const EditPlan& p
         ReportRenderFailure("the image of page %d cannot be compressed", n);
         return kWorkRefused;
     }
-    const int bandRows = bandRowsFor(width, height);
     const int bands = (height + bandRows - 1) / bandRows;
     for (int b = 0; b < bands; ++b) {
         const int band = header.flipY ? bands - 1 - b : b;
         const int top = band * bandRows;
         const int rows = std::min(bandRows, height - top);
-        poppler::image image = renderer.render_page(page.get(), kDotsPerInch, kDotsPerInch, 0, top,
-                                                    width, rows, undo);
-        if (!image.is_valid() || image.width() != width || image.height() != rows ||
-            image.format() != poppler::image::format_rgb24) {
+        if (!document->paintRows(n - 1, kDotsPerInch, turn, top, width, rows, image.get())) {
             ReportRenderFailure("poppler could not paint page %d", n);
             return kWorkRefused;
         }
-        const char* data = image.const_data();
         for (int r = 0; r < rows; ++r) {
             const int from = header.flipY ? rows - 1 - r : r;
-            const auto* pixels = reinterpret_cast<const unsigned char*>(
-                data + static_cast<size_t>(from) * image.bytes_per_row());
+            const unsigned char* pixels = image.get() + static_cast<size_t>(from) * rowBytes;
             if (header.flipX) {
                 for (size_t at = 0, back = rowBytes - 3; at < rowBytes; at += 3, back -= 3) {
                     row[at] = pixels[back];
@@ -222,7 +191,17 @@ public:
     {
     }
 
-    bool begin() override { return true; }
+    // Loads the painting module before any worker is forked, so that each
+    // inherits it; a job without it goes out unchanged, saying why.
+    bool begin() override
+    {
+        std::string why;
+        painter_ = LoadPainter(&why);
+        if (painter_ == nullptr)
+            ReportRenderFailure("rasterising needs poppler's module %s, which cannot be loaded: %s",
+                                kPainterModule, why.c_str());
+        return painter_ != nullptr;
+    }
 
     bool addPage(int32_t n, QPDFObjectHandle, const PageGeometry& geometry) override
     {
@@ -238,7 +217,7 @@ public:
         page->limits = paintingLimits(width, height);
         const bool going = workers_.submit(
             [this, n, geometry](WorkerOutput& out) {
-                return paintPage(out, source_, plan_, n, geometry);
+                return paintPage(out, *painter_, source_, plan_, n, geometry);
             },
             page->limits,
             [this, page](uint32_t type, std::string_view payload) { return take(*page, type, payload); },
@@ -327,6 +306,7 @@ private:
     SourceDocument& source_;
     const EditPlan& plan_;
     RasterPdfWriter writer_;
+    Painter* painter_ = nullptr;
     WorkerPool workers_;  // declared last, so its workers end first
 };
 
