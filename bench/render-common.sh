@@ -20,15 +20,18 @@ cat > "$WORK/printer.ppd" <<'PPD'
 PPD
 
 median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
-# Prints "seconds peak-KiB" of a command, its output discarded; finer than
-# /usr/bin/time's hundredths, which the vector figures need.
+# Prints "seconds peak-KiB processor-seconds" of a command, its output
+# discarded; finer than /usr/bin/time's hundredths, which the vector figures
+# need.  The peak is that of its largest process, the processor time that of
+# all of them (user and system).
 measure() {
     python3 -c '
 import resource, subprocess, sys, time
 start = time.monotonic()
 subprocess.run(sys.argv[1:], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 elapsed = time.monotonic() - start
-print("%.4f %d" % (elapsed, resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss))
+usage = resource.getrusage(resource.RUSAGE_CHILDREN)
+print("%.4f %d %.4f" % (elapsed, usage.ru_maxrss, usage.ru_utime + usage.ru_stime))
 ' "$@"
 }
 # The filter on DOC with OPTIONS, as CUPS would run it.

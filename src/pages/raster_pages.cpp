@@ -1,26 +1,24 @@
 // The raster pass: each emitted page painted by poppler at 300 dpi on white,
-// turned or mirrored by moving pixels, and written as one RGB image over the
-// page.  Each page is painted in a worker process under limits scaled to its
-// pixels, in bands, and its image comes back compressed, piece by piece, so
-// memory stays near one page bitmap whatever the page count, and a page that
-// would never end or would take all memory ends the re-rendering instead.
-#include <poppler-document.h>
-#include <poppler-global.h>
-#include <poppler-image.h>
-#include <poppler-page-renderer.h>
-#include <poppler-page.h>
+// turned or mirrored by moving pixels, and written as one image over the
+// page: grey when no pixel has colour, else RGB.  Each page is painted in a
+// worker process under limits scaled to its pixels, and its image comes back
+// compressed, so memory stays near one page bitmap a worker whatever the
+// page count, and a page that would never end or would take all memory ends
+// the re-rendering instead.  Poppler itself is in the painting module
+// (pages/painter.hpp), loaded before the first worker starts.
+#include <libdeflate.h>
 
 #include <algorithm>
-#include <thread>
-#include <climits>
 #include <cmath>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "job/channel.hpp"
 #include "pages/geometry.hpp"
+#include "pages/painter.hpp"
 #include "pages/raster_pages.hpp"
 #include "pages/raster_pdf.hpp"
 #include "pages/worker.hpp"
@@ -30,15 +28,23 @@ namespace pdftopjl {
 namespace {
 
 constexpr double kDotsPerInch = 300;
-// Pixels painted at a time; letter, A4 and A3 pages take one band.
+// Pixels painted at a time; letter, A4 and A3 pages take one band, and only
+// those are made grey: the colour of a page is known once it is all painted.
 constexpr int kBandPixels = 24 * 1000 * 1000;
 // What painting a page may take: the band bitmap poppler paints into (four
-// bytes a pixel) and its RGB copy, with room for fonts and images; and
-// processor time by the page's pixels, far beyond what real pages need.
-constexpr uint64_t kPaintingBytesPerBandPixel = 8;
+// bytes a pixel), its RGB copy, ours, and room for the compressed image,
+// with more for fonts and images; and processor time by the page's pixels,
+// far beyond what real pages need.
+constexpr uint64_t kPaintingBytesPerBandPixel = 14;
 constexpr uint64_t kPaintingMemoryMargin = 256ull << 20;
 constexpr int kPaintingSecondsBase = 5;
 constexpr double kPaintingPixelsPerSecond = 500000;
+// libdeflate's level for a page painted whole.  On text pages 6 is where
+// more effort stops paying: the size of zlib's default in a third of its
+// time, while 9 takes seven times as long for 2% less.
+constexpr int kDeflateLevel = 6;
+// The compressed image goes to the job in records of this size.
+constexpr size_t kImageRecordBytes = 1 << 20;
 // Pages painted at once: one per core, a few at most, so that memory stays
 // at a few page bitmaps.
 size_t paintingWorkers()
@@ -54,6 +60,7 @@ constexpr uint32_t kRecordImageEnd = 'E';
 
 struct ImageHeader {
     int32_t width = 0, height = 0;
+    int32_t components = 3;  // 1: grey, 3: RGB
     int32_t flipX = 0, flipY = 0;  // each row reversed; the rows in reverse order
     double cropX = 0, cropY = 0, cropW = 0, cropH = 0;  // poppler's crop box
 };
@@ -63,34 +70,13 @@ constexpr int kMaxPopplerMessages = 5;
 
 int popplerMessages = 0;
 
-void forwardPopplerMessage(const std::string& text, void*)
+void forwardPopplerMessage(const char* text, void*)
 {
     if (popplerMessages++ >= kMaxPopplerMessages) return;
-    std::string line = "poppler: " + text;
+    std::string line = std::string("poppler: ") + text;
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
     job::Log(job::Severity::Debug, line);
 }
-
-int degreesOf(poppler::page::orientation_enum orientation)
-{
-    switch (orientation) {
-    case poppler::page::landscape: return 90;
-    case poppler::page::upside_down: return 180;
-    case poppler::page::seascape: return 270;
-    default: return 0;
-    }
-}
-
-// Poppler reads the intake through the same mapping qpdf reads, or through
-// its descriptor: never by a name that could by now be another file.
-poppler::document* openWithPoppler(const SourceDocument& source)
-{
-    if (source.file.data() != nullptr && source.file.size() <= static_cast<size_t>(INT_MAX))
-        return poppler::document::load_from_raw_data(source.file.data(),
-                                                     static_cast<int>(source.file.size()));
-    return poppler::document::load_from_file("/proc/self/fd/" + std::to_string(source.fd));
-}
-
 
 int bandRowsFor(int width, int height)
 {
@@ -107,38 +93,153 @@ WorkerLimits paintingLimits(int width, int height)
     return limits;
 }
 
+// True, with the pixels made one grey byte each in place, when none has
+// colour.  Looked at in blocks without stopping early, which the compiler
+// can do many pixels at a time.
+bool makeGrey(unsigned char* rgb, size_t pixels)
+{
+    constexpr size_t kBlock = 4096;
+    for (size_t at = 0; at < pixels; at += kBlock) {
+        const unsigned char* p = rgb + 3 * at;
+        const size_t count = std::min(kBlock, pixels - at);
+        unsigned char colour = 0;
+        for (size_t i = 0; i < count; ++i)
+            colour |= static_cast<unsigned char>((p[3 * i] ^ p[3 * i + 1]) | (p[3 * i] ^ p[3 * i + 2]));
+        if (colour != 0) return false;
+    }
+    for (size_t i = 0; i < pixels; ++i) rgb[i] = rgb[3 * i];
+    return true;
+}
+
+// Moves the pixels of a painted image as the page's transformation says.
+void flipImage(unsigned char* image, int width, int height, int components, bool flipX, bool flipY)
+{
+    const size_t rowBytes = static_cast<size_t>(width) * components;
+    if (flipY)
+        for (int top = 0, bottom = height - 1; top < bottom; ++top, --bottom)
+            std::swap_ranges(image + top * rowBytes, image + (top + 1) * rowBytes, image + bottom * rowBytes);
+    if (!flipX) return;
+    for (int r = 0; r < height; ++r) {
+        unsigned char* row = image + r * rowBytes;
+        if (components == 1) {
+            std::reverse(row, row + rowBytes);
+            continue;
+        }
+        for (size_t at = 0, back = rowBytes - 3; at < back; at += 3, back -= 3)
+            std::swap_ranges(row + at, row + at + 3, row + back);
+    }
+}
+
+struct CompressorFree {
+    void operator()(libdeflate_compressor* c) const { libdeflate_free_compressor(c); }
+};
+
+// A page painted in one band: made grey when it can be, then compressed whole.
+int sendWholePage(WorkerOutput& out, PaintableDocument& document, int32_t n, int turn,
+                  ImageHeader header)
+{
+    const size_t pixels = static_cast<size_t>(header.width) * header.height;
+    // Left uninitialised: its memory is only taken as poppler's pixels fill it.
+    std::unique_ptr<unsigned char[]> image(new unsigned char[pixels * 3]);
+    if (!document.paintRows(n - 1, kDotsPerInch, turn, 0, header.width, header.height, image.get())) {
+        ReportRenderFailure("poppler could not paint page %d", n);
+        return kWorkRefused;
+    }
+    header.components = makeGrey(image.get(), pixels) ? 1 : 3;
+    flipImage(image.get(), header.width, header.height, header.components, header.flipX, header.flipY);
+
+    const size_t bytes = pixels * header.components;
+    std::unique_ptr<libdeflate_compressor, CompressorFree> compressor(
+        libdeflate_alloc_compressor(kDeflateLevel));
+    size_t size = 0;
+    std::unique_ptr<unsigned char[]> packed;
+    if (compressor) {
+        const size_t bound = libdeflate_zlib_compress_bound(compressor.get(), bytes);
+        packed.reset(new unsigned char[bound]);
+        size = libdeflate_zlib_compress(compressor.get(), image.get(), bytes, packed.get(), bound);
+    }
+    if (size == 0) {
+        ReportRenderFailure("the image of page %d cannot be compressed", n);
+        return kWorkRefused;
+    }
+    // Only the job going away stops these: nothing is left to say.
+    if (!out.send(kRecordImage, &header, sizeof header)) return kWorkRefused;
+    for (size_t at = 0; at < size; at += kImageRecordBytes)
+        if (!out.send(kRecordImageData, packed.get() + at, std::min(kImageRecordBytes, size - at)))
+            return kWorkRefused;
+    return out.send(kRecordImageEnd, nullptr, 0) ? kWorkDone : kWorkRefused;
+}
+
+// A page too large to paint at once: RGB, band by band, its rows compressed
+// as they come.
+int sendInBands(WorkerOutput& out, PaintableDocument& document, int32_t n, int turn,
+                const ImageHeader& header)
+{
+    if (!out.send(kRecordImage, &header, sizeof header)) return kWorkRefused;
+    const int width = header.width, height = header.height;
+    const size_t rowBytes = static_cast<size_t>(width) * 3;
+    const int bandRows = bandRowsFor(width, height);
+    std::unique_ptr<unsigned char[]> band(new unsigned char[rowBytes * bandRows]);
+    std::vector<unsigned char> row(rowBytes);
+    ImageDeflater deflater([&out](const unsigned char* data, size_t size) {
+        return out.send(kRecordImageData, data, size);
+    });
+    if (!deflater.begin(rowBytes)) {
+        ReportRenderFailure("the image of page %d cannot be compressed", n);
+        return kWorkRefused;
+    }
+    const int bands = (height + bandRows - 1) / bandRows;
+    for (int b = 0; b < bands; ++b) {
+        const int top = (header.flipY ? bands - 1 - b : b) * bandRows;
+        const int rows = std::min(bandRows, height - top);
+        if (!document.paintRows(n - 1, kDotsPerInch, turn, top, width, rows, band.get())) {
+            ReportRenderFailure("poppler could not paint page %d", n);
+            return kWorkRefused;
+        }
+        for (int r = 0; r < rows; ++r) {
+            const unsigned char* pixels = band.get() + (header.flipY ? rows - 1 - r : r) * rowBytes;
+            if (header.flipX) {
+                std::memcpy(row.data(), pixels, rowBytes);
+                flipImage(row.data(), width, 1, 3, true, false);
+                pixels = row.data();
+            }
+            if (!deflater.writeRow(pixels)) return kWorkRefused;
+        }
+    }
+    if (!deflater.finish() || !out.send(kRecordImageEnd, nullptr, 0)) return kWorkRefused;
+    return kWorkDone;
+}
+
 // Paints page n in a worker: checks it as poppler sees it, then sends its
-// image, painted band by band, rows and pixels moved as the transformation
-// says, compressed as it goes.
-int paintPage(WorkerOutput& out, const SourceDocument& source, const EditPlan& plan, int32_t n,
-              const PageGeometry& geometry)
+// image, rows and pixels moved as the transformation says, compressed.
+int paintPage(WorkerOutput& out, Painter& painter, const SourceDocument& source,
+              const EditPlan& plan, int32_t n, const PageGeometry& geometry)
 {
     popplerMessages = 0;
-    poppler::set_debug_error_function(forwardPopplerMessage, nullptr);
-    std::unique_ptr<poppler::document> document(openWithPoppler(source));
-    if (!document || document->is_locked()) {
+    painter.setMessageSink(forwardPopplerMessage, nullptr);
+    std::unique_ptr<PaintableDocument> document =
+        painter.open(source.file.data(), source.file.size(), source.fd);
+    if (!document) {
         ReportRenderFailure("poppler cannot open the document");
         return kWorkRefused;
     }
-    if (document->pages() != static_cast<int>(source.pages.size())) {
+    if (document->pageCount() != static_cast<int>(source.pages.size())) {
         ReportRenderFailure("poppler and qpdf disagree on the page count (%d, %zu)",
-                            document->pages(), source.pages.size());
+                            document->pageCount(), source.pages.size());
         return kWorkRefused;
     }
-    std::unique_ptr<poppler::page> page(document->create_page(n - 1));
-    if (!page) {
+    int rotate = 0;
+    double box[4];
+    if (!document->pageShape(n - 1, &rotate, box)) {
         ReportRenderFailure("poppler cannot read page %d", n);
         return kWorkRefused;
     }
-    const int rotate = degreesOf(page->orientation());
     if (rotate != geometry.rotate) {
         ReportRenderFailure("page %d: poppler and qpdf disagree on its /Rotate", n);
         return kWorkRefused;
     }
 
-    // Poppler paints the crop box, which is what viewers show of the page.
-    const poppler::rectf box = page->page_rect(poppler::crop_box);
-    const PageRect crop{box.x(), box.y(), box.width(), box.height()};
+    const PageRect crop{box[0], box[1], box[2], box[3]};
     int width, height;
     std::string why;
     if (!RasterPixelSize(crop, &width, &height, &why)) {
@@ -152,57 +253,11 @@ int paintPage(WorkerOutput& out, const SourceDocument& source, const EditPlan& p
         ReportRenderFailure("a turn of %d degrees cannot be rasterised", plan.rotation);
         return kWorkRefused;
     }
-    const ImageHeader header{width, height, ctm.a < 0, ctm.d < 0, crop.x, crop.y, crop.w, crop.h};
-    if (!out.send(kRecordImage, &header, sizeof header)) return kWorkRefused;
-
-    poppler::page_renderer renderer;
-    renderer.set_render_hint(poppler::page_renderer::antialiasing);
-    renderer.set_render_hint(poppler::page_renderer::text_antialiasing);
-    renderer.set_image_format(poppler::image::format_rgb24);
-    renderer.set_paper_color(0xffffffff);
-    const auto undo = static_cast<poppler::rotation_enum>(((360 - rotate) % 360) / 90);
-
-    const size_t rowBytes = static_cast<size_t>(width) * 3;
-    std::vector<unsigned char> row(rowBytes);
-    ImageDeflater deflater([&out](const unsigned char* data, size_t size) {
-        return out.send(kRecordImageData, data, size);
-    });
-    if (!deflater.begin(rowBytes)) {
-        ReportRenderFailure("the image of page %d cannot be compressed", n);
-        return kWorkRefused;
-    }
-    const int bandRows = bandRowsFor(width, height);
-    const int bands = (height + bandRows - 1) / bandRows;
-    for (int b = 0; b < bands; ++b) {
-        const int band = header.flipY ? bands - 1 - b : b;
-        const int top = band * bandRows;
-        const int rows = std::min(bandRows, height - top);
-        poppler::image image = renderer.render_page(page.get(), kDotsPerInch, kDotsPerInch, 0, top,
-                                                    width, rows, undo);
-        if (!image.is_valid() || image.width() != width || image.height() != rows ||
-            image.format() != poppler::image::format_rgb24) {
-            ReportRenderFailure("poppler could not paint page %d", n);
-            return kWorkRefused;
-        }
-        const char* data = image.const_data();
-        for (int r = 0; r < rows; ++r) {
-            const int from = header.flipY ? rows - 1 - r : r;
-            const auto* pixels = reinterpret_cast<const unsigned char*>(
-                data + static_cast<size_t>(from) * image.bytes_per_row());
-            if (header.flipX) {
-                for (size_t at = 0, back = rowBytes - 3; at < rowBytes; at += 3, back -= 3) {
-                    row[at] = pixels[back];
-                    row[at + 1] = pixels[back + 1];
-                    row[at + 2] = pixels[back + 2];
-                }
-                pixels = row.data();
-            }
-            // Only the job going away stops this: nothing is left to say.
-            if (!deflater.writeRow(pixels)) return kWorkRefused;
-        }
-    }
-    if (!deflater.finish() || !out.send(kRecordImageEnd, nullptr, 0)) return kWorkRefused;
-    return kWorkDone;
+    const ImageHeader header{width, height, 3, ctm.a < 0, ctm.d < 0, crop.x, crop.y, crop.w, crop.h};
+    // Painted upright: the new page keeps the /Rotate.
+    const int turn = (360 - rotate) % 360;
+    if (bandRowsFor(width, height) >= height) return sendWholePage(out, *document, n, turn, header);
+    return sendInBands(out, *document, n, turn, header);
 }
 
 // A page on its way: what its worker was given and has sent so far.
@@ -222,7 +277,17 @@ public:
     {
     }
 
-    bool begin() override { return true; }
+    // Loads the painting module before any worker is forked, so that each
+    // inherits it; a job without it goes out unchanged, saying why.
+    bool begin() override
+    {
+        std::string why;
+        painter_ = LoadPainter(&why);
+        if (painter_ == nullptr)
+            ReportRenderFailure("rasterising needs poppler's module %s, which cannot be loaded: %s",
+                                kPainterModule, why.c_str());
+        return painter_ != nullptr;
+    }
 
     bool addPage(int32_t n, QPDFObjectHandle, const PageGeometry& geometry) override
     {
@@ -238,7 +303,7 @@ public:
         page->limits = paintingLimits(width, height);
         const bool going = workers_.submit(
             [this, n, geometry](WorkerOutput& out) {
-                return paintPage(out, source_, plan_, n, geometry);
+                return paintPage(out, *painter_, source_, plan_, n, geometry);
             },
             page->limits,
             [this, page](uint32_t type, std::string_view payload) { return take(*page, type, payload); },
@@ -265,7 +330,7 @@ private:
         if (type == kRecordImage && !page.started && payload.size() == sizeof page.header) {
             std::memcpy(&page.header, payload.data(), sizeof page.header);
             page.started = true;
-            return writer_.beginImage(page.header.width, page.header.height);
+            return writer_.beginImage(page.header.width, page.header.height, page.header.components);
         }
         if (type == kRecordImageData && page.started && !page.ended)
             return writer_.writeImageData(payload.data(), payload.size());
@@ -327,6 +392,7 @@ private:
     SourceDocument& source_;
     const EditPlan& plan_;
     RasterPdfWriter writer_;
+    Painter* painter_ = nullptr;
     WorkerPool workers_;  // declared last, so its workers end first
 };
 

@@ -54,13 +54,15 @@ int RasterPdfWriter::beginObject()
     return object;
 }
 
-bool RasterPdfWriter::beginImage(int width, int height)
+bool RasterPdfWriter::beginImage(int width, int height, int components)
 {
-    if (!ok_ || inImage_ || width <= 0 || height <= 0) return ok_ = false;
+    if (!ok_ || inImage_ || width <= 0 || height <= 0 || (components != 1 && components != 3))
+        return ok_ = false;
     imageObject_ = beginObject();
     put("<< /Type /XObject /Subtype /Image /Width " + std::to_string(width) + " /Height " +
         std::to_string(height) +
-        " /ColorSpace /DeviceRGB /BitsPerComponent 8 /Filter /FlateDecode /Length " +
+        (components == 1 ? " /ColorSpace /DeviceGray" : " /ColorSpace /DeviceRGB") +
+        " /BitsPerComponent 8 /Filter /FlateDecode /Length " +
         ref(imageObject_ + 1) + " >>\nstream\n");
     inImage_ = true;
     streamBytes_ = 0;

@@ -15,8 +15,8 @@ namespace pdftopjl {
 
 // Writes a PDF of image pages straight into a file, so that memory stays at
 // what is handed in however many or however large the pages are.  Each page:
-// an RGB image (8 bits a component, Flate, compressed by ImageDeflater) drawn
-// over a rectangle of a page of its own media box.
+// a grey or RGB image (8 bits a component, Flate) drawn over a rectangle of a
+// page of its own media box.
 class RasterPdfWriter {
 public:
     explicit RasterPdfWriter(FILE* file);
@@ -24,7 +24,8 @@ public:
     RasterPdfWriter& operator=(const RasterPdfWriter&) = delete;
 
     // Each returns false once anything failed.
-    bool beginImage(int width, int height);
+    // components: 1 for grey, 3 for RGB.
+    bool beginImage(int width, int height, int components);
     bool writeImageData(const void* compressed, size_t size);
     bool endImage();
     bool addPage(const PageRect& mediaBox, int rotate, double userUnit, const PageRect& imageRect);

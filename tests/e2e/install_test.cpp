@@ -90,8 +90,10 @@ TEST(Install, LaysOutABuildWithoutTestsUnderThePrefix)
 
         const std::string root = dest + c.prefix;
         const std::string ppd = "/share/cups/model/pdftopjl/pdftopjl-sample.ppd";
+        const std::string module = "/" PDFTOPJL_MODULE_DIR "/pdftopjl-poppler.so";
         std::set<std::string> expected = {c.prefix + "/bin/pjlinspect", c.prefix + "/lib/cups/filter/pdftopjl",
-                                          c.prefix + ppd, c.prefix + "/share/man/man1/pjlinspect.1",
+                                          c.prefix + module, c.prefix + ppd,
+                                          c.prefix + "/share/man/man1/pjlinspect.1",
                                           c.prefix + "/share/man/man8/pdftopjl.8"};
         // The printer application, built where PAPPL is installed.
         if (access((build + "/pdftopjl-app").c_str(), X_OK) == 0) expected.insert(c.prefix + "/bin/pdftopjl-app");
@@ -102,6 +104,18 @@ TEST(Install, LaysOutABuildWithoutTestsUnderThePrefix)
         EXPECT_EQ(st.st_mode & 07777, 0755u);
         EXPECT_EQ(access((root + "/bin/pjlinspect").c_str(), X_OK), 0);
         EXPECT_EQ(ReadFile(root + ppd), ReadFile(kSamplePpd));
+
+        // The installed filter finds its painting module where it was installed.
+        WriteFile(tmp.file("doc.pdf"), MakePdf(1));
+        WriteFile(tmp.file("printer.ppd"), MakePpd({}));
+        RunOptions paint;
+        paint.program = root + "/lib/cups/filter/pdftopjl";
+        paint.args = {"pdftopjl", "1", "user", "title", "1", "ZRPDFRasterizedMode=true", tmp.file("doc.pdf")};
+        paint.env["PPD"] = tmp.file("printer.ppd");
+        paint.env["TMPDIR"] = tmp.path();
+        r = RunProgram(paint);
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_NE(r.out.find("/Subtype /Image"), std::string::npos) << r.err;
 
         if (c.prefixArgs.empty() && access("/usr/bin/cupstestppd", X_OK) == 0) {
             // -R looks for the filter under the staging root, as cupsd would under /.

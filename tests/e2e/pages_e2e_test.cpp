@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -36,6 +37,7 @@ protected:
     {
         WriteFile(data.file("doc.pdf"), document);
         RunOptions o;
+        o.program = program;
         o.args = {"pdftopjl", "42", "alice", "Report", "1", options, data.file("doc.pdf")};
         o.env["TMPDIR"] = tmpDir.empty() ? tmp.path() : tmpDir;
         o.env["PPD"] = data.file("printer.ppd");
@@ -70,6 +72,7 @@ protected:
 
     TempDir tmp;
     TempDir data;
+    std::string program;  // empty: the built filter
 };
 
 TEST_F(PageEditing, TurnedPagesAsVectors)
@@ -321,6 +324,21 @@ TEST_P(Hostile, GoesOutUnchanged)
     EXPECT_TRUE(Body(r) == c.document) << "the document was changed";
     EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
     EXPECT_EQ(r.err.find("the document is sent unchanged\n") != std::string::npos, c.rerenderTried)
+        << r.err;
+}
+
+// A filter installed without its painting module: a rasterised job goes out
+// as it came, saying what is missing.
+TEST_F(PageEditing, RasterWithoutThePaintingModuleGoesOutUnchanged)
+{
+    program = data.file("pdftopjl");  // with no module beside it
+    std::filesystem::copy_file(PDFTOPJL_BINARY, program);
+    const std::string doc = MakePdf(1);
+    RunResult r = Print(doc, kRaster);
+    EXPECT_TRUE(Body(r) == doc) << "the document was changed";
+    EXPECT_NE(r.err.find("WARNING: Page re-rendering failed: rasterising needs poppler's module "
+                         "pdftopjl-poppler.so, which cannot be loaded: "),
+              std::string::npos)
         << r.err;
 }
 

@@ -269,7 +269,8 @@ bool PrivateCupsd::CancelJob(int jobId) const
 }
 
 // The filter runs as lp, which may not reach the build tree (a checkout under
-// /root, say), so the scheduler gets a copy in its own directory.  cupsd
+// /root, say), so the scheduler gets a copy in its own directory, with the
+// painting module beside it, where the copy looks for it.  cupsd
 // gives filters a clean environment; in sanitizer runs a wrapper hands the
 // filter the test's sanitizer settings, so that its reports are not lost.
 std::string ServeBuiltFilter(const std::string& dir)
@@ -277,6 +278,9 @@ std::string ServeBuiltFilter(const std::string& dir)
     const std::string filter = dir + "/pdftopjl";
     WriteFile(filter, ReadFile(FilterBinary()));
     chmod(filter.c_str(), 0755);
+    const std::string module = dir + "/pdftopjl-poppler.so";
+    WriteFile(module, ReadFile(PDFTOPJL_PAINTING_MODULE));
+    chmod(module.c_str(), 0755);
     std::string exports;
     for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"}) {
         const char* set = getenv(name);

@@ -107,7 +107,7 @@ std::string makePdf(const std::vector<PdfPage>& pages, const std::vector<std::st
         const PdfPage& p = pages[i];
         std::string text = p.text.empty() ? "Page " + std::to_string(i + 1) : p.text;
         double w = p.x1 - p.x0, h = p.y1 - p.y0;
-        std::string content = "q 0 0 0 rg " + num(p.x0 + w * 0.05) + " " + num(p.y0 + h * 0.05) +
+        std::string content = "q " + p.marker + " rg " + num(p.x0 + w * 0.05) + " " + num(p.y0 + h * 0.05) +
                               " " + num(w * 0.2) + " " + num(h * 0.1) + " re f Q\n" +
                               "BT /F1 24 Tf " + num(p.x0 + w * 0.1) + " " + num(p.y0 + h * 0.85) +
                               " Td (" + text + ") Tj ET\n";

@@ -30,6 +30,7 @@ struct PdfPage {
     double x0 = 0, y0 = 0, x1 = 612, y1 = 792;  // media box
     int rotate = 0;                             // /Rotate, 0 for none
     std::string text;                           // drawn near the top left; empty: "Page N"
+    std::string marker = "0 0 0";               // the marker square's colour, as rg takes it
 };
 
 // A small, valid PDF written by us: one page per entry, each with a line of

@@ -14,6 +14,7 @@
 #include <set>
 #include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "job/fd.hpp"
@@ -114,10 +115,10 @@ protected:
         }
     }
 
-    // The image each raster page is made of: its pixel size.
-    std::vector<std::pair<int, int>> ImageSizes()
+    // The image each raster page is made of: its pixel size and colour space.
+    std::vector<std::tuple<int, int, std::string>> Images()
     {
-        std::vector<std::pair<int, int>> sizes;
+        std::vector<std::tuple<int, int, std::string>> images;
         QPDF out;
         out.processFile(output.c_str());
         for (QPDFObjectHandle page : out.getAllPages()) {
@@ -125,12 +126,12 @@ protected:
             EXPECT_EQ(xobjects.getKeys().size(), 1u);
             QPDFObjectHandle image = xobjects.getKey(*xobjects.getKeys().begin()).getDict();
             EXPECT_EQ(image.getKey("/Subtype").getName(), "/Image");
-            EXPECT_EQ(image.getKey("/ColorSpace").getName(), "/DeviceRGB");
             EXPECT_EQ(image.getKey("/Filter").getName(), "/FlateDecode");
-            sizes.emplace_back(image.getKey("/Width").getIntValueAsInt(),
-                               image.getKey("/Height").getIntValueAsInt());
+            images.emplace_back(image.getKey("/Width").getIntValueAsInt(),
+                                image.getKey("/Height").getIntValueAsInt(),
+                                image.getKey("/ColorSpace").getName());
         }
-        return sizes;
+        return images;
     }
 
     TempDir tmp;   // where the new file goes
@@ -161,6 +162,8 @@ const PdfPage kA4Landscape{0, 0, 842, 595, 0, ""};
 const PdfPage kAwayFromOrigin{100, 200, 712, 992, 0, ""};
 const PdfPage kShownSideways{0, 0, 612, 792, 90, ""};
 const PdfPage kHalfPointWide{0, 0, 595.5, 842, 0, ""};
+const PdfPage kBlueMarker{0, 0, 612, 792, 0, "", "0 0 1"};
+const PdfPage kTwoBands{0, 0, 1224, 1584, 0, ""};  // painted in two bands
 
 std::vector<PdfPage> Twelve()
 {
@@ -191,7 +194,10 @@ INSTANTIATE_TEST_SUITE_P(
         RenderCase{"RasterEveryThirdPage", Twelve(), 0, 0, 1, 12, 3, {1, 4, 7, 10}, Look::Same},
         RenderCase{"RasterAwayFromOrigin", {kAwayFromOrigin}, 180, 0, 1, -1, 1, {1}, Look::HalfTurned},
         RenderCase{"RasterShownSideways", {kShownSideways}, 180, 0, 1, -1, 1, {1}, Look::HalfTurned},
-        RenderCase{"RasterMirrorShownSideways", {kShownSideways}, 0, 1, 1, -1, 1, {1}, Look::Mirrored}),
+        RenderCase{"RasterMirrorShownSideways", {kShownSideways}, 0, 1, 1, -1, 1, {1}, Look::Mirrored},
+        RenderCase{"RasterGreyAndColour", {kBlueMarker, kLetter}, 180, 0, 1, -1, 1, {1, 2},
+                   Look::HalfTurned},
+        RenderCase{"RasterTwoBands", {kTwoBands}, 180, 0, 1, -1, 1, {1}, Look::HalfTurned}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_P(Passes, PagesLookAsAsked)
@@ -207,14 +213,18 @@ TEST_P(Passes, PagesLookAsAsked)
     ExpectPages(c.sourcePages, c.look);
 }
 
-TEST_F(Rendering, RasterImagesHaveEachPagesPixelSize)
+// Grey unless a pixel has colour; pages painted in bands stay RGB.
+TEST_F(Rendering, RasterImagesHaveEachPagesPixelSizeAndColours)
 {
-    Open(MakePdf({kLetter, kA5, kA4Landscape, kLetter, kHalfPointWide, PdfPage{0, 0, 595, 842, 0, ""}}));
+    Open(MakePdf({kLetter, kA5, kA4Landscape, kBlueMarker, kHalfPointWide,
+                  PdfPage{0, 0, 595, 842, 0, ""}, kTwoBands}));
     info.raster = true;
     ASSERT_EQ(Run(), 1);
-    std::vector<std::pair<int, int>> want = {{2550, 3300}, {1750, 2479}, {3508, 2479},
-                                             {2550, 3300}, {2481, 3508}, {2479, 3508}};
-    EXPECT_EQ(ImageSizes(), want);
+    const std::string grey = "/DeviceGray", rgb = "/DeviceRGB";
+    std::vector<std::tuple<int, int, std::string>> want = {
+        {2550, 3300, grey}, {1750, 2479, grey}, {3508, 2479, grey}, {2550, 3300, rgb},
+        {2481, 3508, grey}, {2479, 3508, grey}, {5100, 6600, rgb}};
+    EXPECT_EQ(Images(), want);
 }
 
 TEST_F(Rendering, HalfPointWidthTurnsOnWholePoints)

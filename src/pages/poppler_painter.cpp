@@ -1,0 +1,136 @@
+// The painting module: the only code that calls poppler, built as a module
+// of its own (see pages/painter.hpp) and linked with poppler alone.
+#include <poppler-document.h>
+#include <poppler-global.h>
+#include <poppler-image.h>
+#include <poppler-page-renderer.h>
+#include <poppler-page.h>
+
+#include <climits>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "pages/painter.hpp"
+
+namespace pdftopjl {
+
+namespace {
+
+int degreesOf(poppler::page::orientation_enum orientation)
+{
+    switch (orientation) {
+    case poppler::page::landscape: return 90;
+    case poppler::page::upside_down: return 180;
+    case poppler::page::seascape: return 270;
+    default: return 0;
+    }
+}
+
+class PopplerDocument : public PaintableDocument {
+public:
+    explicit PopplerDocument(poppler::document* document) : document_(document)
+    {
+        renderer_.set_render_hint(poppler::page_renderer::antialiasing);
+        renderer_.set_render_hint(poppler::page_renderer::text_antialiasing);
+        renderer_.set_image_format(poppler::image::format_rgb24);
+        renderer_.set_paper_color(0xffffffff);
+    }
+
+    int pageCount() override { return document_->pages(); }
+
+    bool pageShape(int n, int* degrees, double box[4]) override
+    {
+        poppler::page* p = page(n);
+        if (p == nullptr) return false;
+        *degrees = degreesOf(p->orientation());
+        // Poppler paints the crop box, which is what viewers show of the page.
+        const poppler::rectf crop = p->page_rect(poppler::crop_box);
+        box[0] = crop.x();
+        box[1] = crop.y();
+        box[2] = crop.width();
+        box[3] = crop.height();
+        return true;
+    }
+
+    bool paintRows(int n, double dpi, int turn, int top, int width, int rows,
+                   unsigned char* rgb) override
+    {
+        poppler::page* p = page(n);
+        if (p == nullptr || turn % 90 != 0) return false;
+        const auto rotation = static_cast<poppler::rotation_enum>(((turn % 360 + 360) % 360) / 90);
+        const poppler::image image = renderer_.render_page(p, dpi, dpi, 0, top, width, rows, rotation);
+        if (!image.is_valid() || image.width() != width || image.height() != rows ||
+            image.format() != poppler::image::format_rgb24)
+            return false;
+        const size_t rowBytes = static_cast<size_t>(width) * 3;
+        for (int r = 0; r < rows; ++r)
+            std::memcpy(rgb + r * rowBytes, image.const_data() + static_cast<size_t>(r) * image.bytes_per_row(),
+                        rowBytes);
+        return true;
+    }
+
+private:
+    poppler::page* page(int n)
+    {
+        if (n < 0 || n >= document_->pages()) return nullptr;
+        if (n != pageNumber_ || !page_) {
+            page_.reset(document_->create_page(n));
+            pageNumber_ = n;
+        }
+        return page_.get();
+    }
+
+    std::unique_ptr<poppler::document> document_;  // outlives its page
+    std::unique_ptr<poppler::page> page_;
+    int pageNumber_ = -1;
+    poppler::page_renderer renderer_;
+};
+
+class PopplerPainter : public Painter {
+public:
+    void setMessageSink(MessageSink sink, void* context) override
+    {
+        sink_ = sink;
+        context_ = context;
+        poppler::set_debug_error_function(
+            [](const std::string& text, void* self) {
+                auto* painter = static_cast<PopplerPainter*>(self);
+                if (painter->sink_ != nullptr) painter->sink_(text.c_str(), painter->context_);
+            },
+            this);
+    }
+
+    std::unique_ptr<PaintableDocument> open(const void* data, size_t size, int fd) override
+    {
+        poppler::document* document = nullptr;
+        if (data != nullptr && size <= static_cast<size_t>(INT_MAX))
+            document = poppler::document::load_from_raw_data(static_cast<const char*>(data),
+                                                             static_cast<int>(size));
+        else
+            document = poppler::document::load_from_file("/proc/self/fd/" + std::to_string(fd));
+        if (document == nullptr) return nullptr;
+        if (document->is_locked()) {
+            delete document;
+            return nullptr;
+        }
+        return std::make_unique<PopplerDocument>(document);
+    }
+
+private:
+    MessageSink sink_ = nullptr;
+    void* context_ = nullptr;
+};
+
+}  // namespace
+
+}  // namespace pdftopjl
+
+static_assert(std::string_view(pdftopjl::kPainterEntry) == "pdftopjl_painter_1");
+
+extern "C" __attribute__((visibility("default"))) pdftopjl::Painter* pdftopjl_painter_1()
+{
+    static pdftopjl::PopplerPainter painter;
+    return &painter;
+}
