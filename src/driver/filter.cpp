@@ -129,6 +129,8 @@ int RunJob(int argc, char* argv[], const JobServices& services)
         return 1;
     }
     job::OpenJobCopy(PDFTOPJL_JOBCOPY_MARKER);
+    // Looked up while the settings are gathered and the document is staged.
+    HostIdentityLookup hostLookup(services.host);
     // Everything below (the header, the page counts, the pre-filter) sees the
     // count as the printer will.
     const int copies = validatedCopies(args->copies);
@@ -140,15 +142,12 @@ int RunJob(int argc, char* argv[], const JobServices& services)
     setvbuf(stderr, nullptr, _IONBF, 0);
     if (job::Cancelled()) return cancelJob();
 
-    // The address only when the dialog did not give one; looked up while the
-    // document is staged.
-    HostIdentityLookup hostLookup(job.settings.utf8Mode(), job.settings.kvr.ipAddress.empty(),
-                                  services.host);
     job.staged = StageDocument(job.inputs, job.settings);
     if (job::Cancelled()) return cancelJob();
     if (!job.staged) return failJob("Process Data fail");
 
-    job.host = hostLookup.finish();
+    // The address only when the dialog did not give one.
+    job.host = hostLookup.finish(job.settings.utf8Mode(), job.settings.kvr.ipAddress.empty());
     if (job::Cancelled()) return cancelJob();
     PjlWriter out(services.jobStream);
     const HeaderInputs header{job.settings,

@@ -297,31 +297,37 @@ std::string LookupHostAddress(const std::string& hostName, const HostServices& s
     return resolved ? SelectHostAddress(addresses, hostName.c_str()) : std::string();
 }
 
-HostIdentityLookup::HostIdentityLookup(bool utf8Mode, bool needAddress, const HostServices& services)
-    : services_(services), needAddress_(needAddress)
+HostIdentityLookup::HostIdentityLookup(const HostServices& services)
+    : services_(services),
+      utf8Name_(LocalHostName(true, services)),
+      codeSetName_(LocalHostName(false, services))
 {
-    name_ = LocalHostName(utf8Mode, services);
-    if (!needAddress_ || services_.resolver || !lookupWanted(name_)) return;
+    // Only a long name differs between the two; it is looked up when known
+    // which one the job carries.
+    if (utf8Name_ != codeSetName_ || services_.resolver || !lookupWanted(utf8Name_)) return;
     deadline_ = Clock::now() + std::chrono::milliseconds(kHostLookupTimeoutMs);
     child_ = std::make_unique<LookupChild>();
-    if (!child_->start(name_.c_str(), LookupAllAddresses)) child_.reset();
+    if (!child_->start(utf8Name_.c_str(), LookupAllAddresses)) child_.reset();
     started_ = true;
 }
 
 HostIdentityLookup::~HostIdentityLookup() = default;
 
-HostIdentity HostIdentityLookup::finish()
+HostIdentity HostIdentityLookup::finish(bool utf8Mode, bool needAddress)
 {
     HostIdentity host;
-    host.name = name_;
-    if (!needAddress_) return host;
+    host.name = utf8Mode ? utf8Name_ : codeSetName_;
+    if (!needAddress) {
+        child_.reset();
+        return host;
+    }
     if (started_) {
         AddressList addresses;
         if (child_ && collectAnswer(*child_, deadline_, &addresses))
-            host.address = SelectHostAddress(addresses, name_.c_str());
+            host.address = SelectHostAddress(addresses, host.name.c_str());
         child_.reset();
     } else {
-        host.address = LookupHostAddress(name_, services_);
+        host.address = LookupHostAddress(host.name, services_);
     }
     if (host.address.empty())
         job::Logf(job::Severity::Warning,
@@ -332,7 +338,7 @@ HostIdentity HostIdentityLookup::finish()
 
 HostIdentity ResolveHostIdentity(bool utf8Mode, bool needAddress, const HostServices& services)
 {
-    return HostIdentityLookup(utf8Mode, needAddress, services).finish();
+    return HostIdentityLookup(services).finish(utf8Mode, needAddress);
 }
 
 }  // namespace pdftopjl

@@ -66,23 +66,23 @@ struct HostIdentity {
 
 class LookupChild;
 
-// The same, started early: the name is read and the address lookup set going
-// at once, so that it runs while the document is staged; finish() waits for
-// what is left of the time limit (a cancel ends the wait).  A lookup not
-// finished is stopped when this goes away.
+// The same, started early: the name is read and its address lookup set going
+// at once, before the job's settings are known, so that it runs while they
+// are gathered and the document is staged.  finish() takes what the job needs
+// and waits for what is left of the time limit (a cancel ends the wait); a
+// lookup not needed or not finished is stopped.
 class HostIdentityLookup {
 public:
-    HostIdentityLookup(bool utf8Mode, bool needAddress, const HostServices& services = {});
+    explicit HostIdentityLookup(const HostServices& services = {});
     ~HostIdentityLookup();
     HostIdentityLookup(const HostIdentityLookup&) = delete;
     HostIdentityLookup& operator=(const HostIdentityLookup&) = delete;
 
-    HostIdentity finish();
+    HostIdentity finish(bool utf8Mode, bool needAddress);
 
 private:
     HostServices services_;
-    bool needAddress_;
-    std::string name_;
+    std::string utf8Name_, codeSetName_;
     bool started_ = false;  // by a child of its own, not by services_.resolver
     std::chrono::steady_clock::time_point deadline_;
     std::unique_ptr<LookupChild> child_;
