@@ -6,7 +6,7 @@
 
 // Painting pages is poppler's work, and poppler brings some twenty libraries
 // with it: it lives in a module of its own, loaded only by jobs that
-// rasterise, behind this interface.  The module and the filter are built
+// rasterise, behind this interface, with the compressor for what it paints.  The module and the filter are built
 // together, so the interface is plain C++.
 namespace pdftopjl {
 
@@ -36,6 +36,10 @@ public:
     // descriptor, never by a name that may by now be another file.  Null
     // when it cannot be opened or needs a password.
     virtual std::unique_ptr<PaintableDocument> open(const void* data, size_t size, int fd) = 0;
+    // A painted image compressed whole as a zlib stream (Flate) at `level`
+    // into `packed`: its size, 0 when it cannot be.
+    virtual size_t compress(const unsigned char* data, size_t size, int level,
+                            std::unique_ptr<unsigned char[]>* packed) = 0;
 
 protected:
     ~Painter() = default;  // the module's own, never deleted

@@ -1,10 +1,12 @@
-// The painting module: the only code that calls poppler, built as a module
-// of its own (see pages/painter.hpp) and linked with poppler alone.
+// The painting module: the only code that calls poppler (and libdeflate,
+// which only painted pages need), built as a module of its own (see
+// pages/painter.hpp).
 #include <poppler-document.h>
 #include <poppler-global.h>
 #include <poppler-image.h>
 #include <poppler-page-renderer.h>
 #include <poppler-page.h>
+#include <libdeflate.h>
 
 #include <climits>
 #include <cstring>
@@ -116,6 +118,18 @@ public:
             return nullptr;
         }
         return std::make_unique<PopplerDocument>(document);
+    }
+
+    size_t compress(const unsigned char* data, size_t size, int level,
+                    std::unique_ptr<unsigned char[]>* packed) override
+    {
+        libdeflate_compressor* compressor = libdeflate_alloc_compressor(level);
+        if (compressor == nullptr) return 0;
+        const size_t bound = libdeflate_zlib_compress_bound(compressor, size);
+        packed->reset(new unsigned char[bound]);
+        const size_t written = libdeflate_zlib_compress(compressor, data, size, packed->get(), bound);
+        libdeflate_free_compressor(compressor);
+        return written;
     }
 
 private:

@@ -6,7 +6,6 @@
 // page count, and a page that would never end or would take all memory ends
 // the re-rendering instead.  Poppler itself is in the painting module
 // (pages/painter.hpp), loaded before the first worker starts.
-#include <libdeflate.h>
 
 #include <algorithm>
 #include <cmath>
@@ -130,12 +129,8 @@ void flipImage(unsigned char* image, int width, int height, int components, bool
     }
 }
 
-struct CompressorFree {
-    void operator()(libdeflate_compressor* c) const { libdeflate_free_compressor(c); }
-};
-
 // A page painted in one band: made grey when it can be, then compressed whole.
-int sendWholePage(WorkerOutput& out, PaintableDocument& document, int32_t n, int turn,
+int sendWholePage(WorkerOutput& out, Painter& painter, PaintableDocument& document, int32_t n, int turn,
                   ImageHeader header)
 {
     const size_t pixels = static_cast<size_t>(header.width) * header.height;
@@ -148,16 +143,8 @@ int sendWholePage(WorkerOutput& out, PaintableDocument& document, int32_t n, int
     header.components = makeGrey(image.get(), pixels) ? 1 : 3;
     flipImage(image.get(), header.width, header.height, header.components, header.flipX, header.flipY);
 
-    const size_t bytes = pixels * header.components;
-    std::unique_ptr<libdeflate_compressor, CompressorFree> compressor(
-        libdeflate_alloc_compressor(kDeflateLevel));
-    size_t size = 0;
     std::unique_ptr<unsigned char[]> packed;
-    if (compressor) {
-        const size_t bound = libdeflate_zlib_compress_bound(compressor.get(), bytes);
-        packed.reset(new unsigned char[bound]);
-        size = libdeflate_zlib_compress(compressor.get(), image.get(), bytes, packed.get(), bound);
-    }
+    const size_t size = painter.compress(image.get(), pixels * header.components, kDeflateLevel, &packed);
     if (size == 0) {
         ReportRenderFailure("the image of page %d cannot be compressed", n);
         return kWorkRefused;
@@ -256,7 +243,7 @@ int paintPage(WorkerOutput& out, Painter& painter, const SourceDocument& source,
     const ImageHeader header{width, height, 3, ctm.a < 0, ctm.d < 0, crop.x, crop.y, crop.w, crop.h};
     // Painted upright: the new page keeps the /Rotate.
     const int turn = (360 - rotate) % 360;
-    if (bandRowsFor(width, height) >= height) return sendWholePage(out, *document, n, turn, header);
+    if (bandRowsFor(width, height) >= height) return sendWholePage(out, painter, *document, n, turn, header);
     return sendInBands(out, *document, n, turn, header);
 }
 
