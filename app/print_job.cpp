@@ -70,7 +70,7 @@ public:
     bool first() const { return first_; }
 
     // The first thread's result, kept for a second one.
-    bool Finish(bool ok)
+    bool finish(bool ok)
     {
         auto entry = printer_->printed.find(papplJobGetID(job_));
         if (entry != printer_->printed.end()) entry->second = {ok, papplJobGetImpressions(job_)};
@@ -79,7 +79,7 @@ public:
     // For a second thread: the first's result and impressions.  When PAPPL
     // handed the document to the driver it has just reset the impressions
     // and, on success, will count one more completed.
-    bool Repeat(bool documentToDriver) const
+    bool repeat(bool documentToDriver) const
     {
         if (earlier_.impressions > 0) papplJobSetImpressions(job_, earlier_.impressions);
         if (documentToDriver && earlier_.ok) papplJobSetImpressionsCompleted(job_, -1);
@@ -225,18 +225,18 @@ bool printJpeg(pappl_job_t* job, pappl_device_t* device)
 bool PrintPdf(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device)
 {
     PrintOnce once(job);
-    if (!once.first()) return once.Repeat(true);
+    if (!once.first()) return once.repeat(true);
     const char* document = documentOf(job);
     // PAPPL counts one impression for the file itself.
-    return once.Finish(document != nullptr &&
+    return once.finish(document != nullptr &&
                        printThroughFilter(job, device, document, Accounting::AllButOne));
 }
 
 bool PrintJpeg(pappl_job_t* job, pappl_device_t* device, void*)
 {
     PrintOnce once(job);
-    if (!once.first()) return once.Repeat(false);
-    return once.Finish(printJpeg(job, device));
+    if (!once.first()) return once.repeat(false);
+    return once.finish(printJpeg(job, device));
 }
 
 bool RasterStartJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*)

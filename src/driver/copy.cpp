@@ -33,6 +33,12 @@ bool unsupported(int err)
 
 enum class Kernel { Done, Unsupported, Failed, Cancelled };
 
+// How much the next step may move: `step`, or what is left of maxBytes.
+size_t nextStep(size_t step, int64_t maxBytes, int64_t done)
+{
+    return maxBytes < 0 ? step : static_cast<size_t>(std::min<int64_t>(step, maxBytes - done));
+}
+
 // Moves the rest of inFd to outFd without passing it through user space.
 Kernel kernelCopy(int inFd, int outFd, int64_t maxBytes, CopyOutcome& outcome)
 {
@@ -41,9 +47,7 @@ Kernel kernelCopy(int inFd, int outFd, int64_t maxBytes, CopyOutcome& outcome)
     bool movedAny = false;
     for (;;) {
         if (job::Cancelled()) return Kernel::Cancelled;
-        const size_t chunk = maxBytes < 0 ? kKernelChunk
-                                          : static_cast<size_t>(std::min<int64_t>(
-                                                kKernelChunk, maxBytes - outcome.bytes));
+        const size_t chunk = nextStep(kKernelChunk, maxBytes, outcome.bytes);
         if (chunk == 0) return Kernel::Done;
         ssize_t n;
         if (useCopyRange) {
@@ -109,9 +113,7 @@ CopyOutcome CopyToStream(int inFd, FILE* out, bool viaChannel, bool stopOnWriteE
             int ready = poll(&pfd, 1, 200);
             if (ready == 0 || (ready < 0 && errno == EINTR)) continue;
         }
-        const size_t want = maxBytes < 0 ? kBlockSize
-                                         : static_cast<size_t>(std::min<int64_t>(
-                                               kBlockSize, maxBytes - outcome.bytes));
+        const size_t want = nextStep(kBlockSize, maxBytes, outcome.bytes);
         if (want == 0) return outcome;
         ssize_t n = read(inFd, buffer.get(), want);
         if (n == 0) return outcome;

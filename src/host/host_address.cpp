@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string_view>
 
 #include "encoding/unicode.hpp"
@@ -69,15 +70,35 @@ void cutToUTF16Units(char* name, size_t size, size_t maxUnits)
 
 }  // namespace
 
-std::string LocalHostName(bool utf8Mode, const HostServices& services)
+namespace {
+
+// The name as the system gives it, up to the read size; nothing when it
+// cannot be read.
+std::optional<std::string> readHostName(const HostServices& services)
 {
     char name[kHostNameReadSize] = {};
     const int status = services.hostName ? services.hostName(name, sizeof name - 1)
                                          : gethostname(name, sizeof name - 1);
-    if (status != 0) return {};
-    name[sizeof name - 1] = '\0';
+    if (status != 0) return std::nullopt;
+    return std::string(name, strnlen(name, sizeof name - 1));
+}
+
+// What a job carries of the name read: at most 96 bytes, and for a printer
+// that takes UTF-8 at most 32 UTF-16 units.
+std::string hostNameFor(const std::optional<std::string>& read, bool utf8Mode)
+{
+    if (!read) return {};
+    char name[kHostNameReadSize] = {};
+    std::memcpy(name, read->data(), read->size());
     if (utf8Mode) cutToUTF16Units(name, sizeof name, kUTF8HostNameUnits);
     return std::string(name, strnlen(name, kHostNameSize - 1));
+}
+
+}  // namespace
+
+std::string LocalHostName(bool utf8Mode, const HostServices& services)
+{
+    return hostNameFor(readHostName(services), utf8Mode);
 }
 
 std::string SelectHostAddress(const AddressList& addresses, const char* hostName)
@@ -147,10 +168,10 @@ constexpr uint32_t kEndRecord = UINT32_MAX;
     _exit(job::WriteAll(fd, &end, sizeof end) ? 0 : 1);
 }
 
-// Reads the child's answer until it closes the pipe; false on the time limit,
-// a read error or an answer larger than any complete one.
 using Clock = std::chrono::steady_clock;
 
+// Reads the child's answer until it closes the pipe; false on the time limit,
+// a read error or an answer larger than any complete one.
 bool readAnswer(int fd, Clock::time_point deadline, std::vector<unsigned char>* answer)
 {
     constexpr size_t kMaxAnswer = (kMaxAddresses + 1) * sizeof(WireRecord);
@@ -297,18 +318,17 @@ std::string LookupHostAddress(const std::string& hostName, const HostServices& s
     return resolved ? SelectHostAddress(addresses, hostName.c_str()) : std::string();
 }
 
-HostIdentityLookup::HostIdentityLookup(const HostServices& services)
-    : services_(services),
-      utf8Name_(LocalHostName(true, services)),
-      codeSetName_(LocalHostName(false, services))
+HostIdentityLookup::HostIdentityLookup(const HostServices& services) : services_(services)
 {
+    const std::optional<std::string> read = readHostName(services);
+    utf8Name_ = hostNameFor(read, true);
+    codeSetName_ = hostNameFor(read, false);
     // Only a long name differs between the two; it is looked up when known
     // which one the job carries.
     if (utf8Name_ != codeSetName_ || services_.resolver || !lookupWanted(utf8Name_)) return;
     deadline_ = Clock::now() + std::chrono::milliseconds(kHostLookupTimeoutMs);
     child_ = std::make_unique<LookupChild>();
     if (!child_->start(utf8Name_.c_str(), LookupAllAddresses)) child_.reset();
-    started_ = true;
 }
 
 HostIdentityLookup::~HostIdentityLookup() = default;
@@ -321,9 +341,9 @@ HostIdentity HostIdentityLookup::finish(bool utf8Mode, bool needAddress)
         child_.reset();
         return host;
     }
-    if (started_) {
+    if (child_) {
         AddressList addresses;
-        if (child_ && collectAnswer(*child_, deadline_, &addresses))
+        if (collectAnswer(*child_, deadline_, &addresses))
             host.address = SelectHostAddress(addresses, host.name.c_str());
         child_.reset();
     } else {

@@ -83,9 +83,8 @@ public:
 private:
     HostServices services_;
     std::string utf8Name_, codeSetName_;
-    bool started_ = false;  // by a child of its own, not by services_.resolver
     std::chrono::steady_clock::time_point deadline_;
-    std::unique_ptr<LookupChild> child_;
+    std::unique_ptr<LookupChild> child_;  // the lookup started early, if any
 };
 
 // The local host name and, when the job needs one, its address.
