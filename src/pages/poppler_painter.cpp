@@ -34,8 +34,12 @@ class PopplerDocument : public PaintableDocument {
 public:
     explicit PopplerDocument(poppler::document* document) : document_(document)
     {
-        renderer_.set_render_hint(poppler::page_renderer::antialiasing);
-        renderer_.set_render_hint(poppler::page_renderer::text_antialiasing);
+        // No antialiasing, as print rasterisers paint: the printer halftones
+        // the page, and grey edge pixels would print as a fringe of dots, thin
+        // lines and small type as faint grey.  Black-and-white pages then also
+        // compress to a fraction of the size.
+        renderer_.set_render_hint(poppler::page_renderer::antialiasing, false);
+        renderer_.set_render_hint(poppler::page_renderer::text_antialiasing, false);
         renderer_.set_image_format(poppler::image::format_rgb24);
         renderer_.set_paper_color(0xffffffff);
     }

@@ -1,6 +1,7 @@
 // The raster pass: each emitted page painted by poppler at 300 dpi on white,
 // turned or mirrored by moving pixels, and written as one image over the
-// page: grey when no pixel has colour, else RGB.  Each page is painted in a
+// page: black and white (one bit a pixel) when every pixel is one or the
+// other, grey when no pixel has colour, else RGB.  Each page is painted in a
 // worker process under limits scaled to its pixels, and its image comes back
 // compressed, so memory stays near one page bitmap a worker whatever the
 // page count, and a page that would never end or would take all memory ends
@@ -60,6 +61,7 @@ constexpr uint32_t kRecordImageEnd = 'E';
 struct ImageHeader {
     int32_t width = 0, height = 0;
     int32_t components = 3;  // 1: grey, 3: RGB
+    int32_t bits = 8;  // a component; 1 for black and white
     int32_t flipX = 0, flipY = 0;  // each row reversed; the rows in reverse order
     double cropX = 0, cropY = 0, cropW = 0, cropH = 0;  // poppler's crop box
 };
@@ -110,6 +112,29 @@ bool makeGrey(unsigned char* rgb, size_t pixels)
     return true;
 }
 
+// True, with the rows packed eight pixels a byte (each row begun on a byte)
+// in place, when every grey pixel is black or white, as pages of text and
+// lines are painted without antialiasing.
+bool makeBlackAndWhite(unsigned char* grey, int width, int height)
+{
+    const size_t pixels = static_cast<size_t>(width) * height;
+    unsigned char between = 0;
+    for (size_t i = 0; i < pixels; ++i) between |= static_cast<unsigned char>(grey[i] + 1) > 1;
+    if (between != 0) return false;
+    // Each packed byte lands at or before the first pixel it is made from.
+    unsigned char* to = grey;
+    for (int r = 0; r < height; ++r) {
+        const unsigned char* row = grey + static_cast<size_t>(r) * width;
+        for (int x = 0; x < width; x += 8) {
+            unsigned char byte = 0;
+            for (int b = 0; b < 8; ++b)
+                byte |= (x + b < width && row[x + b] != 0 ? 0x80 : 0) >> b;
+            *to++ = byte;
+        }
+    }
+    return true;
+}
+
 // Moves the pixels of a painted image as the page's transformation says.
 void flipImage(unsigned char* image, int width, int height, int components, bool flipX, bool flipY)
 {
@@ -142,9 +167,14 @@ int sendWholePage(WorkerOutput& out, Painter& painter, PaintableDocument& docume
     }
     header.components = makeGrey(image.get(), pixels) ? 1 : 3;
     flipImage(image.get(), header.width, header.height, header.components, header.flipX, header.flipY);
+    size_t bytes = pixels * header.components;
+    if (header.components == 1 && makeBlackAndWhite(image.get(), header.width, header.height)) {
+        header.bits = 1;
+        bytes = static_cast<size_t>((header.width + 7) / 8) * header.height;
+    }
 
     std::unique_ptr<unsigned char[]> packed;
-    const size_t size = painter.compress(image.get(), pixels * header.components, kDeflateLevel, &packed);
+    const size_t size = painter.compress(image.get(), bytes, kDeflateLevel, &packed);
     if (size == 0) {
         ReportRenderFailure("the image of page %d cannot be compressed", n);
         return kWorkRefused;
@@ -240,7 +270,7 @@ int paintPage(WorkerOutput& out, Painter& painter, const SourceDocument& source,
         ReportRenderFailure("a turn of %d degrees cannot be rasterised", plan.rotation);
         return kWorkRefused;
     }
-    const ImageHeader header{width, height, 3, ctm.a < 0, ctm.d < 0, crop.x, crop.y, crop.w, crop.h};
+    const ImageHeader header{width, height, 3, 8, ctm.a < 0, ctm.d < 0, crop.x, crop.y, crop.w, crop.h};
     // Painted upright: the new page keeps the /Rotate.
     const int turn = (360 - rotate) % 360;
     if (bandRowsFor(width, height) >= height) return sendWholePage(out, painter, *document, n, turn, header);
@@ -317,7 +347,8 @@ private:
         if (type == kRecordImage && !page.started && payload.size() == sizeof page.header) {
             std::memcpy(&page.header, payload.data(), sizeof page.header);
             page.started = true;
-            return writer_.beginImage(page.header.width, page.header.height, page.header.components);
+            return writer_.beginImage(page.header.width, page.header.height, page.header.components,
+                                     page.header.bits);
         }
         if (type == kRecordImageData && page.started && !page.ended)
             return writer_.writeImageData(payload.data(), payload.size());

@@ -54,15 +54,16 @@ int RasterPdfWriter::beginObject()
     return object;
 }
 
-bool RasterPdfWriter::beginImage(int width, int height, int components)
+bool RasterPdfWriter::beginImage(int width, int height, int components, int bits)
 {
-    if (!ok_ || inImage_ || width <= 0 || height <= 0 || (components != 1 && components != 3))
+    if (!ok_ || inImage_ || width <= 0 || height <= 0 || (components != 1 && components != 3) ||
+        (bits != 8 && !(bits == 1 && components == 1)))
         return ok_ = false;
     imageObject_ = beginObject();
     put("<< /Type /XObject /Subtype /Image /Width " + std::to_string(width) + " /Height " +
         std::to_string(height) +
         (components == 1 ? " /ColorSpace /DeviceGray" : " /ColorSpace /DeviceRGB") +
-        " /BitsPerComponent 8 /Filter /FlateDecode /Length " +
+        " /BitsPerComponent " + std::to_string(bits) + " /Filter /FlateDecode /Length " +
         ref(imageObject_ + 1) + " >>\nstream\n");
     inImage_ = true;
     streamBytes_ = 0;

@@ -15,7 +15,8 @@ namespace pdftopjl {
 
 // Writes a PDF of image pages straight into a file, so that memory stays at
 // what is handed in however many or however large the pages are.  Each page:
-// a grey or RGB image (8 bits a component, Flate) drawn over a rectangle of a
+// a black-and-white (1 bit), grey or RGB image (8 bits a component), Flate,
+// drawn over a rectangle of a
 // page of its own media box.
 class RasterPdfWriter {
 public:
@@ -24,8 +25,8 @@ public:
     RasterPdfWriter& operator=(const RasterPdfWriter&) = delete;
 
     // Each returns false once anything failed.
-    // components: 1 for grey, 3 for RGB.
-    bool beginImage(int width, int height, int components);
+    // components: 1 for grey, 3 for RGB; bits: 8 a component, or 1 for grey.
+    bool beginImage(int width, int height, int components, int bits = 8);
     bool writeImageData(const void* compressed, size_t size);
     bool endImage();
     bool addPage(const PageRect& mediaBox, int rotate, double userUnit, const PageRect& imageRect);

@@ -33,7 +33,6 @@ inline Picture Paint(const std::string& path, int index, double dpi = 72)
     if (!doc || index >= doc->pages()) return picture;
     std::unique_ptr<poppler::page> page(doc->create_page(index));
     poppler::page_renderer renderer;
-    renderer.set_render_hint(poppler::page_renderer::antialiasing);
     renderer.set_image_format(poppler::image::format_rgb24);
     poppler::image image = renderer.render_page(page.get(), dpi, dpi);
     if (!image.is_valid()) return picture;
@@ -63,7 +62,7 @@ inline Picture HalfTurn(const Picture& p) { return Flip(p, true, true); }
 inline Picture Mirror(const Picture& p) { return Flip(p, true, false); }
 
 // Share of pixels that differ clearly (by more than a quarter of the range in
-// any component); 1 when the sizes differ.  Antialiasing along edges keeps
+// any component); 1 when the sizes differ.  Edges rounded differently keep
 // pictures of the same page drawn two ways from matching exactly.
 inline double Mismatch(const Picture& a, const Picture& b)
 {

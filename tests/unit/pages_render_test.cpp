@@ -115,7 +115,8 @@ protected:
         }
     }
 
-    // The image each raster page is made of: its pixel size and colour space.
+    // The image each raster page is made of: its pixel size, colour space and
+    // bits a component.
     std::vector<std::tuple<int, int, std::string>> Images()
     {
         std::vector<std::tuple<int, int, std::string>> images;
@@ -129,7 +130,8 @@ protected:
             EXPECT_EQ(image.getKey("/Filter").getName(), "/FlateDecode");
             images.emplace_back(image.getKey("/Width").getIntValueAsInt(),
                                 image.getKey("/Height").getIntValueAsInt(),
-                                image.getKey("/ColorSpace").getName());
+                                image.getKey("/ColorSpace").getName() + " " +
+                                    std::to_string(image.getKey("/BitsPerComponent").getIntValueAsInt()));
         }
         return images;
     }
@@ -163,6 +165,7 @@ const PdfPage kAwayFromOrigin{100, 200, 712, 992, 0, ""};
 const PdfPage kShownSideways{0, 0, 612, 792, 90, ""};
 const PdfPage kHalfPointWide{0, 0, 595.5, 842, 0, ""};
 const PdfPage kBlueMarker{0, 0, 612, 792, 0, "", "0 0 1"};
+const PdfPage kGreyMarker{0, 0, 612, 792, 0, "", "0.5 0.5 0.5"};
 const PdfPage kTwoBands{0, 0, 1224, 1584, 0, ""};  // painted in two bands
 
 std::vector<PdfPage> Twelve()
@@ -195,7 +198,7 @@ INSTANTIATE_TEST_SUITE_P(
         RenderCase{"RasterAwayFromOrigin", {kAwayFromOrigin}, 180, 0, 1, -1, 1, {1}, Look::HalfTurned},
         RenderCase{"RasterShownSideways", {kShownSideways}, 180, 0, 1, -1, 1, {1}, Look::HalfTurned},
         RenderCase{"RasterMirrorShownSideways", {kShownSideways}, 0, 1, 1, -1, 1, {1}, Look::Mirrored},
-        RenderCase{"RasterGreyAndColour", {kBlueMarker, kLetter}, 180, 0, 1, -1, 1, {1, 2},
+        RenderCase{"RasterGreyAndColour", {kBlueMarker, kLetter, kGreyMarker}, 180, 0, 1, -1, 1, {1, 2, 3},
                    Look::HalfTurned},
         RenderCase{"RasterTwoBands", {kTwoBands}, 180, 0, 1, -1, 1, {1}, Look::HalfTurned}),
     [](const auto& info) { return std::string(info.param.name); });
@@ -213,17 +216,18 @@ TEST_P(Passes, PagesLookAsAsked)
     ExpectPages(c.sourcePages, c.look);
 }
 
-// Grey unless a pixel has colour; pages painted in bands stay RGB.
+// Black and white when every pixel is, grey unless a pixel has colour; pages
+// painted in bands stay RGB.
 TEST_F(Rendering, RasterImagesHaveEachPagesPixelSizeAndColours)
 {
     Open(MakePdf({kLetter, kA5, kA4Landscape, kBlueMarker, kHalfPointWide,
-                  PdfPage{0, 0, 595, 842, 0, ""}, kTwoBands}));
+                  PdfPage{0, 0, 595, 842, 0, ""}, kGreyMarker, kTwoBands}));
     info.raster = true;
     ASSERT_EQ(Run(), 1);
-    const std::string grey = "/DeviceGray", rgb = "/DeviceRGB";
+    const std::string bw = "/DeviceGray 1", grey = "/DeviceGray 8", rgb = "/DeviceRGB 8";
     std::vector<std::tuple<int, int, std::string>> want = {
-        {2550, 3300, grey}, {1750, 2479, grey}, {3508, 2479, grey}, {2550, 3300, rgb},
-        {2481, 3508, grey}, {2479, 3508, grey}, {5100, 6600, rgb}};
+        {2550, 3300, bw},   {1750, 2479, bw},   {3508, 2479, bw},   {2550, 3300, rgb},
+        {2481, 3508, bw},   {2479, 3508, bw},   {2550, 3300, grey}, {5100, 6600, rgb}};
     EXPECT_EQ(Images(), want);
 }
 
