@@ -194,6 +194,7 @@ struct OptionCase {
     std::vector<std::string> lines;  // header lines that must be there
     int pages;                       // pages of the body
     bool bodyUnchanged;
+    const char* bodyHolds = nullptr;  // a text the body must hold
 };
 
 class CupsdOptions : public Cupsd, public ::testing::WithParamInterface<OptionCase> {};
@@ -209,6 +210,9 @@ TEST_P(CupsdOptions, ReachTheJob)
     for (const std::string& line : c.lines) EXPECT_TRUE(Has(job.header, line)) << line;
     EXPECT_EQ(PageCount(std::string(job.body)), c.pages);
     EXPECT_EQ(job.body == ReadFile(Doc("four.pdf")), c.bodyUnchanged);
+    if (c.bodyHolds != nullptr) {
+        EXPECT_NE(std::string(job.body).find(c.bodyHolds), std::string::npos) << c.bodyHolds;
+    }
 }
 
 const std::string kTicket = "com.quorvelin.qbd.printsettings.";
@@ -290,7 +294,9 @@ INSTANTIATE_TEST_SUITE_P(
         OptionCase{"TwoUp", {"-o", "number-up=2"}, {Attr("NLPP", "N2")}, 2, false},
         OptionCase{"OddPages", {"-o", "page-set=odd"}, {}, 2, false},
         OptionCase{"TurnPage", {"-o", "ZRTurnPage=true"}, {}, 4, false},
-        OptionCase{"Rasterized", {"-o", "ZRPDFRasterizedMode=true"}, {}, 4, false}),
+        // Black-and-white pages, painted without antialiasing: one bit a pixel.
+        OptionCase{"Rasterized", {"-o", "ZRPDFRasterizedMode=true"}, {}, 4, false,
+                   "/ColorSpace /DeviceGray /BitsPerComponent 1"}),
     [](const ::testing::TestParamInfo<OptionCase>& info) { return std::string(info.param.name); });
 
 // Copies are made exactly once: the body holds one copy and the header asks
