@@ -94,10 +94,12 @@ WorkerLimits paintingLimits(int width, int height)
     return limits;
 }
 
-// True, with the pixels made one grey byte each in place, when none has
-// colour.  Looked at in blocks without stopping early, which the compiler
-// can do many pixels at a time.
-bool makeGrey(unsigned char* rgb, size_t pixels)
+enum class PageInk { Colour, Grey, BlackAndWhite };
+
+// What a painted page holds; unless it has colour, its pixels are made one
+// grey byte each in place.  Looked at in blocks without stopping early, which
+// the compiler can do many pixels at a time.
+PageInk makeGrey(unsigned char* rgb, size_t pixels)
 {
     constexpr size_t kBlock = 4096;
     for (size_t at = 0; at < pixels; at += kBlock) {
@@ -106,21 +108,21 @@ bool makeGrey(unsigned char* rgb, size_t pixels)
         unsigned char colour = 0;
         for (size_t i = 0; i < count; ++i)
             colour |= static_cast<unsigned char>((p[3 * i] ^ p[3 * i + 1]) | (p[3 * i] ^ p[3 * i + 2]));
-        if (colour != 0) return false;
+        if (colour != 0) return PageInk::Colour;
     }
-    for (size_t i = 0; i < pixels; ++i) rgb[i] = rgb[3 * i];
-    return true;
+    unsigned char between = 0;  // a grey neither black nor white
+    for (size_t i = 0; i < pixels; ++i) {
+        rgb[i] = rgb[3 * i];
+        between |= static_cast<unsigned char>(rgb[i] + 1) > 1;
+    }
+    // Pages of text and lines, painted without antialiasing.
+    return between != 0 ? PageInk::Grey : PageInk::BlackAndWhite;
 }
 
-// True, with the rows packed eight pixels a byte (each row begun on a byte)
-// in place, when every grey pixel is black or white, as pages of text and
-// lines are painted without antialiasing.
-bool makeBlackAndWhite(unsigned char* grey, int width, int height)
+// Packs a black-and-white grey image in place, eight pixels a byte, each row
+// begun on a byte; returns its new size.
+size_t packBlackAndWhite(unsigned char* grey, int width, int height)
 {
-    const size_t pixels = static_cast<size_t>(width) * height;
-    unsigned char between = 0;
-    for (size_t i = 0; i < pixels; ++i) between |= static_cast<unsigned char>(grey[i] + 1) > 1;
-    if (between != 0) return false;
     // Each packed byte lands at or before the first pixel it is made from.
     unsigned char* to = grey;
     for (int r = 0; r < height; ++r) {
@@ -132,7 +134,7 @@ bool makeBlackAndWhite(unsigned char* grey, int width, int height)
             *to++ = byte;
         }
     }
-    return true;
+    return static_cast<size_t>(to - grey);
 }
 
 // Moves the pixels of a painted image as the page's transformation says.
@@ -165,12 +167,13 @@ int sendWholePage(WorkerOutput& out, Painter& painter, PaintableDocument& docume
         ReportRenderFailure("poppler could not paint page %d", n);
         return kWorkRefused;
     }
-    header.components = makeGrey(image.get(), pixels) ? 1 : 3;
+    const PageInk ink = makeGrey(image.get(), pixels);
+    header.components = ink == PageInk::Colour ? 3 : 1;
     flipImage(image.get(), header.width, header.height, header.components, header.flipX, header.flipY);
     size_t bytes = pixels * header.components;
-    if (header.components == 1 && makeBlackAndWhite(image.get(), header.width, header.height)) {
+    if (ink == PageInk::BlackAndWhite) {
         header.bits = 1;
-        bytes = static_cast<size_t>((header.width + 7) / 8) * header.height;
+        bytes = packBlackAndWhite(image.get(), header.width, header.height);
     }
 
     std::unique_ptr<unsigned char[]> packed;
@@ -270,7 +273,8 @@ int paintPage(WorkerOutput& out, Painter& painter, const SourceDocument& source,
         ReportRenderFailure("a turn of %d degrees cannot be rasterised", plan.rotation);
         return kWorkRefused;
     }
-    const ImageHeader header{width, height, 3, 8, ctm.a < 0, ctm.d < 0, crop.x, crop.y, crop.w, crop.h};
+    const ImageHeader header{.width = width, .height = height, .flipX = ctm.a < 0, .flipY = ctm.d < 0,
+                             .cropX = crop.x, .cropY = crop.y, .cropW = crop.w, .cropH = crop.h};
     // Painted upright: the new page keeps the /Rotate.
     const int turn = (360 - rotate) % 360;
     if (bandRowsFor(width, height) >= height) return sendWholePage(out, painter, *document, n, turn, header);

@@ -16,8 +16,7 @@ namespace pdftopjl {
 // Writes a PDF of image pages straight into a file, so that memory stays at
 // what is handed in however many or however large the pages are.  Each page:
 // a black-and-white (1 bit), grey or RGB image (8 bits a component), Flate,
-// drawn over a rectangle of a
-// page of its own media box.
+// drawn over a rectangle of a page of its own media box.
 class RasterPdfWriter {
 public:
     explicit RasterPdfWriter(FILE* file);
@@ -26,7 +25,7 @@ public:
 
     // Each returns false once anything failed.
     // components: 1 for grey, 3 for RGB; bits: 8 a component, or 1 for grey.
-    bool beginImage(int width, int height, int components, int bits = 8);
+    bool beginImage(int width, int height, int components, int bits);
     bool writeImageData(const void* compressed, size_t size);
     bool endImage();
     bool addPage(const PageRect& mediaBox, int rotate, double userUnit, const PageRect& imageRect);
