@@ -154,6 +154,16 @@ void AddOption(std::string& options, const std::string& name, const std::string&
     options += '"';
 }
 
+std::string PasscodeError(const JobPassword& password)
+{
+    if (!password.encryption.empty() && password.encryption != "none")
+        return "The job's passcode was sent encrypted (" + password.encryption +
+               "); the printer takes it only as sent, 4 to 8 digits";
+    if (password.value.size() < 4 || password.value.size() > 8 || !isDigits(password.value))
+        return "The stored job's passcode must be 4 to 8 digits";
+    return "";
+}
+
 FilterSettings SettingsForJob(pappl_job_t* job, const Model& model,
                               const std::optional<JobPassword>& password)
 {
@@ -259,13 +269,8 @@ FilterSettings SettingsForJob(pappl_job_t* job, const Model& model,
     out.ppd = std::string(model.ppd);
     bool passcode = false;
     if (password) {
-        if (!password->encryption.empty() && password->encryption != "none") {
-            out.error = "The job's passcode was sent encrypted (" + password->encryption +
-                        "); the printer takes it only as sent, 4 to 8 digits";
-            return out;
-        }
-        if (password->value.size() < 4 || password->value.size() > 8 || !isDigits(password->value)) {
-            out.error = "The stored job's passcode must be 4 to 8 digits; nothing was sent to the printer";
+        if (out.error = PasscodeError(*password); !out.error.empty()) {
+            out.error += "; nothing was sent to the printer";
             return out;
         }
         setPpdDefault(out.ppd, "ZRPasscode", "Custom." + password->value);

@@ -26,6 +26,9 @@ struct FilterSettings {
     std::string error;    // why the job cannot be printed as asked
 };
 
+// Why the printer cannot take the passcode as sent; empty when it can.
+std::string PasscodeError(const JobPassword& password);
+
 FilterSettings SettingsForJob(pappl_job_t* job, const Model& model,
                               const std::optional<JobPassword>& password);
 

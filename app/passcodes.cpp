@@ -1,5 +1,7 @@
 #include "passcodes.hpp"
 
+#include "access.hpp"
+
 #include <strings.h>
 
 #include <map>
@@ -38,7 +40,9 @@ void dropPending()
     pending.reset();
 }
 
-std::optional<JobPassword> requestPassword(ipp_t* request)
+}  // namespace
+
+std::optional<JobPassword> RequestPassword(ipp_t* request)
 {
     ipp_attribute_t* attr = ippFindAttribute(request, "job-password", IPP_TAG_ZERO);
     if (attr == nullptr || ippGetGroupTag(attr) != IPP_TAG_OPERATION) return std::nullopt;
@@ -56,35 +60,19 @@ std::optional<JobPassword> requestPassword(ipp_t* request)
     return password;
 }
 
-bool isJobOperation(ipp_op_t op)
-{
-    switch (op) {
-    case IPP_OP_PRINT_JOB:
-    case IPP_OP_CREATE_JOB:
-    case IPP_OP_SEND_DOCUMENT:
-    case IPP_OP_CANCEL_JOB:
-    case IPP_OP_CANCEL_MY_JOBS:
-    case IPP_OP_CLOSE_JOB:
-    case IPP_OP_HOLD_JOB:
-    case IPP_OP_RELEASE_JOB:
-        return true;
-    default:
-        return false;
-    }
-}
+namespace {
 
-// PAPPL asks only for clients on loopback or over TLS.  Without a callback
-// it lets all of them print and only loopback clients administer; so does
-// this one.
+// PAPPL asks only for clients on loopback or over TLS; who may do what is
+// AdmitRequest's.
 http_status_t authorizeRequest(pappl_client_t* client, const char*, gid_t, void*)
 {
     ipp_t* request = papplClientGetRequest(client);
     const ipp_op_t op = request != nullptr ? ippGetOperation(request) : IPP_OP_CUPS_INVALID;
     dropPending();
-    if (op == IPP_OP_PRINT_JOB || op == IPP_OP_CREATE_JOB) pending = requestPassword(request);
-
-    if (httpAddrLocalhost(httpGetAddress(papplClientGetHTTP(client)))) return HTTP_STATUS_CONTINUE;
-    return isJobOperation(op) ? HTTP_STATUS_CONTINUE : HTTP_STATUS_FORBIDDEN;
+    const http_status_t admitted = AdmitRequest(client);
+    if (admitted == HTTP_STATUS_CONTINUE && (op == IPP_OP_PRINT_JOB || op == IPP_OP_CREATE_JOB))
+        pending = RequestPassword(request);
+    return admitted;
 }
 
 void onEvent(pappl_system_t*, pappl_printer_t*, pappl_job_t* job, pappl_event_t event, void*)

@@ -22,6 +22,9 @@ namespace pdftopjl::app {
 // callback would replace.
 void InstallPasscodeHooks(pappl_system_t* system);
 
+// The request's job-password, as sent.
+std::optional<JobPassword> RequestPassword(ipp_t* request);
+
 // The job's passcode, removed from the store.
 std::optional<JobPassword> TakeJobPassword(pappl_job_t* job);
 

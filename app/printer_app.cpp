@@ -1,8 +1,10 @@
 #include "printer_app.hpp"
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 
+#include "access.hpp"
 #include "filter_run.hpp"
 #include "models.hpp"
 #include "passcodes.hpp"
@@ -54,9 +56,14 @@ void identify(pappl_printer_t* printer, pappl_identify_actions_t, const char* me
     papplPrinterCloseDevice(printer);
 }
 
-bool driverCallback(pappl_system_t*, const char* driverName, const char*, const char*,
+bool driverCallback(pappl_system_t* system, const char* driverName, const char* deviceUri, const char* deviceId,
                     pappl_pr_driver_data_t* data, ipp_t** attrs, void*)
 {
+    // Every printer is made here, those of the state file included.
+    if (const std::string problem = DeviceRefusal(deviceUri, deviceId); !problem.empty()) {
+        papplLog(system, PAPPL_LOGLEVEL_ERROR, "Printer not created: %s.", problem.c_str());
+        return false;
+    }
     const Model* model = FindModel(driverName != nullptr ? driverName : "");
     if (model == nullptr) return false;
     FillDriverData(*model, data, attrs);
@@ -118,9 +125,14 @@ pappl_system_t* systemCallback(int numOptions, cups_option_t* options, void*)
                           logLevel(option("log-level")), option("auth-service"), false);
     if (system == nullptr) return nullptr;
 
-    if (option("private-server") == nullptr) papplSystemAddListeners(system, listen ? listen : "localhost");
+    // Loopback stays beside a network listener: administration is local.
+    if (option("private-server") == nullptr) {
+        papplSystemAddListeners(system, "localhost");
+        if (listen != nullptr) papplSystemAddListeners(system, listen);
+    }
     // No papplSystemSetHostName: PAPPL 1.3 would rename the machine itself.
     if (const char* group = option("admin-group")) papplSystemSetAdminGroup(system, group);
+    ConfigureAccess(system, option("admin-group"), option("file-device-folder"), spool);
 
     std::span<pappl_pr_driver_t> drivers = DriverList();
     papplSystemSetPrinterDrivers(system, static_cast<int>(drivers.size()), drivers.data(), autoAdd,
@@ -131,11 +143,38 @@ pappl_system_t* systemCallback(int numOptions, cups_option_t* options, void*)
     return system;
 }
 
+// PAPPL's submit sends the -o options the printer lists as job template
+// attributes only, and its local socket never reaches the hook that takes a
+// passcode: a job-password there would be dropped without a word.
+bool submitWithPasscode(int argc, char* argv[])
+{
+    if (argc < 2 || std::strcmp(argv[1], "submit") != 0) return false;
+    for (int i = 2; i < argc; ++i) {
+        const char* value = nullptr;
+        if (std::strcmp(argv[i], "-o") == 0 && i + 1 < argc)
+            value = argv[++i];
+        else if (std::strncmp(argv[i], "-o", 2) == 0)
+            value = argv[i] + 2;
+        if (value == nullptr) continue;
+        cups_option_t* options = nullptr;
+        const int count = cupsParseOptions(value, 0, &options);
+        const bool found = cupsGetOption("job-password", count, options) != nullptr;
+        cupsFreeOptions(count, options);
+        if (found) return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 int RunApp(int argc, char* argv[])
 {
     RememberProgramPath();
+    if (submitWithPasscode(argc, argv)) {
+        std::fprintf(stderr, "%s: submit cannot send job-password; print a stored job with ipptool or through a "
+                             "CUPS queue (lp -o job-password=NNNN).\n", kName);
+        return 1;
+    }
     std::span<pappl_pr_driver_t> drivers = DriverList();
     return papplMainloop(argc, argv, PDFTOPJL_APP_VERSION, kFooter, static_cast<int>(drivers.size()),
                          drivers.data(), autoAdd, driverCallback, nullptr, nullptr, systemCallback,

@@ -96,8 +96,10 @@ bool AppServer::Launch(std::string* error)
         freopen(dir_.file("server.out").c_str(), "a", stderr);
         const std::string port = "server-port=" + std::to_string(port_);
         const std::string log = "log-file=" + dir_.file("log");
+        // The printers' output folders are the test's own.
+        const std::string files = "file-device-folder=" + dir_.path();
         execl(PDFTOPJL_APP_BINARY, "pdftopjl-app", "server", "-o", port.c_str(), "-o", log.c_str(), "-o",
-              "log-level=debug", static_cast<char*>(nullptr));
+              "log-level=debug", "-o", files.c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
     pid_ = pid;

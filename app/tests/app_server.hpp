@@ -25,6 +25,8 @@ public:
     void Stop();
 
     int Port() const { return port_; }
+    // Its folder: SNAP_COMMON for its clients.
+    const std::string& Dir() const { return dir_.path(); }
     std::string PrinterUri(const std::string& printer) const;
     // Where the printer's jobs go: one file per job, named after the job.
     std::string OutputDir(const std::string& printer) const;
