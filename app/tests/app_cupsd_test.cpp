@@ -65,6 +65,21 @@ TEST(AppUnderCups, EverywhereQueuePrintsThroughTheApp)
                              "@PJL SET STAPLE=LEFTDUAL",
                              "@PJL SET HOLD=STORE", "@PJL SET HOLDENCRYPTKEY=\"2468\""})
         EXPECT_NE(std::find(job.header.begin(), job.header.end(), line), job.header.end()) << line;
+
+    // A passcode the printer cannot take: the application refuses the job
+    // when CUPS sends it, and the CUPS job does not end as printed.
+    const int refused = cupsd.Submit("zx4200", {"-t", "short", "-o", "job-password=12"}, docs.file("report.pdf"), &error);
+    ASSERT_GT(refused, 0) << error;
+    EXPECT_NE(cupsd.WaitForJob(refused, 60000), "completed") << cupsd.ErrorLog();
+    // CUPS shows its own words for the refusal; the application's reason is
+    // in cupsd's debug log.
+    RunOptions lpstat;
+    lpstat.program = "/usr/bin/lpstat";
+    lpstat.args = {"lpstat", "-h", cupsd.Server(), "-l", "-W", "completed", "-o", "zx4200"};
+    const RunResult listed = RunProgram(lpstat);
+    EXPECT_NE(listed.out.find("Printer cannot print with supplied options."), std::string::npos)
+        << listed.out << listed.err;
+    EXPECT_EQ(ReadFile(app.JobFile("zx", "short")), "");
 }
 
 }  // namespace
