@@ -294,6 +294,8 @@ http_status_t AdmitRequest(pappl_client_t* client)
     std::optional<Refusal> refusal = CheckValues(request);
     if (!refusal && (op == IPP_OP_PRINT_JOB || op == IPP_OP_CREATE_JOB || op == IPP_OP_VALIDATE_JOB))
         refusal = CheckPasscode(request);
+    if (!refusal && (op == IPP_OP_PRINT_JOB || op == IPP_OP_CREATE_JOB || op == IPP_OP_VALIDATE_JOB))
+        refusal = CheckOverrides(request);
     if (!refusal && (op == IPP_OP_PRINT_JOB || op == IPP_OP_VALIDATE_JOB || op == IPP_OP_SEND_DOCUMENT))
         refusal = checkFormat(client, request);
     if (!refusal && op == IPP_OP_CREATE_PRINTER) {

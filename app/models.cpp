@@ -197,6 +197,12 @@ void FillDriverData(const Model& model, pappl_pr_driver_data_t* data, ipp_t** at
                  nullptr, "auto");
     ippAddBoolean(extra, IPP_TAG_PRINTER, "preferred-attributes-supported", 0);
 
+    // Overrides may select pages but change nothing on them: every page
+    // prints with the job's settings (others are refused at submission).
+    const char* const overrides[] = {"document-number", "pages"};
+    ippAddStrings(extra, IPP_TAG_PRINTER, IPP_CONST_TAG(IPP_TAG_KEYWORD), "overrides-supported", 2, nullptr,
+                  overrides);
+
     // A stored job's passcode: 4 to 8 digits, sent plain.
     ippAddInteger(extra, IPP_TAG_PRINTER, IPP_TAG_INTEGER, "job-password-supported", 8);
     ippAddRange(extra, IPP_TAG_PRINTER, "job-password-length-supported", 4, 8);

@@ -116,6 +116,24 @@ std::optional<Refusal> CheckPasscode(ipp_t* request)
     return refusal;
 }
 
+std::optional<Refusal> CheckOverrides(ipp_t* request)
+{
+    ipp_attribute_t* overrides = ippFindAttribute(request, "overrides", IPP_TAG_ZERO);
+    if (overrides == nullptr) return std::nullopt;
+    bool changes = ippGetValueTag(overrides) != IPP_TAG_BEGIN_COLLECTION;
+    for (int i = 0; !changes && i < ippGetCount(overrides); ++i) {
+        ipp_t* col = ippGetCollection(overrides, i);
+        for (ipp_attribute_t* member = ippFirstAttribute(col); member != nullptr; member = ippNextAttribute(col)) {
+            const std::string_view name = ippGetName(member) != nullptr ? ippGetName(member) : "";
+            if (name != "pages" && name != "document-number") changes = true;
+        }
+    }
+    if (!changes) return std::nullopt;
+    return Refusal{IPP_STATUS_ERROR_ATTRIBUTES_OR_VALUES,
+                   "Every page prints with the job's own settings: overrides may hold only pages and document-number",
+                   {overrides}};
+}
+
 bool PrintableContent(std::string_view head)
 {
     auto starts = [&](std::string_view magic) { return head.substr(0, magic.size()) == magic; };

@@ -27,6 +27,10 @@ std::optional<Refusal> CheckValues(ipp_t* request);
 // Print-Job, Create-Job, Validate-Job: a passcode the printer cannot take.
 std::optional<Refusal> CheckPasscode(ipp_t* request);
 
+// Print-Job, Create-Job, Validate-Job: overrides that would change pages;
+// overrides-supported offers only the members that select them.
+std::optional<Refusal> CheckOverrides(ipp_t* request);
+
 // Whether the first bytes of an application/octet-stream document are a
 // format the printer takes (PDF, JPEG, PNG, PWG or Apple raster).
 bool PrintableContent(std::string_view head);

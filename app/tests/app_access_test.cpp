@@ -224,6 +224,10 @@ INSTANTIATE_TEST_SUITE_P(
                    "client-error-document-format-not-supported", "document-format"},
         SubmitCase{"PrintTextAsOctetStream", "Print-Job", "application/octet-stream", {}, true,
                    "client-error-document-format-not-supported", "document-format"},
+        SubmitCase{"ValidatePageOverride", "Validate-Job", "application/pdf",
+                   {"GROUP job-attributes-tag",
+                    "ATTR collection overrides { MEMBER rangeOfInteger pages 1-2 MEMBER keyword media iso_a3_297x420mm }"},
+                   false, "client-error-attributes-or-values-not-supported", "overrides"},
         SubmitCase{"PrintPdfAsOctetStream", "Print-Job", "application/octet-stream", {}, false, "successful-ok", ""}),
     [](const ::testing::TestParamInfo<SubmitCase>& info) { return std::string(info.param.name); });
 
