@@ -224,7 +224,16 @@ http_status_t refuse(pappl_client_t* client, ipp_t* request, const Refusal& refu
         ippAddInteger(request, IPP_TAG_JOB, IPP_TAG_INTEGER, "copies", 0);
         break;
     case IPP_OP_SEND_DOCUMENT:
+        // The job ends rather than wait for a document forever.  PAPPL then
+        // finds no document but last-document, marks the job aborted and
+        // gives it a format: without one PAPPL 1.3 cannot read the job back
+        // from its state file.
+        if (pappl_job_t* job = papplClientGetJob(client)) {
+            papplJobSetMessage(job, "%s", refusal.message.c_str());
+            papplJobCancel(job);
+        }
         ippDeleteAttribute(request, ippFindAttribute(request, "last-document", IPP_TAG_ZERO));
+        ippAddBoolean(request, IPP_TAG_OPERATION, "last-document", 1);
         break;
     case IPP_OP_CREATE_PRINTER:
         ippDeleteAttribute(request, ippFindAttribute(request, "printer-service-type", IPP_TAG_ZERO));
@@ -269,7 +278,7 @@ void ConfigureAccess(pappl_system_t* system, const char* adminGroup, const char*
             if (!folder.empty()) rules.fileFolders.push_back(folder);
     } else {
         const std::string output = spoolDirectory + "/output";
-        mkdir(spoolDirectory.c_str(), 0711);
+        mkdir(spoolDirectory.c_str(), 0700);
         mkdir(output.c_str(), 0750);
         rules.fileFolders.push_back(output);
     }

@@ -147,6 +147,23 @@ TEST(AppRequests, StateFileValuesRefused)
     }
     EXPECT_EQ(JobCount(server), jobsBefore) << "a refused request left a job";
 
+    // A refused document ends the job Create-Job made, instead of leaving it
+    // waiting, and the job is read back after a restart.
+    WriteFile(docs.file("note.txt"), "A note, in plain text.\n");
+    Answer created = Send(server.Port(), IPP_OP_CREATE_JOB, OnPrinter(server, [&](ipp_t* r) {
+                              user(r);
+                              AddName(r, "job-name", "Note");
+                          }), "", "job-id");
+    ASSERT_EQ(created.values.size(), 1u) << created.message;
+    Answer sent = Send(server.Port(), IPP_OP_SEND_DOCUMENT, OnPrinter(server, [&](ipp_t* r) {
+                           ippAddInteger(r, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", std::stoi(created.values[0]));
+                           user(r);
+                           AddName(r, "document-format", "application/octet-stream", IPP_TAG_MIMETYPE);
+                           ippAddBoolean(r, IPP_TAG_OPERATION, "last-document", 1);
+                       }), docs.file("note.txt"));
+    EXPECT_EQ(sent.status, IPP_STATUS_ERROR_DOCUMENT_FORMAT_NOT_SUPPORTED) << sent.message;
+    EXPECT_EQ(server.WaitForJob("zx", std::stoi(created.values[0]), 10000)["job-state"], "aborted");
+
     std::string report;
     const int kept = apptest::PrintWithIpptool(server.PrinterUri("zx"), docs.file("one.pdf"), "application/pdf",
                                                "Kept", {}, {}, docs.path(), &report);
@@ -156,7 +173,7 @@ TEST(AppRequests, StateFileValuesRefused)
     server.Stop();
     ASSERT_TRUE(server.Start(&error)) << error;
     EXPECT_EQ(Printers(server), std::vector<std::string>{"zx"});
-    EXPECT_EQ(JobCount(server), jobsBefore + 1);
+    EXPECT_EQ(JobCount(server), jobsBefore + 2);
     for (const char* unreadable : {"Bad Job definition", "Bad printer definition"})
         EXPECT_EQ(server.Log().find(unreadable), std::string::npos) << server.Log();
 }
