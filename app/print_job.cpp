@@ -239,6 +239,15 @@ bool PrintJpeg(pappl_job_t* job, pappl_device_t* device, void*)
     return once.finish(printJpeg(job, device));
 }
 
+bool RefuseUntyped(pappl_job_t* job, pappl_device_t*, void*)
+{
+    FailJob(job,
+            "The document is not in a format the printer takes (PDF, JPEG, PNG, PWG or Apple raster); nothing was "
+            "sent to the printer",
+            PAPPL_JREASON_DOCUMENT_FORMAT_ERROR);
+    return false;
+}
+
 bool RasterStartJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*)
 {
     auto state = std::make_unique<RasterJob>();

@@ -12,6 +12,10 @@ bool PrintPdf(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* dev
 // image/jpeg → application/pdf, the image itself in the PDF.
 bool PrintJpeg(pappl_job_t* job, pappl_device_t* device, void* data);
 
+// application/octet-stream that PAPPL could not type: the job fails, saying
+// why (IPP clients are refused earlier; the local socket is not asked).
+bool RefuseUntyped(pappl_job_t* job, pappl_device_t* device, void* data);
+
 // PWG and Apple raster, and the images PAPPL decodes (PNG): one page image
 // each, collected into a PDF and printed when the job ends.
 bool RasterStartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device);

@@ -138,6 +138,7 @@ pappl_system_t* systemCallback(int numOptions, cups_option_t* options, void*)
     papplSystemSetPrinterDrivers(system, static_cast<int>(drivers.size()), drivers.data(), autoAdd,
                                  printerCreated, driverCallback, nullptr);
     papplSystemAddMIMEFilter(system, "image/jpeg", "application/pdf", PrintJpeg, nullptr);
+    papplSystemAddMIMEFilter(system, "application/octet-stream", "application/pdf", RefuseUntyped, nullptr);
     papplSystemSetFooterHTML(system, kFooter);
     InstallPasscodeHooks(system);
     return system;

@@ -171,8 +171,15 @@ TEST(AppRequests, StateFileValuesRefused)
     EXPECT_EQ(server.WaitForJob("zx", kept, 60000)["job-state"], "completed");
 
     server.Stop();
+    // A file: device outside the allowed folders is not trusted from the
+    // state file either.
+    const std::string state = server.Dir() + "/pdftopjl-app.state";
+    WriteFile(state, ReadFile(state) +
+                         "<Printer did=\"MFG:Zarelle;MDL:ZX-4200;\" driver=zarelle_zx4200 id=99 name=planted "
+                         "uri=file:///var/tmp/planted>\n</Printer>\n");
     ASSERT_TRUE(server.Start(&error)) << error;
     EXPECT_EQ(Printers(server), std::vector<std::string>{"zx"});
+    EXPECT_NE(server.Log().find("Printer not created: file: devices must be inside"), std::string::npos);
     EXPECT_EQ(JobCount(server), jobsBefore + 2);
     for (const char* unreadable : {"Bad Job definition", "Bad printer definition"})
         EXPECT_EQ(server.Log().find(unreadable), std::string::npos) << server.Log();
@@ -311,6 +318,43 @@ TEST(AppAccess, OnlyAdministratorsAdminister)
     // Root administers over loopback TCP too.
     apptest::IpptoolResult byRoot = apptest::RunIpptool({"-d", "name=second", "-t", system, work.file("create.test")});
     EXPECT_EQ(byRoot.exitCode, 0) << byRoot.out;
+}
+
+}  // namespace
+
+namespace {
+
+// The submit sub-command goes through the local socket, which PAPPL asks no
+// hook about: what it cannot carry it refuses, and what cannot print ends
+// saying why.
+TEST(AppAccess, SubmitSaysWhatCannotPrint)
+{
+    if (std::string why = apptest::Unavailable(); !why.empty()) GTEST_SKIP() << why;
+    AppServer server;
+    std::string error;
+    ASSERT_TRUE(server.Start(&error) && server.AddPrinter("zx", &error)) << error;
+    TempDir work;
+    WriteFile(work.file("note.txt"), "A note, in plain text.\n");
+    WriteFile(work.file("doc.pdf"), MakePdf(1, 595, 842));
+    auto submit = [&](std::vector<std::string> args) {
+        RunOptions o;
+        o.program = PDFTOPJL_APP_BINARY;
+        o.args = {"pdftopjl-app", "submit", "-d", "zx"};
+        o.args.insert(o.args.end(), args.begin(), args.end());
+        o.env["SNAP_COMMON"] = server.Dir();
+        return RunProgram(o);
+    };
+    RunResult passcode = submit({"-o", "job-password=1234", work.file("doc.pdf")});
+    EXPECT_NE(passcode.exitCode, 0);
+    EXPECT_NE(passcode.err.find("submit cannot send job-password"), std::string::npos) << passcode.err;
+
+    RunResult text = submit({work.file("note.txt")});
+    ASSERT_EQ(text.exitCode, 0) << text.err;
+    const int id = std::atoi(text.out.substr(text.out.find('-') + 1).c_str());
+    auto job = server.WaitForJob("zx", id, 30000);
+    EXPECT_EQ(job["job-state"], "aborted");
+    EXPECT_NE(job["job-state-message"].find("not in a format the printer takes"), std::string::npos)
+        << job["job-state-message"];
 }
 
 }  // namespace
