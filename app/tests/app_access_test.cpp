@@ -296,6 +296,16 @@ TEST(AppAccess, OnlyAdministratorsAdminister)
                                            " ATTR uri printer-uri $uri\n ATTR name requesting-user-name nobody\n"
                                            " ATTR mimeMediaType document-format application/pdf\n"
                                            " FILE $filename\n STATUS successful-ok\n}\n");
+    // A job of alice's, held so that it stays.
+    std::string report;
+    const int held = apptest::PrintWithIpptool(server.PrinterUri("zx"), work.file("doc.pdf"), "application/pdf",
+                                               "Held", {}, {"ATTR keyword job-hold-until indefinite"}, work.path(),
+                                               &report);
+    ASSERT_GT(held, 0) << report;
+    WriteFile(work.file("cancel.test"), "{\n NAME \"Cancel-Job\"\n OPERATION Cancel-Job\n" + head +
+                                            " ATTR uri printer-uri $uri\n ATTR integer job-id " +
+                                            std::to_string(held) + "\n ATTR name requesting-user-name nobody\n"
+                                            " STATUS successful-ok\n}\n");
     const std::string app = PDFTOPJL_APP_BINARY;
     struct Row {
         const char* name;
@@ -307,6 +317,7 @@ TEST(AppAccess, OnlyAdministratorsAdminister)
          {app, "add", "-d", "evil", "-m", "zarelle_zx4200", "-v", "file://" + server.OutputDir("zx")}, false},
         {"CreatePrinterOverTcp", {"ipptool", "-d", "name=evil2", "-t", system, work.file("create.test")}, false},
         {"PausePrinterOverTcp", {"ipptool", "-t", server.PrinterUri("zx"), work.file("pause.test")}, false},
+        {"CancelOthersJob", {"ipptool", "-t", server.PrinterUri("zx"), work.file("cancel.test")}, false},
         {"PrintOverTcp", {"ipptool", "-t", "-f", work.file("doc.pdf"), server.PrinterUri("zx"), work.file("print.test")},
          true},
     };
