@@ -1,12 +1,12 @@
 #include "passcodes.hpp"
 
-#include "access.hpp"
-
 #include <strings.h>
 
 #include <map>
 #include <utility>
 #include <mutex>
+
+#include "access.hpp"
 
 namespace pdftopjl::app {
 
@@ -70,7 +70,9 @@ http_status_t authorizeRequest(pappl_client_t* client, const char*, gid_t, void*
     const ipp_op_t op = request != nullptr ? ippGetOperation(request) : IPP_OP_CUPS_INVALID;
     dropPending();
     const http_status_t admitted = AdmitRequest(client);
-    if (admitted == HTTP_STATUS_CONTINUE && (op == IPP_OP_PRINT_JOB || op == IPP_OP_CREATE_JOB))
+    // Not for a request answered with a refusal: it makes no job.
+    if (admitted == HTTP_STATUS_CONTINUE && (op == IPP_OP_PRINT_JOB || op == IPP_OP_CREATE_JOB) &&
+        ippGetStatusCode(papplClientGetResponse(client)) == IPP_STATUS_OK)
         pending = RequestPassword(request);
     return admitted;
 }

@@ -12,14 +12,14 @@
 // the job prints or ends.
 //
 // The hook that sees a Print-Job or Create-Job request before its job exists
-// is PAPPL's authorization callback; it answers as PAPPL does without one
-// (see AuthorizeRequest), and the job-created event, raised on the same
+// is PAPPL's authorization callback; who may do what is decided there too
+// (access.hpp), and the job-created event, raised on the same
 // thread right after, ties the passcode to the new job.
 namespace pdftopjl::app {
 
-// Installs the hooks; without them job-password is ignored.  Not installed
-// when the system authenticates through PAM (auth-service), which the
-// callback would replace.
+// Installs the hooks; without them job-password is ignored and requests are
+// not checked (access.hpp).  Not installed when the system authenticates
+// through PAM (auth-service), which the callback would replace.
 void InstallPasscodeHooks(pappl_system_t* system);
 
 // The request's job-password, as sent.
