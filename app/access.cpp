@@ -203,9 +203,6 @@ std::optional<Refusal> checkFormat(pappl_client_t* client, ipp_t* request)
     return refusal;
 }
 
-// The request this thread has answered itself: PAPPL may ask about it twice.
-thread_local ipp_t* answered = nullptr;
-
 // Answers a refused request with its IPP status, then leaves PAPPL nothing
 // to do: the document is read and dropped, and a request that would still
 // create something loses what PAPPL needs for it (the answer is sent, so
@@ -255,7 +252,6 @@ http_status_t refuse(pappl_client_t* client, ipp_t* request, const Refusal& refu
     for (ipp_attribute_t* attr : refusal.unsupported)
         ippAddOutOfBand(response, IPP_TAG_UNSUPPORTED_GROUP, IPP_TAG_UNSUPPORTED_VALUE, ippGetName(attr));
     papplClientRespond(client, HTTP_STATUS_OK, nullptr, "application/ipp", 0, ippLength(response));
-    answered = request;
     return HTTP_STATUS_CONTINUE;
 }
 
@@ -288,8 +284,10 @@ void ConfigureAccess(pappl_system_t* system, const char* adminGroup, const char*
 http_status_t AdmitRequest(pappl_client_t* client)
 {
     ipp_t* request = papplClientGetRequest(client);
-    if (request != nullptr && request == answered) return HTTP_STATUS_CONTINUE;
-    answered = nullptr;
+    // PAPPL may ask twice about a request; once refused here, it is answered
+    // and the connection waits for the next one.
+    if (request != nullptr && httpGetState(papplClientGetHTTP(client)) == HTTP_STATE_WAITING)
+        return HTTP_STATUS_CONTINUE;
     const ipp_op_t op = request != nullptr ? ippGetOperation(request) : IPP_OP_CUPS_INVALID;
     // Web pages that change things ask with no request.
     const bool administration = request == nullptr || !openToAll(op) || othersJob(client, request);
