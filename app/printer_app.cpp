@@ -3,10 +3,13 @@
 #include <cstring>
 #include <string>
 
+#include "admin_commands.hpp"
+#include "defaults_page.hpp"
 #include "filter_run.hpp"
 #include "models.hpp"
 #include "passcodes.hpp"
 #include "print_job.hpp"
+#include "printer_settings.hpp"
 
 #ifndef PDFTOPJL_APP_VERSION
 #define PDFTOPJL_APP_VERSION "1.0.0"
@@ -98,6 +101,7 @@ void printerCreated(pappl_printer_t* printer, void*)
         {PAPPL_SUPPLY_COLOR_YELLOW, "Yellow Toner", true, -1, PAPPL_SUPPLY_TYPE_TONER_CARTRIDGE},
     };
     papplPrinterSetSupplies(printer, 4, supplies);
+    AddDefaultsPage(printer);
 }
 
 pappl_system_t* systemCallback(int numOptions, cups_option_t* options, void*)
@@ -128,6 +132,7 @@ pappl_system_t* systemCallback(int numOptions, cups_option_t* options, void*)
     papplSystemAddMIMEFilter(system, "image/jpeg", "application/pdf", PrintJpeg, nullptr);
     papplSystemSetFooterHTML(system, kFooter);
     InstallPasscodeHooks(system);
+    InstallAdminOperations(system);
     return system;
 }
 
@@ -136,6 +141,7 @@ pappl_system_t* systemCallback(int numOptions, cups_option_t* options, void*)
 int RunApp(int argc, char* argv[])
 {
     RememberProgramPath();
+    if (int status = 0; RunAdminCommand(argc, argv, &status)) return status;
     std::span<pappl_pr_driver_t> drivers = DriverList();
     return papplMainloop(argc, argv, PDFTOPJL_APP_VERSION, kFooter, static_cast<int>(drivers.size()),
                          drivers.data(), autoAdd, driverCallback, nullptr, nullptr, systemCallback,

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <pappl/pappl.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+// A printer's defaults and descriptive attributes, changed by name: the one
+// place that checks and applies what `pdftopjl-app modify` and the Printing
+// Defaults page ask for (PAPPL 1.3's Set-Printer-Attributes refuses
+// sides-default, print-scaling-default and output-bin-default, and stores
+// printer-location as the geo-location).
+namespace pdftopjl::app {
+
+// name (with or without "-default") and value, as text.
+using Setting = std::pair<std::string, std::string>;
+
+// Checks every setting first and changes nothing unless all are good; else
+// `error` says which one and why.
+bool CheckSettings(pappl_printer_t* printer, const std::vector<Setting>& settings, std::string* error);
+bool ApplySettings(pappl_printer_t* printer, const std::vector<Setting>& settings, std::string* error);
+
+// The IPP operation `pdftopjl-app modify` sends to the system: printer-name
+// (operation attribute), device-uri and the settings as text (printer
+// attributes).  Installs its handler.
+inline constexpr ipp_op_t kOpModifyPrinter = static_cast<ipp_op_t>(0x4a00);
+void InstallAdminOperations(pappl_system_t* system);
+
+}  // namespace pdftopjl::app
