@@ -10,6 +10,7 @@
 #include "passcodes.hpp"
 #include "print_job.hpp"
 #include "printer_settings.hpp"
+#include "test_page.hpp"
 
 #ifndef PDFTOPJL_APP_VERSION
 #define PDFTOPJL_APP_VERSION "1.0.0"
@@ -70,6 +71,7 @@ bool driverCallback(pappl_system_t*, const char* driverName, const char*, const 
     data->rendpage_cb = RasterEndPage;
     data->rendjob_cb = RasterEndJob;
     data->identify_cb = identify;
+    data->testpage_cb = PrintTestPage;
     return true;
 }
 
