@@ -5,6 +5,7 @@
 
 #include "admin_commands.hpp"
 #include "defaults_page.hpp"
+#include "device_status.hpp"
 #include "filter_run.hpp"
 #include "models.hpp"
 #include "passcodes.hpp"
@@ -135,6 +136,7 @@ pappl_system_t* systemCallback(int numOptions, cups_option_t* options, void*)
     papplSystemSetFooterHTML(system, kFooter);
     InstallPasscodeHooks(system);
     InstallAdminOperations(system);
+    WatchDevices(system);
     return system;
 }
 
