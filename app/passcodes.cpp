@@ -6,6 +6,8 @@
 #include <utility>
 #include <mutex>
 
+#include "printer_settings.hpp"
+
 namespace pdftopjl::app {
 
 namespace {
@@ -83,7 +85,10 @@ http_status_t authorizeRequest(pappl_client_t* client, const char*, gid_t, void*
     dropPending();
     if (op == IPP_OP_PRINT_JOB || op == IPP_OP_CREATE_JOB) pending = requestPassword(request);
 
-    if (httpAddrLocalhost(httpGetAddress(papplClientGetHTTP(client)))) return HTTP_STATUS_CONTINUE;
+    if (httpAddrLocalhost(httpGetAddress(papplClientGetHTTP(client)))) {
+        TakeOverSetPrinterAttributes(client);
+        return HTTP_STATUS_CONTINUE;
+    }
     return isJobOperation(op) ? HTTP_STATUS_CONTINUE : HTTP_STATUS_FORBIDDEN;
 }
 

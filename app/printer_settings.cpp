@@ -1,5 +1,7 @@
 #include "printer_settings.hpp"
 
+#include "models.hpp"
+
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -248,6 +250,37 @@ bool prepare(pappl_printer_t* printer, const std::vector<Setting>& settings, Pre
     return true;
 }
 
+// The printer's vendor defaults as papplPrinterSetDriverDefaults takes them.
+void vendorDefaults(pappl_printer_t* printer, const pappl_pr_driver_data_t& data, Options& vendor)
+{
+    IppPtr attrs(papplPrinterGetDriverAttributes(printer));
+    for (int i = 0; i < data.num_vendor; ++i) {
+        const std::string name = std::string(data.vendor[i]) + "-default";
+        if (ipp_attribute_t* attr = ippFindAttribute(attrs.get(), name.c_str(), IPP_TAG_ZERO)) {
+            char value[1024] = "";
+            ippAttributeString(attr, value, sizeof value);
+            vendor.add(data.vendor[i], value);
+        }
+    }
+}
+
+// papplPrinterSetDriverDefaults leaves the orientation out: it goes in
+// with the whole driver data, which also makes the printer's attributes
+// again (the vendor defaults are set again after).
+bool setOrientation(pappl_printer_t* printer, pappl_pr_driver_data_t& data)
+{
+    const Model* model = FindModel(papplPrinterGetDriverName(printer));
+    if (model == nullptr) return false;
+    pappl_pr_driver_data_t fresh;
+    ipp_t* extra = nullptr;
+    FillDriverData(*model, &fresh, &extra);
+    IppPtr attrs(extra);
+    Options vendor;
+    vendorDefaults(printer, data, vendor);
+    return papplPrinterSetDriverData(printer, &data, attrs.get()) &&
+           papplPrinterSetDriverDefaults(printer, &data, vendor.count, vendor.list);
+}
+
 }  // namespace
 
 bool CheckSettings(pappl_printer_t* printer, const std::vector<Setting>& settings, std::string* error)
@@ -260,6 +293,12 @@ bool ApplySettings(pappl_printer_t* printer, const std::vector<Setting>& setting
 {
     Prepared p;
     if (!prepare(printer, settings, p, error)) return false;
+    pappl_pr_driver_data_t current;
+    papplPrinterGetDriverData(printer, &current);
+    if (p.data.orient_default != current.orient_default && !setOrientation(printer, p.data)) {
+        *error = "orientation-requested-default: the printer did not take it (see the log)";
+        return false;
+    }
     if (p.defaults && !papplPrinterSetDriverDefaults(printer, &p.data, p.vendor.count, p.vendor.list)) {
         *error = "The printer did not take these defaults (see the log)";
         return false;
@@ -296,15 +335,8 @@ pappl_printer_t* changeDevice(pappl_printer_t* printer, const std::string& uri, 
     const bool wasDefault = papplSystemGetDefaultPrinterID(system) == id;
     pappl_pr_driver_data_t data;
     papplPrinterGetDriverData(printer, &data);
-    IppPtr attrs(papplPrinterGetDriverAttributes(printer));
     Options vendor;
-    for (int i = 0; i < data.num_vendor; ++i) {
-        char value[1024] = "";
-        if (ipp_attribute_t* attr = ippFindAttribute(attrs.get(), (std::string(data.vendor[i]) + "-default").c_str(), IPP_TAG_ZERO)) {
-            ippAttributeString(attr, value, sizeof value);
-            vendor.add(data.vendor[i], value);
-        }
-    }
+    vendorDefaults(printer, data, vendor);
     char text[4][1024];
     papplPrinterGetLocation(printer, text[0], sizeof text[0]);
     papplPrinterGetGeoLocation(printer, text[1], sizeof text[1]);
@@ -398,6 +430,58 @@ bool modifyPrinter(pappl_client_t* client)
 }
 
 }  // namespace
+
+void TakeOverSetPrinterAttributes(pappl_client_t* client)
+{
+    ipp_t* request = papplClientGetRequest(client);
+    pappl_printer_t* printer = papplClientGetPrinter(client);
+    if (request == nullptr || printer == nullptr || ippGetOperation(request) != IPP_OP_SET_PRINTER_ATTRIBUTES) return;
+    static const char* const mishandled[] = {"sides-default", "print-scaling-default", "output-bin-default",
+                                             "orientation-requested-default",
+                                             "printer-location", "printer-organization",
+                                             "printer-organizational-unit"};
+    std::vector<Setting> settings;
+    bool needed = false;
+    for (ipp_attribute_t* attr = ippFirstAttribute(request); attr; attr = ippNextAttribute(request)) {
+        const char* name = ippGetName(attr);
+        if (ippGetGroupTag(attr) != IPP_TAG_PRINTER || name == nullptr) continue;
+        for (const char* m : mishandled) needed = needed || std::strcmp(name, m) == 0;
+        if (std::strcmp(name, "media-col-default") == 0) {
+            // The members clients send, as separate settings.
+            ipp_t* col = ippGetCollection(attr, 0);
+            for (ipp_attribute_t* member = ippFirstAttribute(col); member; member = ippNextAttribute(col)) {
+                const std::string member_name = ippGetName(member) ? ippGetName(member) : "";
+                if (member_name == "media-source" || member_name == "media-type") {
+                    settings.emplace_back(member_name, ippGetString(member, 0, nullptr));
+                } else if (member_name == "media-size-name") {
+                    settings.emplace_back("media", ippGetString(member, 0, nullptr));
+                } else if (member_name == "media-size") {
+                    ipp_t* size = ippGetCollection(member, 0);
+                    pwg_media_t* pwg = pwgMediaForSize(
+                        ippGetInteger(ippFindAttribute(size, "x-dimension", IPP_TAG_INTEGER), 0),
+                        ippGetInteger(ippFindAttribute(size, "y-dimension", IPP_TAG_INTEGER), 0));
+                    settings.emplace_back("media", pwg != nullptr ? pwg->pwg : "");
+                }
+            }
+            continue;
+        }
+        char value[1024];
+        ippAttributeString(attr, value, sizeof value);
+        settings.emplace_back(name, value);
+    }
+    std::string error;
+    if (!needed) return;
+    if (!ApplySettings(printer, settings, &error)) {
+        papplLogPrinter(printer, PAPPL_LOGLEVEL_ERROR, "Set-Printer-Attributes: %s", error.c_str());
+        return;
+    }
+    // PAPPL then answers an empty request with success.
+    for (ipp_attribute_t* attr = ippFirstAttribute(request); attr;) {
+        ipp_attribute_t* next = ippNextAttribute(request);
+        if (ippGetGroupTag(attr) == IPP_TAG_PRINTER) ippDeleteAttribute(request, attr);
+        attr = next;
+    }
+}
 
 void InstallAdminOperations(pappl_system_t* system)
 {

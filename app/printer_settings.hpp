@@ -21,6 +21,14 @@ using Setting = std::pair<std::string, std::string>;
 bool CheckSettings(pappl_printer_t* printer, const std::vector<Setting>& settings, std::string* error);
 bool ApplySettings(pappl_printer_t* printer, const std::vector<Setting>& settings, std::string* error);
 
+// PAPPL 1.3's Set-Printer-Attributes refuses sides-default,
+// print-scaling-default and output-bin-default and stores printer-location
+// as the geo-location.  For an authorized request naming any of those, the
+// application applies the whole request itself (or leaves it for PAPPL to
+// refuse when a value is bad) and leaves PAPPL an empty one.  Call from the
+// authorization callback, the one hook that sees the request first.
+void TakeOverSetPrinterAttributes(pappl_client_t* client);
+
 // The IPP operation `pdftopjl-app modify` sends to the system: printer-name
 // (operation attribute), device-uri and the settings as text (printer
 // attributes).  Installs its handler.
