@@ -146,6 +146,7 @@ std::optional<std::string> vendorValue(ipp_t* attrs, const std::string& name, co
 
 struct Descriptive {
     std::optional<std::string> location, geoLocation, organization, organizationalUnit;
+    bool readyMedia = false;  // the paper loaded in the trays changed
 };
 
 // The setting applied to `data`, `vendor` or `info`; else why not.
@@ -176,6 +177,21 @@ std::string applyOne(const std::string& given, const std::string& value, pappl_p
         papplCopyString(data.media_default.size_name, pwg->pwg, sizeof data.media_default.size_name);
         data.media_default.size_width = pwg->width;
         data.media_default.size_length = pwg->length;
+    } else if (name == "media-ready") {
+        // One size a tray, in the trays' order: "iso_a4_210x297mm,na_letter_8.5x11in".
+        std::string rest = value;
+        for (int i = 0; i < data.num_source && !rest.empty(); ++i) {
+            const std::string size = rest.substr(0, rest.find(','));
+            rest = rest.size() > size.size() ? rest.substr(size.size() + 1) : "";
+            pwg_media_t* pwg = pwgMediaForPWG(size.c_str());
+            if (pwg == nullptr || indexOf(data.media, data.num_media, size) < 0)
+                return given + ": '" + size + "' is not one of " + joined(data.media, data.num_media);
+            pappl_media_col_t& ready = data.media_ready[i];
+            papplCopyString(ready.size_name, pwg->pwg, sizeof ready.size_name);
+            ready.size_width = pwg->width;
+            ready.size_length = pwg->length;
+        }
+        info.readyMedia = true;
     } else if (name == "media-source") {
         // "auto" leaves the tray to the printer.
         if (value != "auto" && indexOf(data.source, data.num_source, value) < 0)
@@ -245,7 +261,7 @@ bool prepare(pappl_printer_t* printer, const std::vector<Setting>& settings, Pre
         if (!error->empty()) return false;
         out.defaults = out.defaults || !(name.starts_with("printer-location") ||
                                          name.starts_with("printer-geo-location") ||
-                                         name.starts_with("printer-organization"));
+                                         name.starts_with("printer-organization") || name == "media-ready");
     }
     return true;
 }
@@ -301,6 +317,10 @@ bool ApplySettings(pappl_printer_t* printer, const std::vector<Setting>& setting
     }
     if (p.defaults && !papplPrinterSetDriverDefaults(printer, &p.data, p.vendor.count, p.vendor.list)) {
         *error = "The printer did not take these defaults (see the log)";
+        return false;
+    }
+    if (p.info.readyMedia && !papplPrinterSetReadyMedia(printer, p.data.num_source, p.data.media_ready)) {
+        *error = "media-ready: the printer did not take it (see the log)";
         return false;
     }
     if (p.info.location) papplPrinterSetLocation(printer, p.info.location->c_str());

@@ -110,6 +110,8 @@ TEST_F(AppAdmin, ModifyChangesOrSaysWhyNot)
         {{"-o", "media-source=auto"}, 0, "", "media-col-default", "media-source=auto"},
         {{"-o", "orientation-requested=landscape"}, 0, "", "orientation-requested-default", "landscape"},
         {{"-o", "finishing-preset=staple-dual-left"}, 0, "", "finishing-preset-default", "staple-dual-left"},
+        {{"-o", "media-ready=na_letter_8.5x11in,iso_a3_297x420mm"}, 0, "", "media-ready",
+         "na_letter_8.5x11in,iso_a3_297x420mm,"},
         {{"-o", "sides-default=bogus"}, 1,
          "sides-default: 'bogus' is not one of one-sided, two-sided-long-edge, two-sided-short-edge", "sides-default",
          "two-sided-long-edge"},
