@@ -201,6 +201,9 @@ TEST_F(AppAdmin, DeviceChangeKeepsTheSettingsAndDeleteWorksRightAfterAdd)
         if (std::string(name) == "fresh") {
             ASSERT_TRUE(server_->AddPrinter(name, &error)) << error;
         }
+        r = server_->Command({"default", "-d", name});
+        EXPECT_EQ(r.exitCode, 0) << name << ": " << r.err;
+        EXPECT_EQ(server_->Command({"default"}).out, std::string(name) + "\n");
         r = server_->Command({"delete", "-d", name});
         EXPECT_EQ(r.exitCode, 0) << name << ": " << r.err;
         EXPECT_EQ(server_->Command({"printers"}).out.find(name), std::string::npos) << name;
