@@ -33,10 +33,6 @@ struct HttpCloser {
     void operator()(http_t* http) const { httpClose(http); }
 };
 using Http = std::unique_ptr<http_t, HttpCloser>;
-struct IppDeleter {
-    void operator()(ipp_t* ipp) const { ippDelete(ipp); }
-};
-using Ipp = std::unique_ptr<ipp_t, IppDeleter>;
 
 struct Command {
     std::string name;            // sub-command
@@ -120,15 +116,15 @@ Http connectOrStart()
     return nullptr;
 }
 
-Ipp newRequest(ipp_op_t op)
+IppPtr newRequest(ipp_op_t op)
 {
-    Ipp request(ippNewRequest(op));
+    IppPtr request(ippNewRequest(op));
     ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_URI, "system-uri", nullptr, kSystemUri);
     ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
     return request;
 }
 
-bool send(http_t* http, Ipp request)
+bool send(http_t* http, IppPtr request)
 {
     ippDelete(cupsDoRequest(http, request.release(), "/ipp/system"));
     return cupsLastError() <= IPP_STATUS_OK_EVENTS_COMPLETE;
@@ -144,10 +140,10 @@ int fail(const std::string& what)
 // for printers added since the server started.
 int printerId(http_t* http, const std::string& name)
 {
-    Ipp request = newRequest(IPP_OP_GET_SYSTEM_ATTRIBUTES);
+    IppPtr request = newRequest(IPP_OP_GET_SYSTEM_ATTRIBUTES);
     ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr,
                  "system-configured-printers");
-    Ipp response(cupsDoRequest(http, request.release(), "/ipp/system"));
+    IppPtr response(cupsDoRequest(http, request.release(), "/ipp/system"));
     ipp_attribute_t* printers = ippFindAttribute(response.get(), "system-configured-printers", IPP_TAG_BEGIN_COLLECTION);
     for (int i = 0; i < ippGetCount(printers); ++i) {
         ipp_t* col = ippGetCollection(printers, i);
@@ -162,7 +158,7 @@ int modify(http_t* http, const Command& command)
 {
     if (command.deviceUri.empty() && command.options.empty())
         return fail("Nothing to change: give -v DEVICE-URI and/or -o NAME=VALUE.");
-    Ipp request = newRequest(kOpModifyPrinter);
+    IppPtr request = newRequest(kOpModifyPrinter);
     ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_NAME, "printer-name", nullptr, command.printer.c_str());
     if (!command.deviceUri.empty())
         ippAddString(request.get(), IPP_TAG_PRINTER, IPP_TAG_URI, "device-uri", nullptr, command.deviceUri.c_str());
@@ -177,7 +173,7 @@ int removeOrMakeDefault(http_t* http, const Command& command)
     const int id = printerId(http, command.printer);
     if (id == 0) return fail("There is no printer named '" + command.printer + "'.");
     const bool remove = command.name == "delete";
-    Ipp request = newRequest(remove ? IPP_OP_DELETE_PRINTER : IPP_OP_SET_SYSTEM_ATTRIBUTES);
+    IppPtr request = newRequest(remove ? IPP_OP_DELETE_PRINTER : IPP_OP_SET_SYSTEM_ATTRIBUTES);
     if (remove)
         ippAddInteger(request.get(), IPP_TAG_OPERATION, IPP_TAG_INTEGER, "printer-id", id);
     else

@@ -13,10 +13,6 @@ namespace pdftopjl::app {
 
 namespace {
 
-struct IppDeleter {
-    void operator()(ipp_t* ipp) const { ippDelete(ipp); }
-};
-
 enum class Kind { Choice, Check, Text };
 
 // One line of the form: its setting, label, current value and choices.
@@ -87,13 +83,7 @@ std::vector<Field> fieldsOf(pappl_printer_t* printer)
 {
     pappl_pr_driver_data_t data;
     papplPrinterGetDriverData(printer, &data);
-    std::unique_ptr<ipp_t, IppDeleter> attrs(papplPrinterGetDriverAttributes(printer));
-    auto defaultOf = [&](const std::string& name) {
-        char value[256] = "";
-        if (ipp_attribute_t* attr = ippFindAttribute(attrs.get(), (name + "-default").c_str(), IPP_TAG_ZERO))
-            ippAttributeString(attr, value, sizeof value);
-        return std::string(value);
-    };
+    IppPtr attrs(papplPrinterGetDriverAttributes(printer));
     auto supported = [&](const std::string& name) {
         std::vector<std::string> values;
         ipp_attribute_t* attr = ippFindAttribute(attrs.get(), (name + "-supported").c_str(), IPP_TAG_ZERO);
@@ -151,7 +141,7 @@ std::vector<Field> fieldsOf(pappl_printer_t* printer)
         {kAccountId, "Account"},
     };
     for (const Label& vendor : vendorLabels) {
-        Field field{vendor.keyword, vendor.text, defaultOf(vendor.keyword)};
+        Field field{vendor.keyword, vendor.text, DefaultText(attrs.get(), vendor.keyword)};
         ipp_attribute_t* values = ippFindAttribute(attrs.get(), (field.name + "-supported").c_str(), IPP_TAG_ZERO);
         if (values == nullptr) field.kind = Kind::Text;
         else if (ippGetValueTag(values) == IPP_TAG_BOOLEAN) field.kind = Kind::Check;

@@ -12,11 +12,6 @@ namespace pdftopjl::app {
 
 namespace {
 
-struct IppDeleter {
-    void operator()(ipp_t* ipp) const { ippDelete(ipp); }
-};
-using IppPtr = std::unique_ptr<ipp_t, IppDeleter>;
-
 struct Options {
     int count = 0;
     cups_option_t* list = nullptr;
@@ -270,14 +265,7 @@ bool prepare(pappl_printer_t* printer, const std::vector<Setting>& settings, Pre
 void vendorDefaults(pappl_printer_t* printer, const pappl_pr_driver_data_t& data, Options& vendor)
 {
     IppPtr attrs(papplPrinterGetDriverAttributes(printer));
-    for (int i = 0; i < data.num_vendor; ++i) {
-        const std::string name = std::string(data.vendor[i]) + "-default";
-        if (ipp_attribute_t* attr = ippFindAttribute(attrs.get(), name.c_str(), IPP_TAG_ZERO)) {
-            char value[1024] = "";
-            ippAttributeString(attr, value, sizeof value);
-            vendor.add(data.vendor[i], value);
-        }
-    }
+    for (int i = 0; i < data.num_vendor; ++i) vendor.add(data.vendor[i], DefaultText(attrs.get(), data.vendor[i]));
 }
 
 // papplPrinterSetDriverDefaults leaves the orientation out: it goes in
@@ -298,6 +286,14 @@ bool setOrientation(pappl_printer_t* printer, pappl_pr_driver_data_t& data)
 }
 
 }  // namespace
+
+std::string DefaultText(ipp_t* attrs, const std::string& name)
+{
+    char value[1024] = "";
+    if (ipp_attribute_t* attr = ippFindAttribute(attrs, (name + "-default").c_str(), IPP_TAG_ZERO))
+        ippAttributeString(attr, value, sizeof value);
+    return value;
+}
 
 bool CheckSettings(pappl_printer_t* printer, const std::vector<Setting>& settings, std::string* error)
 {

@@ -2,6 +2,7 @@
 
 #include <pappl/pappl.h>
 
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -12,6 +13,15 @@
 // sides-default, print-scaling-default and output-bin-default, and stores
 // printer-location as the geo-location).
 namespace pdftopjl::app {
+
+struct IppDeleter {
+    void operator()(ipp_t* ipp) const { ippDelete(ipp); }
+};
+using IppPtr = std::unique_ptr<ipp_t, IppDeleter>;
+
+// The printer's "NAME-default" among `attrs` (its driver attributes) as
+// text, empty when it has none.
+std::string DefaultText(ipp_t* attrs, const std::string& name);
 
 // name (with or without "-default") and value, as text.
 using Setting = std::pair<std::string, std::string>;

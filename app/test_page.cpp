@@ -9,14 +9,11 @@
 #include <vector>
 
 #include "models.hpp"
+#include "printer_settings.hpp"
 
 namespace pdftopjl::app {
 
 namespace {
-
-struct IppDeleter {
-    void operator()(ipp_t* ipp) const { ippDelete(ipp); }
-};
 
 // Text for a PDF string in Helvetica: printable ASCII, the delimiters escaped.
 std::string pdfText(const std::string& text)
@@ -67,21 +64,13 @@ std::string onePagePdf(const std::vector<std::string>& lines, double width, doub
     return pdf;
 }
 
-std::string defaultOf(ipp_t* attrs, const char* name)
-{
-    char value[256] = "";
-    if (ipp_attribute_t* attr = ippFindAttribute(attrs, (std::string(name) + "-default").c_str(), IPP_TAG_ZERO))
-        ippAttributeString(attr, value, sizeof value);
-    return value;
-}
-
 }  // namespace
 
 const char* PrintTestPage(pappl_printer_t* printer, char* buffer, size_t size)
 {
     pappl_pr_driver_data_t data;
     papplPrinterGetDriverData(printer, &data);
-    std::unique_ptr<ipp_t, IppDeleter> attrs(papplPrinterGetDriverAttributes(printer));
+    IppPtr attrs(papplPrinterGetDriverAttributes(printer));
     const std::time_t now = std::time(nullptr);
     char when[64];
     std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S %Z", std::localtime(&now));
@@ -102,9 +91,9 @@ const char* PrintTestPage(pappl_printer_t* printer, char* buffer, size_t size)
         std::string("Colour: ") + (data.color_default == PAPPL_COLOR_MODE_MONOCHROME ? "monochrome" : "color"),
         "Quality: " + keyword(ippEnumString("print-quality", data.quality_default)),
         "Output tray: " + keyword(data.num_bin > 0 ? data.bin[data.bin_default] : nullptr),
-        "Staple / punch: " + keyword(defaultOf(attrs.get(), kFinishingPreset).c_str()),
-        "Print type: " + keyword(defaultOf(attrs.get(), kPrintType).c_str()),
-        "Pages per sheet: " + keyword(defaultOf(attrs.get(), kNumberUp).c_str()),
+        "Staple / punch: " + keyword(DefaultText(attrs.get(), kFinishingPreset).c_str()),
+        "Print type: " + keyword(DefaultText(attrs.get(), kPrintType).c_str()),
+        "Pages per sheet: " + keyword(DefaultText(attrs.get(), kNumberUp).c_str()),
     };
     double width = 595, height = 842;
     if (pwg_media_t* pwg = pwgMediaForPWG(data.media_default.size_name)) {
