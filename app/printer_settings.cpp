@@ -373,6 +373,9 @@ pappl_printer_t* changeDevice(pappl_printer_t* printer, const std::string& uri, 
         if (made == nullptr) return nullptr;
     }
     papplPrinterSetDriverDefaults(made, &data, vendor.count, vendor.list);
+    pappl_pr_driver_data_t fresh;
+    papplPrinterGetDriverData(made, &fresh);
+    if (fresh.orient_default != data.orient_default) setOrientation(made, data);
     papplPrinterSetReadyMedia(made, data.num_source, data.media_ready);
     papplPrinterSetLocation(made, text[0]);
     if (text[1][0] != '\0') papplPrinterSetGeoLocation(made, text[1]);

@@ -183,12 +183,16 @@ TEST_F(AppAdmin, DeviceChangeKeepsTheSettingsAndDeleteWorksRightAfterAdd)
 {
     std::string error;
     ASSERT_TRUE(server_->AddPrinter("moved", &error)) << error;
-    ASSERT_EQ(server_->Command({"modify", "-d", "moved", "-o", "sides=two-sided-short-edge printer-location=Desk"}).exitCode, 0);
+    ASSERT_EQ(server_->Command({"modify", "-d", "moved", "-o",
+                                "sides=two-sided-short-edge orientation-requested=landscape printer-location=Desk"})
+                  .exitCode,
+              0);
     TempDir elsewhere;
     RunResult r = server_->Command({"modify", "-d", "moved", "-v", "file://" + elsewhere.path()});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(attribute("moved", "sides-default"), "two-sided-short-edge");
     EXPECT_EQ(attribute("moved", "printer-location"), "Desk");
+    EXPECT_EQ(attribute("moved", "orientation-requested-default"), "landscape");
     WriteFile(elsewhere.file("one.pdf"), MakePdf(1));
     std::string report;
     const int id = apptest::PrintWithIpptool(server_->PrinterUri("moved"), elsewhere.file("one.pdf"),
