@@ -234,10 +234,6 @@ std::string applyOne(const std::string& given, const std::string& value, pappl_p
     return "";
 }
 
-}  // namespace
-
-namespace {
-
 // The settings applied to a copy of the printer's defaults.
 struct Prepared {
     pappl_pr_driver_data_t data;
