@@ -226,6 +226,8 @@ FilterSettings SettingsForJob(pappl_job_t* job, const Model& model,
             if (!name.empty()) addFinishing(finishingValue(name));
         }
     }
+    if (finishings.empty() && papplJobGetAttribute(job, "finishings-col") == nullptr)
+        addFinishing(finishingValue(vendorValue(job, printerAttrs.get(), kFinishingPreset)));
     if (!finishings.empty()) AddOption(o, "finishings", finishings);
 
     // Layout, through the same layout filter as under CUPS.
@@ -256,6 +258,9 @@ FilterSettings SettingsForJob(pappl_job_t* job, const Model& model,
 
     for (const char* name : {"job-account-id", "job-accounting-user-id"})
         if ((attr = papplJobGetAttribute(job, name)) != nullptr) AddOption(o, name, text(attr));
+    if (papplJobGetAttribute(job, "job-account-id") == nullptr)
+        if (const std::string account = vendorValue(job, printerAttrs.get(), kAccountId); !account.empty())
+            AddOption(o, "job-account-id", account);
 
     // The printer's own features.
     const bool printTypeAsked = papplJobGetAttribute(job, kPrintType) != nullptr;

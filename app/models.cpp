@@ -158,7 +158,8 @@ void FillDriverData(const Model& model, pappl_pr_driver_data_t* data, ipp_t** at
     // Vendor attributes: PAPPL lists them as job creation attributes and
     // offers their defaults on the web interface.
     data->num_vendor = 0;
-    for (const char* name : {kPrintType, kBypassFeedEdge, kTurnPage, kPrintAsImage, kNumberUp})
+    for (const char* name : {kPrintType, kBypassFeedEdge, kTurnPage, kPrintAsImage, kNumberUp, kFinishingPreset,
+                             kAccountId})
         data->vendor[data->num_vendor++] = name;
 
     ipp_t* extra = ippNew();
@@ -175,6 +176,15 @@ void FillDriverData(const Model& model, pappl_pr_driver_data_t* data, ipp_t** at
     ippAddIntegers(extra, IPP_TAG_PRINTER, IPP_TAG_INTEGER, "number-up-supported",
                    static_cast<int>(std::size(kNumberUpValues)), kNumberUpValues);
     ippAddInteger(extra, IPP_TAG_PRINTER, IPP_TAG_INTEGER, "number-up-default", 1);
+    // The printer's defaults for staples and punch, and for the account, kept
+    // as vendor defaults: PAPPL 1.3 saves only those and its own.
+    std::vector<const char*> finishing{"none"};
+    finishing.insert(finishing.end(), model.finishingTemplates.begin(), model.finishingTemplates.end());
+    ippAddStrings(extra, IPP_TAG_PRINTER, IPP_CONST_TAG(IPP_TAG_KEYWORD), "finishing-preset-supported",
+                  static_cast<int>(finishing.size()), nullptr, finishing.data());
+    ippAddString(extra, IPP_TAG_PRINTER, IPP_CONST_TAG(IPP_TAG_KEYWORD), "finishing-preset-default", nullptr,
+                 "none");
+    ippAddString(extra, IPP_TAG_PRINTER, IPP_TAG_TEXT, "account-id-default", nullptr, "");
 
     // Staple positions: PAPPL 1.3 lists only "staple" and "punch" in
     // finishings-supported and names its collection database

@@ -46,6 +46,9 @@ inline constexpr const char kBypassFeedEdge[] = "bypass-feed-edge";
 inline constexpr const char kTurnPage[] = "turn-page";
 inline constexpr const char kPrintAsImage[] = "print-as-image";
 inline constexpr const char kNumberUp[] = "number-up";
+// Defaults only: the finishing template and the account of jobs that name none.
+inline constexpr const char kFinishingPreset[] = "finishing-preset";
+inline constexpr const char kAccountId[] = "account-id";
 
 std::span<const VendorKeyword> PrintTypes();       // ZRPrintType
 std::span<const VendorKeyword> BypassFeedEdges();  // ZRMSILeadingEdge

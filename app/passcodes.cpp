@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "access.hpp"
+#include "printer_settings.hpp"
 
 namespace pdftopjl::app {
 
@@ -70,10 +71,13 @@ http_status_t authorizeRequest(pappl_client_t* client, const char*, gid_t, void*
     const ipp_op_t op = request != nullptr ? ippGetOperation(request) : IPP_OP_CUPS_INVALID;
     dropPending();
     const http_status_t admitted = AdmitRequest(client);
-    // Not for a request answered with a refusal: it makes no job.
-    if (admitted == HTTP_STATUS_CONTINUE && (op == IPP_OP_PRINT_JOB || op == IPP_OP_CREATE_JOB) &&
-        ippGetStatusCode(papplClientGetResponse(client)) == IPP_STATUS_OK)
-        pending = RequestPassword(request);
+    // Not for a request answered with a refusal: it makes no job and changes nothing.
+    if (admitted != HTTP_STATUS_CONTINUE || request == nullptr ||
+        httpGetState(papplClientGetHTTP(client)) == HTTP_STATE_WAITING ||
+        ippGetStatusCode(papplClientGetResponse(client)) != IPP_STATUS_OK)
+        return admitted;
+    if (op == IPP_OP_PRINT_JOB || op == IPP_OP_CREATE_JOB) pending = RequestPassword(request);
+    TakeOverSetPrinterAttributes(client);
     return admitted;
 }
 

@@ -5,10 +5,15 @@
 #include <string>
 
 #include "access.hpp"
+#include "admin_commands.hpp"
+#include "defaults_page.hpp"
+#include "device_status.hpp"
 #include "filter_run.hpp"
 #include "models.hpp"
 #include "passcodes.hpp"
 #include "print_job.hpp"
+#include "printer_settings.hpp"
+#include "test_page.hpp"
 
 #ifndef PDFTOPJL_APP_VERSION
 #define PDFTOPJL_APP_VERSION "1.0.0"
@@ -74,6 +79,7 @@ bool driverCallback(pappl_system_t* system, const char* driverName, const char* 
     data->rendpage_cb = RasterEndPage;
     data->rendjob_cb = RasterEndJob;
     data->identify_cb = identify;
+    data->testpage_cb = PrintTestPage;
     return true;
 }
 
@@ -105,6 +111,7 @@ void printerCreated(pappl_printer_t* printer, void*)
         {PAPPL_SUPPLY_COLOR_YELLOW, "Yellow Toner", true, -1, PAPPL_SUPPLY_TYPE_TONER_CARTRIDGE},
     };
     papplPrinterSetSupplies(printer, 4, supplies);
+    AddDefaultsPage(printer);
 }
 
 pappl_system_t* systemCallback(int numOptions, cups_option_t* options, void*)
@@ -141,6 +148,8 @@ pappl_system_t* systemCallback(int numOptions, cups_option_t* options, void*)
     papplSystemAddMIMEFilter(system, "application/octet-stream", "application/pdf", RefuseUntyped, nullptr);
     papplSystemSetFooterHTML(system, kFooter);
     InstallPasscodeHooks(system);
+    InstallAdminOperations(system);
+    WatchDevices(system);
     return system;
 }
 
@@ -176,6 +185,7 @@ int RunApp(int argc, char* argv[])
                              "CUPS queue (lp -o job-password=NNNN).\n", kName);
         return 1;
     }
+    if (int status = 0; RunAdminCommand(argc, argv, &status)) return status;
     std::span<pappl_pr_driver_t> drivers = DriverList();
     return papplMainloop(argc, argv, PDFTOPJL_APP_VERSION, kFooter, static_cast<int>(drivers.size()),
                          drivers.data(), autoAdd, driverCallback, nullptr, nullptr, systemCallback,

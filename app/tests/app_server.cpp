@@ -114,14 +114,66 @@ void AppServer::Stop() { testsupport::StopChild(&pid_, 10000); }
 bool AppServer::AddPrinter(const std::string& name, std::string* error)
 {
     mkdir(OutputDir(name).c_str(), 0755);
-    testsupport::RunOptions o;
-    o.program = PDFTOPJL_APP_BINARY;
-    o.args = {"pdftopjl-app", "add", "-d", name, "-m", "zarelle_zx4200", "-v", "file://" + OutputDir(name)};
-    o.env["SNAP_COMMON"] = dir_.path();
-    if (const char* asan = getenv("ASAN_OPTIONS")) o.env["ASAN_OPTIONS"] = std::string(asan) + ":fast_unwind_on_malloc=0";
-    testsupport::RunResult r = testsupport::RunProgram(o);
+    testsupport::RunResult r =
+        Command({"add", "-d", name, "-m", "zarelle_zx4200", "-v", "file://" + OutputDir(name)});
     if (r.exitCode != 0) *error = "pdftopjl-app add failed: " + r.out + r.err;
     return r.exitCode == 0;
+}
+
+testsupport::RunResult AppServer::Command(const std::vector<std::string>& args) const
+{
+    testsupport::RunOptions o;
+    o.program = PDFTOPJL_APP_BINARY;
+    o.args = {"pdftopjl-app"};
+    o.args.insert(o.args.end(), args.begin(), args.end());
+    o.env["SNAP_COMMON"] = dir_.path();
+    if (const char* asan = getenv("ASAN_OPTIONS")) o.env["ASAN_OPTIONS"] = std::string(asan) + ":fast_unwind_on_malloc=0";
+    o.timeoutMs = 120000;
+    return testsupport::RunProgram(o);
+}
+
+std::map<std::string, std::string> AppServer::PrinterAttributes(const std::string& printer) const
+{
+    std::map<std::string, std::string> attributes;
+    http_t* http = httpConnect2("127.0.0.1", port_, nullptr, AF_INET, HTTP_ENCRYPTION_NEVER, 1, 5000, nullptr);
+    if (http == nullptr) return attributes;
+    ipp_t* request = ippNewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, PrinterUri(printer).c_str());
+    if (ipp_t* response = cupsDoRequest(http, request, "/ipp/print")) {
+        for (ipp_attribute_t* a = ippFirstAttribute(response); a; a = ippNextAttribute(response)) {
+            if (ippGetName(a) == nullptr) continue;
+            char value[4096];
+            ippAttributeString(a, value, sizeof value);
+            attributes[ippGetName(a)] = value;
+        }
+        ippDelete(response);
+    }
+    httpClose(http);
+    return attributes;
+}
+
+std::string AppServer::WebPage(const std::string& path, const std::string& form) const
+{
+    std::string body;
+    http_t* http = httpConnect2("127.0.0.1", port_, nullptr, AF_INET, HTTP_ENCRYPTION_NEVER, 1, 5000, nullptr);
+    if (http == nullptr) return body;
+    httpClearFields(http);
+    if (form.empty()) {
+        httpGet(http, path.c_str());
+    } else {
+        httpSetField(http, HTTP_FIELD_CONTENT_TYPE, "application/x-www-form-urlencoded");
+        httpSetLength(http, form.size());
+        httpPost(http, path.c_str());
+        httpWrite2(http, form.data(), form.size());
+    }
+    http_status_t status;
+    while ((status = httpUpdate(http)) == HTTP_STATUS_CONTINUE) {
+    }
+    char buffer[8192];
+    ssize_t bytes;
+    while (status == HTTP_STATUS_OK && (bytes = httpRead2(http, buffer, sizeof buffer)) > 0) body.append(buffer, bytes);
+    httpClose(http);
+    return body;
 }
 
 std::map<std::string, std::string> AppServer::WaitForJob(const std::string& printer, int jobId,

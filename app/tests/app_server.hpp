@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "support/fixtures.hpp"
+#include "support/process.hpp"
 
 // pdftopjl-app for end-to-end tests: a server of its own on a free loopback
 // port, its state, spool, socket and log in a private folder, printers that
@@ -38,6 +39,16 @@ public:
     // Adds a ZX-4200 writing to OutputDir(name), with the application's own
     // "add" sub-command.
     bool AddPrinter(const std::string& name, std::string* error);
+
+    // Runs a sub-command of the application against this server:
+    // {"modify", "-d", "zx", ...}.
+    testsupport::RunResult Command(const std::vector<std::string>& args) const;
+
+    // Get-Printer-Attributes, each as text (ippAttributeString).
+    std::map<std::string, std::string> PrinterAttributes(const std::string& printer) const;
+
+    // A web page's body: GET, or POST of a form (application/x-www-form-urlencoded).
+    std::string WebPage(const std::string& path, const std::string& form = "") const;
 
     // Waits until the job has ended; its attributes (job-state as
     // "completed", "aborted", ...; "timeout" when it did not end).

@@ -1,0 +1,244 @@
+#include "admin_commands.hpp"
+
+#include <pappl/pappl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "printer_settings.hpp"
+
+extern char** environ;
+
+namespace pdftopjl::app {
+
+namespace {
+
+const char kName[] = "pdftopjl-app";
+const char kSystemUri[] = "ipp://localhost/ipp/system";
+// PAPPL forces a shutdown after 60 s of waiting for active jobs.
+constexpr auto kShutdownLimit = std::chrono::seconds(75);
+
+struct HttpCloser {
+    void operator()(http_t* http) const { httpClose(http); }
+};
+using Http = std::unique_ptr<http_t, HttpCloser>;
+
+struct Command {
+    std::string name;            // sub-command
+    std::string printer;         // -d
+    std::string deviceUri;       // -v
+    std::vector<std::pair<std::string, std::string>> options;  // -o
+};
+
+// argv as PAPPL's main loop reads it, for the sub-commands done here; none
+// when PAPPL should see it (other sub-commands, -u for a remote printer,
+// --help, anything it would refuse).
+std::optional<Command> parse(int argc, char* argv[])
+{
+    Command command;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg.size() > 1 && arg[0] == '-') {
+            const char letter = arg[1];
+            if (letter == 'a') continue;
+            if (std::strchr("dhjmnotv", letter) == nullptr || arg.size() != 2 || i + 1 >= argc) return std::nullopt;
+            const char* value = argv[++i];
+            if (letter == 'd') command.printer = value;
+            if (letter == 'v') command.deviceUri = value;
+            if (letter == 'o') {
+                cups_option_t* list = nullptr;
+                const int count = cupsParseOptions(value, 0, &list);
+                for (int j = 0; j < count; ++j) command.options.emplace_back(list[j].name, list[j].value);
+                cupsFreeOptions(count, list);
+            }
+        } else if (command.name.empty() &&
+                   (arg == "modify" || arg == "delete" || arg == "default" || arg == "shutdown")) {
+            command.name = arg;
+        } else {
+            return std::nullopt;
+        }
+    }
+    if (command.name.empty() || (command.name == "default" && command.printer.empty())) return std::nullopt;
+    return command;
+}
+
+std::string socketPath(uid_t uid)
+{
+    if (uid != 0) return std::string(papplGetTempDir()) + "/" + kName + std::to_string(uid) + ".sock";
+    if (const char* snap = getenv("SNAP_COMMON")) return std::string(snap) + "/" + kName + ".sock";
+    return std::string("/run/") + kName + ".sock";
+}
+
+// The running server, as PAPPL's sub-commands find it: this user's, then root's.
+Http connectLocal()
+{
+    Http http(httpConnect2(socketPath(getuid()).c_str(), 0, nullptr, AF_UNSPEC, HTTP_ENCRYPTION_IF_REQUESTED, 1,
+                           30000, nullptr));
+    if (!http && getuid() != 0)
+        http.reset(httpConnect2(socketPath(0).c_str(), 0, nullptr, AF_UNSPEC, HTTP_ENCRYPTION_IF_REQUESTED, 1,
+                                30000, nullptr));
+    return http;
+}
+
+// As PAPPL does: a private server on the local socket when none runs.
+Http connectOrStart()
+{
+    if (Http http = connectLocal()) return http;
+    char self[4096];
+    const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (length <= 0) return nullptr;
+    self[length] = '\0';
+    char* const args[] = {self, const_cast<char*>("server"), const_cast<char*>("-o"),
+                          const_cast<char*>("private-server=true"), nullptr};
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setpgroup(&attributes, 0);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    pid_t pid = 0;
+    const bool started = posix_spawn(&pid, self, nullptr, &attributes, args, environ) == 0;
+    posix_spawnattr_destroy(&attributes);
+    if (!started) return nullptr;
+    for (int tries = 0; tries < 40; ++tries) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+        if (Http http = connectLocal()) return http;
+    }
+    return nullptr;
+}
+
+IppPtr newRequest(ipp_op_t op)
+{
+    IppPtr request(ippNewRequest(op));
+    ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_URI, "system-uri", nullptr, kSystemUri);
+    ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
+    return request;
+}
+
+bool send(http_t* http, IppPtr request)
+{
+    ippDelete(cupsDoRequest(http, request.release(), "/ipp/system"));
+    return cupsLastError() <= IPP_STATUS_OK_EVENTS_COMPLETE;
+}
+
+int fail(const std::string& what)
+{
+    std::fprintf(stderr, "%s: %s\n", kName, what.c_str());
+    return 1;
+}
+
+// The printer's number from the system's list, which PAPPL 1.3 gets right
+// for printers added since the server started.
+int printerId(http_t* http, const std::string& name)
+{
+    IppPtr request = newRequest(IPP_OP_GET_SYSTEM_ATTRIBUTES);
+    ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr,
+                 "system-configured-printers");
+    IppPtr response(cupsDoRequest(http, request.release(), "/ipp/system"));
+    ipp_attribute_t* printers = ippFindAttribute(response.get(), "system-configured-printers", IPP_TAG_BEGIN_COLLECTION);
+    for (int i = 0; i < ippGetCount(printers); ++i) {
+        ipp_t* col = ippGetCollection(printers, i);
+        const char* found = ippGetString(ippFindAttribute(col, "printer-name", IPP_TAG_ZERO), 0, nullptr);
+        if (found != nullptr && name == found)
+            return ippGetInteger(ippFindAttribute(col, "printer-id", IPP_TAG_INTEGER), 0);
+    }
+    return 0;
+}
+
+int modify(http_t* http, const Command& command)
+{
+    if (command.deviceUri.empty() && command.options.empty())
+        return fail("Nothing to change: give -v DEVICE-URI and/or -o NAME=VALUE.");
+    IppPtr request = newRequest(kOpModifyPrinter);
+    ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_NAME, "printer-name", nullptr, command.printer.c_str());
+    if (!command.deviceUri.empty())
+        ippAddString(request.get(), IPP_TAG_PRINTER, IPP_TAG_URI, "device-uri", nullptr, command.deviceUri.c_str());
+    for (const auto& [name, value] : command.options)
+        ippAddString(request.get(), IPP_TAG_PRINTER, IPP_TAG_TEXT, name.c_str(), nullptr, value.c_str());
+    if (!send(http, std::move(request))) return fail(std::string("Unable to modify printer: ") + cupsLastErrorString());
+    return 0;
+}
+
+int removeOrMakeDefault(http_t* http, const Command& command)
+{
+    const int id = printerId(http, command.printer);
+    if (id == 0) return fail("There is no printer named '" + command.printer + "'.");
+    const bool remove = command.name == "delete";
+    IppPtr request = newRequest(remove ? IPP_OP_DELETE_PRINTER : IPP_OP_SET_SYSTEM_ATTRIBUTES);
+    if (remove)
+        ippAddInteger(request.get(), IPP_TAG_OPERATION, IPP_TAG_INTEGER, "printer-id", id);
+    else
+        ippAddInteger(request.get(), IPP_TAG_SYSTEM, IPP_TAG_INTEGER, "system-default-printer-id", id);
+    if (!send(http, std::move(request)))
+        return fail(std::string(remove ? "Unable to delete printer: " : "Unable to set default printer: ") +
+                    cupsLastErrorString());
+    return 0;
+}
+
+bool running(pid_t pid)
+{
+    if (kill(pid, 0) != 0) return false;
+    // A server that is the caller's own child stays a zombie until reaped.
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    const size_t paren = line.rfind(')');
+    return paren == std::string::npos || paren + 2 >= line.size() || line[paren + 2] != 'Z';
+}
+
+int shutdown(Http http)
+{
+    struct ucred peer {};
+    socklen_t size = sizeof peer;
+    if (getsockopt(httpGetFd(http.get()), SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0) peer.pid = 0;
+    if (!send(http.get(), newRequest(IPP_OP_SHUTDOWN_ALL_PRINTERS)))
+        return fail(std::string("Unable to shutdown server: ") + cupsLastErrorString());
+    http.reset();
+    if (peer.pid <= 0) return 0;
+    // PAPPL's main loop notices the request when it next wakes, up to 30 s
+    // later: a connection wakes it.
+    const auto deadline = std::chrono::steady_clock::now() + kShutdownLimit;
+    for (int tick = 0; running(peer.pid); ++tick) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return fail("The server (process " + std::to_string(peer.pid) + ") is still running " +
+                        std::to_string(kShutdownLimit.count()) + " seconds after the shutdown request.");
+        if (tick % 10 == 0) connectLocal();
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return 0;
+}
+
+}  // namespace
+
+bool RunAdminCommand(int argc, char* argv[], int* status)
+{
+    std::optional<Command> command = parse(argc, argv);
+    if (!command) return false;
+    if (command->name == "shutdown") {
+        Http http = connectLocal();
+        *status = http ? shutdown(std::move(http)) : fail("Server is not running.");
+        return true;
+    }
+    if (command->printer.empty()) {
+        *status = fail("Missing '-d PRINTER'.");
+        return true;
+    }
+    Http http = connectOrStart();
+    if (!http) {
+        *status = fail(std::string("Unable to connect to server: ") + cupsLastErrorString());
+        return true;
+    }
+    *status = command->name == "modify" ? modify(http.get(), *command) : removeOrMakeDefault(http.get(), *command);
+    return true;
+}
+
+}  // namespace pdftopjl::app

@@ -1,0 +1,13 @@
+#pragma once
+
+// The sub-commands PAPPL 1.3's main loop gets wrong, done by the application
+// over the server's local socket: "modify" (device, location, every default),
+// "delete" and "default" (PAPPL looks up a printer added since the server
+// started as printer-id 0), and "shutdown" (which returns only once the
+// server has stopped).
+namespace pdftopjl::app {
+
+// True when argv is one of those sub-commands; `status` is then its exit status.
+bool RunAdminCommand(int argc, char* argv[], int* status);
+
+}  // namespace pdftopjl::app
