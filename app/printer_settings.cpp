@@ -1,5 +1,7 @@
 #include "printer_settings.hpp"
 
+#include "access.hpp"
+
 #include "models.hpp"
 
 #include <cstdio>
@@ -342,6 +344,11 @@ pappl_printer_t* changeDevice(pappl_printer_t* printer, const std::string& uri, 
     const std::string name = papplPrinterGetName(printer);
     const std::string driver = papplPrinterGetDriverName(printer);
     const std::string deviceId = papplPrinterGetDeviceID(printer) ? papplPrinterGetDeviceID(printer) : "";
+    // Refused before the printer is taken down, so it keeps working as it was.
+    if (const std::string problem = DeviceRefusal(uri.c_str(), deviceId.c_str()); !problem.empty()) {
+        *error = "device-uri: " + problem;
+        return nullptr;
+    }
     const int id = papplPrinterGetID(printer);
     const int nextJob = papplPrinterGetNextJobID(printer);
     const bool wasDefault = papplSystemGetDefaultPrinterID(system) == id;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <qpdf/QPDF.hh>
@@ -189,6 +190,11 @@ TEST_F(AppAdmin, DeviceChangeKeepsTheSettingsAndDeleteWorksRightAfterAdd)
               0);
     TempDir elsewhere;
     RunResult r = server_->Command({"modify", "-d", "moved", "-v", "file://" + elsewhere.path()});
+    EXPECT_NE(r.exitCode, 0) << "a file: device outside the allowed folder";
+    EXPECT_NE(r.err.find("must be inside"), std::string::npos) << r.err;
+    const std::string folder = server_->Dir() + "/moved";
+    ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+    r = server_->Command({"modify", "-d", "moved", "-v", "file://" + folder});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(attribute("moved", "sides-default"), "two-sided-short-edge");
     EXPECT_EQ(attribute("moved", "printer-location"), "Desk");
@@ -199,7 +205,7 @@ TEST_F(AppAdmin, DeviceChangeKeepsTheSettingsAndDeleteWorksRightAfterAdd)
                                              "application/pdf", "after-move", {}, {}, elsewhere.path(), &report);
     ASSERT_GT(id, 0) << report;
     EXPECT_EQ(server_->WaitForJob("moved", id, 60000)["job-state"], "completed");
-    EXPECT_FALSE(ReadFile(elsewhere.file("after-move.prn")).empty());
+    EXPECT_FALSE(ReadFile(folder + "/after-move.prn").empty());
 
     for (const char* name : {"moved", "fresh"}) {
         if (std::string(name) == "fresh") {
