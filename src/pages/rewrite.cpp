@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <string>
@@ -71,6 +73,31 @@ WorkerLimits redrawingLimits(const SourceDocument& source, size_t pages)
     return limits;
 }
 
+// What rasterising a job may take as a whole, by the clock: a minute and a
+// few seconds a page, an hour at most.  Each page has its own limits; this
+// ends a job of countless pages, each quick, that would hold the queue for
+// hours.  PDFTOPJL_RASTER_BASE_SECONDS and PDFTOPJL_RASTER_SECONDS_PER_PAGE
+// set others.
+constexpr double kRasterBaseSeconds = 60;
+constexpr double kRasterSecondsPerPage = 3;
+constexpr double kRasterMaxSeconds = 3600;
+
+double secondsSetting(const char* name, double fallback)
+{
+    const char* text = std::getenv(name);
+    if (text == nullptr) return fallback;
+    char* end = nullptr;
+    const double value = std::strtod(text, &end);
+    return end != text && *end == '\0' && value >= 0 && value < 1e7 ? value : fallback;
+}
+
+double rasterBudgetSeconds(size_t pages)
+{
+    const double base = secondsSetting("PDFTOPJL_RASTER_BASE_SECONDS", kRasterBaseSeconds);
+    const double perPage = secondsSetting("PDFTOPJL_RASTER_SECONDS_PER_PAGE", kRasterSecondsPerPage);
+    return std::min(base + perPage * static_cast<double>(pages), std::max(base, kRasterMaxSeconds));
+}
+
 // Writes every emitted page through the writer.
 RewriteOutcome writePages(PageWriter& writer, SourceDocument& source, const EditPlan& plan,
                           const std::vector<int32_t>& pages)
@@ -85,8 +112,18 @@ RewriteOutcome writePages(PageWriter& writer, SourceDocument& source, const Edit
     try {
         if (!writer.begin()) return failed();
         size_t done = 0;
+        const double budget = rasterBudgetSeconds(pages.size());
+        const auto start = std::chrono::steady_clock::now();
+        const auto overBudget = [&] {
+            if (!plan.raster ||
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() <= budget)
+                return false;
+            ReportRenderFailure("rasterising the %zu pages did not end within its limit of %.0f s",
+                                pages.size(), budget);
+            return true;
+        };
         for (int32_t n : pages) {
-            if (job::Cancelled()) return failed();
+            if (job::Cancelled() || overBudget()) return failed();
             if (plan.raster)
                 job::Logf(job::Severity::Info, "Rendering page %zu of %zu", ++done, pages.size());
             if (!checkPage(source, plan, n, &geometry) ||
