@@ -155,6 +155,18 @@ TEST_P(Bounded, EndsWithinItsLimit)
     }
 }
 
+// Complaints about the page's syntax leave it as viewers show it: it is
+// rasterised, the complaint logged.
+TEST_F(JobBounds, SyntaxComplaintsStillRasterise)
+{
+    const std::string doc = UnknownOperator();
+    RunResult r = RunProgram(Job(doc, kRaster));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_FALSE(ParseJob(r.out).body == doc) << "the page was not rasterised";
+    EXPECT_NE(r.err.find("DEBUG: poppler: error: Unknown operator 'frob'\n"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("Page re-rendering failed"), std::string::npos) << r.err;
+}
+
 struct CancelCase {
     const char* name;
     std::function<RunOptions(JobBounds&)> job;

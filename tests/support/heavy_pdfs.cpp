@@ -188,6 +188,13 @@ std::string UndecodableImage()
                         std::string(400, 'x'));
 }
 
+std::string UnknownOperator()
+{
+    return OneInchPage([](QPDF& qpdf, QPDFObjectHandle page) {
+        page.replaceKey("/Contents", QPDFObjectHandle::newStream(&qpdf, "0 0 1 rg 10 10 50 50 re f 7 frob"));
+    });
+}
+
 std::string XrefClaimingObjects(int64_t objects)
 {
     std::string pdf = "%PDF-1.5\n";

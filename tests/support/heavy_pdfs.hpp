@@ -22,6 +22,9 @@ std::string InflatingToAGigabyte();
 std::string Jbig2Bomb();
 // An image whose JPEG data is no JPEG.
 std::string UndecodableImage();
+// A square drawn by content holding an operator no PDF has: poppler
+// complains and paints the rest.
+std::string UnknownOperator();
 
 // One page, its cross-reference stream claiming `objects` objects (all but a
 // few free): a third of a megabyte for fifty million.
