@@ -160,6 +160,7 @@ public:
         const poppler::image image = renderer_.render_page(p, dpi, dpi, 0, top, width, rows, rotation);
         m.readStandardError();
         m.painting = false;
+        if (m.unpainted.empty()) m.unpainted = pageFlaw_;
         if (!m.unpainted.empty()) {
             std::string_view said = m.unpainted;
             if (said.substr(0, 7) == "error: ") said.remove_prefix(7);  // poppler-cpp's own prefix
@@ -181,7 +182,16 @@ private:
     {
         if (n < 0 || n >= document_->pages()) return nullptr;
         if (n != pageNumber_ || !page_) {
+            // What poppler says while it reads the page is about its painting too
+            // (contents it will not draw).
+            Messages& m = messages();
+            m.readStandardError();
+            m.painting = true;
+            m.unpainted.clear();
             page_.reset(document_->create_page(n));
+            m.readStandardError();
+            m.painting = false;
+            pageFlaw_ = m.unpainted;
             pageNumber_ = n;
         }
         return page_.get();
@@ -190,6 +200,7 @@ private:
     std::unique_ptr<poppler::document> document_;  // outlives its page
     std::unique_ptr<poppler::page> page_;
     int pageNumber_ = -1;
+    std::string pageFlaw_;  // what poppler said it will not paint of it, as it read it
     poppler::page_renderer renderer_;
 };
 
