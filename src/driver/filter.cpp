@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
+#include <string>
 
 #include "job/channel.hpp"
 #include "job/tempfiles.hpp"
@@ -69,6 +71,11 @@ int validatedCopies(const std::string& text)
     return 1;
 }
 
+// A PPD larger than this is refused unread: real ones stay under a few
+// hundred kilobytes, and CUPS's reader takes time by the square of the
+// options (14 s for 4 MiB of them here, minutes for a few more).
+constexpr off_t kMaxPpdBytes = 4 << 20;
+
 // Why the PPD at `path` cannot be used, or empty with the PPD opened into
 // `ppd`.  The open never waits on what is at the path: a FIFO is no PPD.
 std::string readPpd(const char* path, PpdHandle* ppd)
@@ -80,6 +87,10 @@ std::string readPpd(const char* path, PpdHandle* ppd)
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         close(fd);
         return "it is not a regular file";
+    }
+    if (st.st_size > kMaxPpdBytes) {
+        close(fd);
+        return "it is larger than " + std::to_string(kMaxPpdBytes >> 20) + " MiB";
     }
     cups_file_t* file = cupsFileOpenFd(fd, "r");
     if (file == nullptr) {
@@ -118,11 +129,34 @@ void reportPages(const StagedDocument& staged, int64_t copies)
                        stderr);
 }
 
+// Standard input, output or error closed when the filter starts would be
+// the first pipe or file the job opens (the host lookup's pipe read as the
+// document): each missing one is opened on /dev/null.
+void openMissingStandardDescriptors()
+{
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
+        const int opened = open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+        if (opened >= 0 && opened != fd) {
+            dup2(opened, fd);
+            close(opened);
+        }
+    }
+}
+
+// Until the job's output begins, a cancel is honoured within a second
+// whatever the job is doing (see job::BeforeOutput).
+struct BeforeOutputScope {
+    BeforeOutputScope() { job::BeforeOutput(true); }
+    ~BeforeOutputScope() { job::BeforeOutput(false); }
+};
+
 }  // namespace
 
 int RunJob(int argc, char* argv[], const JobServices& services)
 {
     job::InstallSignalHandlers();
+    std::optional<BeforeOutputScope> beforeOutput(std::in_place);
     std::optional<JobArguments> args = JobArguments::FromCommandLine(argc, argv);
     if (!args) {
         fputs("Usage: pdftopjl job-id user title copies options [file]\n", stderr);
@@ -159,6 +193,7 @@ int RunJob(int argc, char* argv[], const JobServices& services)
     if (!PasscodeFitsTheLine(job.settings)) return failJob("output KPJL Command fail");
     job::WriteText("ATTR: job-impressions=" + std::to_string(job.staged->pages * copies) + "\n",
                    stderr);
+    beforeOutput.reset();
     WriteJobHeader(header, out);
 
     // Once the header is out the trailer always follows, so the printer is
@@ -180,6 +215,10 @@ int RunJob(int argc, char* argv[], const JobServices& services)
     return complete ? 0 : 1;
 }
 
-int FilterMain(int argc, char* argv[]) { return RunJob(argc, argv, JobServices{}); }
+int FilterMain(int argc, char* argv[])
+{
+    openMissingStandardDescriptors();
+    return RunJob(argc, argv, JobServices{});
+}
 
 }  // namespace pdftopjl

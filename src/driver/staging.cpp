@@ -6,9 +6,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <new>
 
 #include <qpdf/QPDFExc.hh>
 
@@ -21,6 +24,7 @@
 #include "pages/edit_decision.hpp"
 #include "pages/page_writer.hpp"
 #include "pages/rewrite.hpp"
+#include "pages/worker.hpp"
 
 namespace pdftopjl {
 
@@ -54,6 +58,22 @@ FILE* streamInto(const job::TempFile& temp)
     return stream;
 }
 
+// What a document read from a pipe (or the pre-filter's output) may take
+// in the temporary directory: a pipe that never ends would otherwise fill the
+// disk.  PDFTOPJL_MAX_STAGING_MIB sets another limit.
+constexpr int64_t kDefaultMaxStagingMiB = 4096;
+
+int64_t maxStagingBytes()
+{
+    int64_t mib = kDefaultMaxStagingMiB;
+    if (const char* text = std::getenv("PDFTOPJL_MAX_STAGING_MIB")) {
+        char* end = nullptr;
+        const long long value = std::strtoll(text, &end, 10);
+        if (end != text && *end == '\0' && value > 0 && value < (1ll << 40)) mib = value;
+    }
+    return mib << 20;
+}
+
 // Copies fd into a new staging file; the size is the bytes copied.
 std::optional<StagedDocument> copyIntoStagingFile(int fd, bool viaChannel, const char* what)
 {
@@ -71,13 +91,25 @@ std::optional<StagedDocument> copyIntoStagingFile(int fd, bool viaChannel, const
         job::RemoveTempFile(temp.path);
         return std::nullopt;
     }
-    CopyOutcome outcome = CopyToStream(fd, stream, viaChannel, /*stopOnWriteError=*/true);
+    // One byte more than the limit tells a document that exceeds it.
+    const int64_t limit = maxStagingBytes();
+    CopyOutcome outcome = CopyToStream(fd, stream, viaChannel, /*stopOnWriteError=*/true, limit + 1);
     if (fclose(stream) != 0 && outcome.status == CopyStatus::Ok) {
         outcome.status = CopyStatus::WriteError;
         outcome.error = errno;
     }
     if (outcome.status != CopyStatus::Ok) {
         reportCopyFailure(outcome, what);
+        job::RemoveTempFile(temp.path);
+        return std::nullopt;
+    }
+    if (outcome.bytes > limit) {
+        std::string subject = what;
+        subject[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(subject[0])));
+        Logf(Severity::Error,
+             "%s is larger than the limit of %lld MiB for a document that has to be copied "
+             "(PDFTOPJL_MAX_STAGING_MIB); nothing was sent to the printer",
+             subject.c_str(), static_cast<long long>(limit >> 20));
         job::RemoveTempFile(temp.path);
         return std::nullopt;
     }
@@ -164,6 +196,7 @@ std::optional<StagedDocument> stageThroughPreFilter(const JobInputs& job)
         _exit(127);
     }
 
+    job::EndOnCancel(child);
     writeEnd.reset();
     execWriteEnd.reset();
     std::optional<StagedDocument> intake =
@@ -172,6 +205,7 @@ std::optional<StagedDocument> stageThroughPreFilter(const JobInputs& job)
 
     if (!intake) kill(child, SIGTERM);  // nobody reads its output any more
     const int status = waitForChild(child);
+    job::EndOnCancel(0);
     const int execError = readExecError(execReadEnd.get());
     if (intake && job::Cancelled()) job::RemoveTempFile(intake->path);
     if (!intake || job::Cancelled()) return std::nullopt;
@@ -236,7 +270,7 @@ std::optional<StagedDocument> stageCopy(const JobArguments& args)
 // Opens the intake file as a PDF.  What cannot print is refused here, before
 // any output: the printer would print garbage, an error page or nothing, and
 // the job would be reported as printed.  Nothing, after a message, then.
-std::unique_ptr<SourceDocument> openIntake(const StagedDocument& intake)
+std::unique_ptr<SourceDocument> openIntake(const StagedDocument& intake, const MemoryCeiling& ceiling)
 {
     if (intake.size == 0) {
         Log(Severity::Error, "The document is empty; nothing was sent to the printer");
@@ -247,6 +281,7 @@ std::unique_ptr<SourceDocument> openIntake(const StagedDocument& intake)
         OpenSourceDocument(document.get(), intake.fd.get(),
                            intake.path.empty() ? "the document" : intake.path);
     } catch (const QPDFExc& e) {
+        if (ceiling.reached()) throw std::bad_alloc();  // qpdf took it for damage
         if (e.getErrorCode() == qpdf_e_password)
             Log(Severity::Error,
                 "The document needs a password to be opened; print it from an application that "
@@ -257,7 +292,10 @@ std::unique_ptr<SourceDocument> openIntake(const StagedDocument& intake)
                  e.getMessageDetail().c_str());
         job::LogHistorical("CGPDFDocumentCreateWithURL error");
         return nullptr;
+    } catch (const std::bad_alloc&) {
+        throw;  // the caller names the limit
     } catch (const std::exception& e) {
+        if (ceiling.reached()) throw std::bad_alloc();
         Logf(Severity::Error, "The document is not a readable PDF (%s); nothing was sent to the printer",
              e.what());
         job::LogHistorical("CGPDFDocumentCreateWithURL error");
@@ -307,6 +345,60 @@ bool rewrite(SourceDocument* source, const EditPlan& plan, std::optional<StagedD
          "the printer",
          std::strerror(outcome.error), job::TempDirectory().c_str());
     return false;
+}
+
+// What opening the document may take beyond what the job holds: the
+// document mapped, and a margin far beyond what qpdf needs for any real
+// document's cross-reference table, page tree and object streams.
+// PDFTOPJL_OPEN_MEMORY_MIB sets another margin.
+constexpr uint64_t kDefaultOpeningMarginMiB = 512;
+
+uint64_t openingMemoryLimit(const StagedDocument& intake)
+{
+    uint64_t mib = kDefaultOpeningMarginMiB;
+    if (const char* text = std::getenv("PDFTOPJL_OPEN_MEMORY_MIB")) {
+        char* end = nullptr;
+        const long long value = std::strtoll(text, &end, 10);
+        if (end != text && *end == '\0' && value > 0 && value < (1ll << 30)) mib = static_cast<uint64_t>(value);
+    }
+    return static_cast<uint64_t>(std::max<int64_t>(intake.size, 0)) + (mib << 20);
+}
+
+// The document opened, checked and rewritten as the settings say.
+std::optional<StagedDocument> stageOpened(const JobInputs& job, const PrintOptions& settings,
+                                          StagedDocument intakeDocument, bool preFiltered,
+                                          const MemoryCeiling& ceiling)
+{
+    std::optional<StagedDocument> intake(std::move(intakeDocument));
+    std::unique_ptr<SourceDocument> source = openIntake(*intake, ceiling);
+    if (!source) {
+        job::RemoveTempFile(intake->path);
+        return std::nullopt;
+    }
+    const int32_t pageCount =
+        static_cast<int32_t>(std::min<size_t>(source->pages.size(), INT32_MAX));
+    intake->pages = pageCount;
+    EditPlan plan;
+    const bool holdsCopies = preFiltered && platform::kPreFilterMakesCopies;
+    if (DecideEdits(job.options, settings.features, job.ppd.get(), pageCount, holdsCopies, &plan) &&
+        !job::Cancelled()) {
+        std::optional<StagedDocument> rewritten;
+        if (!rewrite(source.get(), plan, &rewritten)) {
+            job::RemoveTempFile(intake->path);
+            return std::nullopt;
+        }
+        if (rewritten) {
+            job::RemoveTempFile(intake->path);
+            intake = std::move(rewritten);
+        }
+    }
+    source.reset();
+
+    if (job::Cancelled()) {
+        job::RemoveTempFile(intake->path);
+        return std::nullopt;
+    }
+    return intake;
 }
 
 }  // namespace
@@ -367,35 +459,23 @@ std::optional<StagedDocument> StageDocument(const JobInputs& job, const PrintOpt
         return std::nullopt;
     }
 
-    std::unique_ptr<SourceDocument> source = openIntake(*intake);
-    if (!source) {
-        job::RemoveTempFile(intake->path);
+    // qpdf works in this process: within the document mapped and a margin,
+    // which a cross-reference table claiming millions of objects or an
+    // object stream padded to gigabytes would exceed.
+    const uint64_t memoryLimit = openingMemoryLimit(*intake);
+    const std::string intakePath = intake->path;
+    MemoryCeiling ceiling(memoryLimit);
+    try {
+        return stageOpened(job, settings, std::move(*intake), preFiltered, ceiling);
+    } catch (const std::bad_alloc&) {
+        Logf(Severity::Error,
+             "The document needs more than its limit of %llu MiB of memory to be opened; nothing "
+             "was sent to the printer",
+             static_cast<unsigned long long>(memoryLimit >> 20));
+        job::LogHistorical("CGPDFDocumentCreateWithURL error");
+        job::RemoveTempFile(intakePath);
         return std::nullopt;
     }
-    const int32_t pageCount =
-        static_cast<int32_t>(std::min<size_t>(source->pages.size(), INT32_MAX));
-    intake->pages = pageCount;
-    EditPlan plan;
-    const bool holdsCopies = preFiltered && platform::kPreFilterMakesCopies;
-    if (DecideEdits(job.options, settings.features, job.ppd.get(), pageCount, holdsCopies, &plan) &&
-        !job::Cancelled()) {
-        std::optional<StagedDocument> rewritten;
-        if (!rewrite(source.get(), plan, &rewritten)) {
-            job::RemoveTempFile(intake->path);
-            return std::nullopt;
-        }
-        if (rewritten) {
-            job::RemoveTempFile(intake->path);
-            intake = std::move(rewritten);
-        }
-    }
-    source.reset();
-
-    if (job::Cancelled()) {
-        job::RemoveTempFile(intake->path);
-        return std::nullopt;
-    }
-    return intake;
 }
 
 bool SendStagedDocument(const StagedDocument& staged, FILE* out)

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -19,14 +20,48 @@ namespace {
 // Names tried for the job-copy file in one second: nd<stamp>.job, then
 // nd<stamp>-2.job and on.
 constexpr int kJobCopyNameTries = 100;
+// 0676, not 0666: the vendor's tools expect these bits.
+constexpr mode_t kJobCopyMode = 0676;
 
 FILE* gJobCopy = nullptr;
 MessageSink gMessageSink;
 volatile sig_atomic_t gCancelled = 0;
 volatile sig_atomic_t gOutputClosed = 0;
+// Nothing has gone out yet: a cancel may end the process where it stands.
+volatile sig_atomic_t gBeforeOutput = 0;
+volatile sig_atomic_t gJobCopyFd = -1;
+volatile sig_atomic_t gChildToEnd = 0;
 
-void onTerminate(int) { gCancelled = 1; }
+// How long a cancel before any output waits for the job to notice it.
+constexpr suseconds_t kCancelGraceMicroseconds = 500 * 1000;
+
+void onTerminate(int)
+{
+    gCancelled = 1;
+    if (!gBeforeOutput) return;
+    struct itimerval grace = {{0, 0}, {0, kCancelGraceMicroseconds}};
+    setitimer(ITIMER_REAL, &grace, nullptr);
+}
+
 void onBrokenPipe(int) { gOutputClosed = 1; }
+
+// The job did not notice the cancel in time (a library at work that never
+// looks, such as qpdf on a document built to take minutes): as it has sent
+// nothing, it ends here, as a noticed cancel would, with only what is safe in
+// a signal handler.
+void onCancelGraceOver(int)
+{
+    if (!gBeforeOutput) return;
+    static const char kLine[] = "INFO: Job cancelled\n";
+    if (gChildToEnd > 0) kill(gChildToEnd, SIGKILL);
+    RemoveAllTempFilesFromSignal();
+    (void)!write(STDERR_FILENO, kLine, sizeof kLine - 1);
+    if (gJobCopyFd >= 0) {
+        (void)!write(gJobCopyFd, kLine, sizeof kLine - 1);
+        fchmod(gJobCopyFd, kJobCopyMode);
+    }
+    _exit(1);
+}
 
 }  // namespace
 
@@ -73,7 +108,10 @@ void OpenJobCopy(const char* marker)
             return;
         }
         gJobCopy = fdopen(fd, "wb");
-        if (gJobCopy == nullptr) close(fd);
+        if (gJobCopy == nullptr)
+            close(fd);
+        else
+            gJobCopyFd = fd;
         return;
     }
 }
@@ -84,8 +122,8 @@ void CloseJobCopy()
 {
     if (gJobCopy == nullptr) return;
     fflush(gJobCopy);
-    // 0676, not 0666: the vendor's tools expect these bits.
-    fchmod(fileno(gJobCopy), 0676);
+    gJobCopyFd = -1;
+    fchmod(fileno(gJobCopy), kJobCopyMode);
     fclose(gJobCopy);
     gJobCopy = nullptr;
 }
@@ -123,6 +161,8 @@ void EnterWorker(MessageSink sink)
 {
     // Not closed: the stream and its descriptor are the job process's.
     gJobCopy = nullptr;
+    gJobCopyFd = -1;
+    gBeforeOutput = 0;
     gMessageSink = std::move(sink);
 }
 
@@ -148,6 +188,18 @@ void InstallSignalHandlers()
     sigaction(SIGTERM, &action, nullptr);
     action.sa_handler = onBrokenPipe;
     sigaction(SIGPIPE, &action, nullptr);
+    action.sa_handler = onCancelGraceOver;
+    sigaction(SIGALRM, &action, nullptr);
+}
+
+void EndOnCancel(pid_t child) { gChildToEnd = child > 0 ? child : 0; }
+
+void BeforeOutput(bool before)
+{
+    gBeforeOutput = before ? 1 : 0;
+    if (before) return;
+    struct itimerval off = {{0, 0}, {0, 0}};
+    setitimer(ITIMER_REAL, &off, nullptr);
 }
 
 }  // namespace pdftopjl::job

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <csignal>
 #include <cstddef>
 #include <cstdio>
@@ -49,5 +51,13 @@ bool Cancelled();
 bool OutputClosed();
 // Installs the SIGTERM and SIGPIPE handlers; interrupted calls are resumed.
 void InstallSignalHandlers();
+// While nothing has been sent (true until the job's output begins), a cancel
+// the job has not acted on within half a second ends the process from the
+// signal handler: "INFO: Job cancelled", its temporary files removed, exit
+// status 1.  Whatever the job is doing then (qpdf, a PPD being read) never
+// holds a cancel for long.
+void BeforeOutput(bool before);
+// The child (the pre-filter) that such an end kills first; 0 for none.
+void EndOnCancel(pid_t child);
 
 }  // namespace pdftopjl::job

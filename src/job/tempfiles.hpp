@@ -28,5 +28,7 @@ void RegisterTempFile(const std::string& path);
 // Removes the file and forgets it.
 void RemoveTempFile(const std::string& path);
 void RemoveAllTempFiles();
+// The same from a signal handler, which may interrupt any of the above.
+void RemoveAllTempFilesFromSignal();
 
 }  // namespace pdftopjl::job

@@ -21,14 +21,20 @@ public:
     virtual bool pageShape(int page, int* degrees, double box[4]) = 0;
     // Paints rows [top, top + rows) of the page's crop box at `dpi` on white,
     // first turned by `turn` degrees (a multiple of 90), as RGB, 3 bytes a
-    // pixel, `width` pixels a row, into `rgb`.  False when it cannot.
+    // pixel, `width` pixels a row, into `rgb`.  False, with the reason in
+    // `why`, when it cannot, or when poppler said it left part of them
+    // unpainted (memory it could not have, an image it could not decode, a
+    // font it could not make): such rows are never used.
     virtual bool paintRows(int page, double dpi, int turn, int top, int width, int rows,
-                           unsigned char* rgb) = 0;
+                           unsigned char* rgb, std::string* why) = 0;
 };
 
 class Painter {
 public:
-    // Poppler's complaints about a document, as they come.
+    // Poppler's complaints about a document, as they come: its own and
+    // every line written to standard error while it works (the memory
+    // allocator and the image decoders write there), which from then on goes
+    // through the sink.
     using MessageSink = void (*)(const char* text, void* context);
     virtual void setMessageSink(MessageSink sink, void* context) = 0;
     // The document in memory, or when `data` is null (or too large for

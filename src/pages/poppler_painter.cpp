@@ -7,7 +7,11 @@
 #include <poppler-page-renderer.h>
 #include <poppler-page.h>
 #include <libdeflate.h>
+#include <fcntl.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <climits>
 #include <cstring>
 #include <memory>
@@ -19,6 +23,89 @@
 namespace pdftopjl {
 
 namespace {
+
+// What poppler says when it leaves part of a page unpainted: memory it could
+// not have (its allocator writes these to standard error and goes on without
+// the object), a stream or image it could not decode, a font it could not
+// make, an XObject, pattern, form or glyph it skipped.  Complaints about the
+// syntax of the page's operators (an unknown operator, a stray character, a
+// missing point) leave the page as viewers show it and are not among them.
+constexpr const char* kUnpaintedSigns[] = {
+    "out of memory", "bogus memory allocation", "allocat", "is null", "was null", "null bitmap",
+    "filter", "flate stream", "lzw", "asciihex", "ascii85", "ccittfax", "dct", "jpeg", "jbig2",
+    "jpx", "codestream", "image", "bitmap", "decoder", "unable to", "invalid width", "too large",
+    "couldn't create a font", "couldn't find a font", "charproc", "xobject", "pattern",
+    "form bounding box", "form matrix", "unknown form type", "page contents",
+};
+
+bool saysUnpainted(std::string_view text)
+{
+    std::string lower(text);
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    for (const char* sign : kUnpaintedSigns)
+        if (lower.find(sign) != std::string::npos) return true;
+    return false;
+}
+
+// Poppler's messages, and standard error, while this process paints.
+struct Messages {
+    Painter::MessageSink sink = nullptr;
+    void* context = nullptr;
+    int stderrPipe = -1;    // read end; standard error writes into it
+    std::string partial;    // a line not yet ended
+    bool painting = false;  // messages now are about the rows being painted
+    std::string unpainted;  // the first that said part of them was not
+
+    void take(std::string_view text)
+    {
+        if (painting && unpainted.empty() && saysUnpainted(text)) unpainted = text;
+        if (sink != nullptr) sink(std::string(text).c_str(), context);
+    }
+
+    // Standard error into a pipe of this process, never blocking: a line
+    // that does not fit before it is read is lost, not waited for.
+    void captureStandardError()
+    {
+        if (stderrPipe >= 0) return;
+        int fds[2];
+        if (pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) return;
+        fcntl(fds[1], F_SETPIPE_SZ, 1 << 20);
+        if (dup2(fds[1], STDERR_FILENO) < 0) {
+            close(fds[0]);
+            close(fds[1]);
+            return;
+        }
+        close(fds[1]);
+        stderrPipe = fds[0];
+    }
+
+    // What standard error received, a line at a time.
+    void readStandardError()
+    {
+        if (stderrPipe < 0) return;
+        char chunk[4096];
+        ssize_t n;
+        while ((n = read(stderrPipe, chunk, sizeof chunk)) > 0) {
+            partial.append(chunk, static_cast<size_t>(n));
+            size_t end;
+            while ((end = partial.find('\n')) != std::string::npos) {
+                if (end > 0) take(std::string_view(partial).substr(0, end));
+                partial.erase(0, end + 1);
+            }
+        }
+        if (!partial.empty() && partial.size() >= sizeof chunk) {
+            take(partial);
+            partial.clear();
+        }
+    }
+};
+
+Messages& messages()
+{
+    static Messages m;
+    return m;
+}
 
 int degreesOf(poppler::page::orientation_enum orientation)
 {
@@ -60,13 +147,26 @@ public:
         return true;
     }
 
-    bool paintRows(int n, double dpi, int turn, int top, int width, int rows,
-                   unsigned char* rgb) override
+    bool paintRows(int n, double dpi, int turn, int top, int width, int rows, unsigned char* rgb,
+                   std::string* why) override
     {
         poppler::page* p = page(n);
         if (p == nullptr || turn % 90 != 0) return false;
         const auto rotation = static_cast<poppler::rotation_enum>(((turn % 360 + 360) % 360) / 90);
+        Messages& m = messages();
+        m.readStandardError();  // what came before is not about these rows
+        m.painting = true;
+        m.unpainted.clear();
         const poppler::image image = renderer_.render_page(p, dpi, dpi, 0, top, width, rows, rotation);
+        m.readStandardError();
+        m.painting = false;
+        if (m.unpainted.empty()) m.unpainted = pageFlaw_;
+        if (!m.unpainted.empty()) {
+            std::string_view said = m.unpainted;
+            if (said.substr(0, 7) == "error: ") said.remove_prefix(7);  // poppler-cpp's own prefix
+            *why = said;
+            return false;
+        }
         if (!image.is_valid() || image.width() != width || image.height() != rows ||
             image.format() != poppler::image::format_rgb24)
             return false;
@@ -82,7 +182,16 @@ private:
     {
         if (n < 0 || n >= document_->pages()) return nullptr;
         if (n != pageNumber_ || !page_) {
+            // What poppler says while it reads the page is about its painting too
+            // (contents it will not draw).
+            Messages& m = messages();
+            m.readStandardError();
+            m.painting = true;
+            m.unpainted.clear();
             page_.reset(document_->create_page(n));
+            m.readStandardError();
+            m.painting = false;
+            pageFlaw_ = m.unpainted;
             pageNumber_ = n;
         }
         return page_.get();
@@ -91,6 +200,7 @@ private:
     std::unique_ptr<poppler::document> document_;  // outlives its page
     std::unique_ptr<poppler::page> page_;
     int pageNumber_ = -1;
+    std::string pageFlaw_;  // what poppler said it will not paint of it, as it read it
     poppler::page_renderer renderer_;
 };
 
@@ -98,14 +208,12 @@ class PopplerPainter : public Painter {
 public:
     void setMessageSink(MessageSink sink, void* context) override
     {
-        sink_ = sink;
-        context_ = context;
+        Messages& m = messages();
+        m.sink = sink;
+        m.context = context;
+        m.captureStandardError();
         poppler::set_debug_error_function(
-            [](const std::string& text, void* self) {
-                auto* painter = static_cast<PopplerPainter*>(self);
-                if (painter->sink_ != nullptr) painter->sink_(text.c_str(), painter->context_);
-            },
-            this);
+            [](const std::string& text, void*) { messages().take(text); }, nullptr);
     }
 
     std::unique_ptr<PaintableDocument> open(const void* data, size_t size, int fd) override
@@ -135,10 +243,6 @@ public:
         libdeflate_free_compressor(compressor);
         return written;
     }
-
-private:
-    MessageSink sink_ = nullptr;
-    void* context_ = nullptr;
 };
 
 }  // namespace

@@ -156,6 +156,16 @@ void flipImage(unsigned char* image, int width, int height, int components, bool
     }
 }
 
+// A page not painted whole is never sent.
+int refusePainting(int32_t n, const std::string& why)
+{
+    if (why.empty())
+        ReportRenderFailure("poppler could not paint page %d", n);
+    else
+        ReportRenderFailure("page %d was not painted whole (poppler: %s)", n, why.c_str());
+    return kWorkRefused;
+}
+
 // A page painted in one band: made grey when it can be, then compressed whole.
 int sendWholePage(WorkerOutput& out, Painter& painter, PaintableDocument& document, int32_t n, int turn,
                   ImageHeader header)
@@ -163,10 +173,9 @@ int sendWholePage(WorkerOutput& out, Painter& painter, PaintableDocument& docume
     const size_t pixels = static_cast<size_t>(header.width) * header.height;
     // Left uninitialised: its memory is only taken as poppler's pixels fill it.
     std::unique_ptr<unsigned char[]> image(new unsigned char[pixels * 3]);
-    if (!document.paintRows(n - 1, kDotsPerInch, turn, 0, header.width, header.height, image.get())) {
-        ReportRenderFailure("poppler could not paint page %d", n);
-        return kWorkRefused;
-    }
+    if (std::string why; !document.paintRows(n - 1, kDotsPerInch, turn, 0, header.width, header.height,
+                                             image.get(), &why))
+        return refusePainting(n, why);
     const PageInk ink = makeGrey(image.get(), pixels);
     header.components = ink == PageInk::Colour ? 3 : 1;
     flipImage(image.get(), header.width, header.height, header.components, header.flipX, header.flipY);
@@ -212,10 +221,8 @@ int sendInBands(WorkerOutput& out, PaintableDocument& document, int32_t n, int t
     for (int b = 0; b < bands; ++b) {
         const int top = (header.flipY ? bands - 1 - b : b) * bandRows;
         const int rows = std::min(bandRows, height - top);
-        if (!document.paintRows(n - 1, kDotsPerInch, turn, top, width, rows, band.get())) {
-            ReportRenderFailure("poppler could not paint page %d", n);
-            return kWorkRefused;
-        }
+        if (std::string why; !document.paintRows(n - 1, kDotsPerInch, turn, top, width, rows, band.get(), &why))
+            return refusePainting(n, why);
         for (int r = 0; r < rows; ++r) {
             const unsigned char* pixels = band.get() + (header.flipY ? rows - 1 - r : r) * rowBytes;
             if (header.flipX) {

@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <string>
@@ -71,6 +73,59 @@ WorkerLimits redrawingLimits(const SourceDocument& source, size_t pages)
     return limits;
 }
 
+// What rasterising a job may take as a whole, by the clock: a minute and a
+// few seconds a page, an hour at most.  Each page has its own limits; this
+// ends a job of countless pages, each quick, that would hold the queue for
+// hours, and once the first minute shows the pace, it ends at once a job
+// that cannot finish in time.  PDFTOPJL_RASTER_BASE_SECONDS and
+// PDFTOPJL_RASTER_SECONDS_PER_PAGE set others.
+constexpr double kRasterBaseSeconds = 60;
+constexpr double kRasterSecondsPerPage = 3;
+constexpr double kRasterMaxSeconds = 3600;
+
+double secondsSetting(const char* name, double fallback)
+{
+    const char* text = std::getenv(name);
+    if (text == nullptr) return fallback;
+    char* end = nullptr;
+    const double value = std::strtod(text, &end);
+    return end != text && *end == '\0' && value >= 0 && value < 1e7 ? value : fallback;
+}
+
+class RasterBudget {
+public:
+    explicit RasterBudget(size_t pages)
+        : pages_(pages),
+          base_(secondsSetting("PDFTOPJL_RASTER_BASE_SECONDS", kRasterBaseSeconds)),
+          seconds_(std::min(base_ + secondsSetting("PDFTOPJL_RASTER_SECONDS_PER_PAGE", kRasterSecondsPerPage) *
+                                        static_cast<double>(pages),
+                            std::max(base_, kRasterMaxSeconds)))
+    {
+    }
+
+    // False, after a message, once the time is up or the pace so far, `done`
+    // pages begun, cannot finish in time.
+    bool allows(size_t done) const
+    {
+        const double elapsed = std::chrono::duration<double>(Clock::now() - start_).count();
+        const bool paceKnown = elapsed >= std::min(base_, seconds_) && done > 0;
+        if (elapsed <= seconds_ &&
+            !(paceKnown && elapsed * static_cast<double>(pages_) / static_cast<double>(done) > seconds_))
+            return true;
+        ReportRenderFailure("rasterising the %zu pages would not end within its limit of %.0f s (%zu "
+                            "begun in %.0f s)",
+                            pages_, seconds_, done, elapsed);
+        return false;
+    }
+
+private:
+    using Clock = std::chrono::steady_clock;
+    size_t pages_;
+    double base_;
+    double seconds_;
+    Clock::time_point start_ = Clock::now();
+};
+
 // Writes every emitted page through the writer.
 RewriteOutcome writePages(PageWriter& writer, SourceDocument& source, const EditPlan& plan,
                           const std::vector<int32_t>& pages)
@@ -85,8 +140,9 @@ RewriteOutcome writePages(PageWriter& writer, SourceDocument& source, const Edit
     try {
         if (!writer.begin()) return failed();
         size_t done = 0;
+        const RasterBudget budget(pages.size());
         for (int32_t n : pages) {
-            if (job::Cancelled()) return failed();
+            if (job::Cancelled() || (plan.raster && !budget.allows(done))) return failed();
             if (plan.raster)
                 job::Logf(job::Severity::Info, "Rendering page %zu of %zu", ++done, pages.size());
             if (!checkPage(source, plan, n, &geometry) ||

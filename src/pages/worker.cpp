@@ -120,6 +120,49 @@ double cpuSecondsUsed(const struct rusage& usage)
 
 }  // namespace
 
+namespace {
+
+volatile bool gCeilingReached = false;
+
+void onCeilingReached()
+{
+    gCeilingReached = true;
+    throw std::bad_alloc();
+}
+
+}  // namespace
+
+MemoryCeiling::MemoryCeiling(uint64_t bytes)
+{
+    gCeilingReached = false;
+    previousHandler_ = std::set_new_handler(onCeilingReached);
+#if defined(PDFTOPJL_ADDRESS_SANITIZER)
+    (void)bytes;
+#else
+    struct rlimit now;
+    const uint64_t in = addressSpaceInUse();
+    if (in == 0 || getrlimit(RLIMIT_AS, &now) != 0) return;
+    const uint64_t ceiling = in + bytes;
+    if (now.rlim_cur != RLIM_INFINITY && now.rlim_cur <= ceiling) return;
+    if (now.rlim_max != RLIM_INFINITY && now.rlim_max < ceiling) return;
+    previous_ = now.rlim_cur;
+    struct rlimit lowered = {static_cast<rlim_t>(ceiling), now.rlim_max};
+    set_ = setrlimit(RLIMIT_AS, &lowered) == 0;
+#endif
+}
+
+bool MemoryCeiling::reached() const { return gCeilingReached; }
+
+MemoryCeiling::~MemoryCeiling()
+{
+    std::set_new_handler(previousHandler_);
+    if (!set_) return;
+    struct rlimit now;
+    if (getrlimit(RLIMIT_AS, &now) != 0) return;
+    now.rlim_cur = static_cast<rlim_t>(previous_);
+    setrlimit(RLIMIT_AS, &now);
+}
+
 bool WorkerOutput::send(uint32_t type, const void* data, size_t size)
 {
     if (size > kMaxRecord) return false;

@@ -6,6 +6,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <new>
 #include <string>
 #include <string_view>
 
@@ -64,6 +65,26 @@ struct WorkerResult {
     WorkerEnd end = WorkerEnd::NotStarted;
     int error = 0;
     int signal = 0;
+};
+
+// The job's own process under a memory limit for as long as this lives:
+// what it uses now and `bytes` more (the soft address-space limit, so the
+// limit before can be put back).  An allocation beyond it fails, as
+// std::bad_alloc.  None in AddressSanitizer builds (see WorkerLimits).
+class MemoryCeiling {
+public:
+    explicit MemoryCeiling(uint64_t bytes);
+    ~MemoryCeiling();
+    MemoryCeiling(const MemoryCeiling&) = delete;
+    MemoryCeiling& operator=(const MemoryCeiling&) = delete;
+    // Whether an allocation failed since: libraries that catch the failure
+    // report it as something else (qpdf as a damaged file).
+    bool reached() const;
+
+private:
+    bool set_ = false;
+    uint64_t previous_ = 0;
+    std::new_handler previousHandler_ = nullptr;
 };
 
 // Runs tasks in up to `size` child processes at once.  Their records are

@@ -212,6 +212,24 @@ TEST_F(CupsdReporting, EndlessPageIsGivenUpOrCancelled)
     EXPECT_TRUE(FilterTempFiles(tmp).empty()) << "temporary files left behind";
 }
 
+// A page poppler could not paint whole is never printed as an image: the
+// job completes with the document as it came, and the log names the page.
+TEST_F(CupsdReporting, PageNotPaintedWholeGoesOutUnchanged)
+{
+    const std::string doc = UndecodableImage();
+    std::string state;
+    Print(doc, {"-o", "ZRPDFRasterizedMode=true"}, &state);
+    ASSERT_EQ(state, "completed") << server_->ErrorLog();
+    const std::string stream = ReadFile(server_->OutputFile("zx"));
+    pdftopjl::JobStream job = pdftopjl::ParseJobStream(stream);
+    ASSERT_TRUE(job.valid) << job.error;
+    EXPECT_TRUE(job.body == doc) << "the document was changed";
+    EXPECT_NE(server_->ErrorLog().find("Page re-rendering failed: page 1 was not painted whole "
+                                       "(poppler: Could not find start of jpeg data)"),
+              std::string::npos)
+        << server_->ErrorLog();
+}
+
 // A banner sheet is a job of its own before the document's, in one stream,
 // and pjlinspect reads both.
 TEST_F(CupsdReporting, BannerAndDocumentAreTwoJobs)

@@ -72,7 +72,9 @@ RunResult RunProgram(const RunOptions& options)
             setrlimit(RLIMIT_FSIZE, &limit);
         }
         if (!options.workDir.empty() && chdir(options.workDir.c_str()) != 0) _exit(126);
-        if (options.stdinFile) {
+        if (options.closeStdin) {
+            close(0);
+        } else if (options.stdinFile) {
             int fd = open(options.stdinFile->c_str(), O_RDONLY);
             if (fd < 0) _exit(126);
             dup2(fd, 0);
@@ -177,9 +179,10 @@ RunResult RunProgram(const RunOptions& options)
     if (outFd >= 0) close(outFd);
     if (errFd >= 0) close(errFd);
     int status = 0;
+    struct rusage usage{};
     if (keptIn >= 0 && !result.timedOut) {
         // Standard input stays open until the child is gone.
-        while (waitpid(pid, &status, WNOHANG) == 0) {
+        while (wait4(pid, &status, WNOHANG, &usage) == 0) {
             if (nowMs() - start > options.timeoutMs) {
                 result.timedOut = true;
                 kill(pid, SIGKILL);
@@ -194,8 +197,9 @@ RunResult RunProgram(const RunOptions& options)
         }
     }
     if (keptIn >= 0) close(keptIn);
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
     }
+    result.maxRssKb = usage.ru_maxrss;
     if (signalled) result.msAfterSignal = nowMs() - signalledAt;
     if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
     if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);

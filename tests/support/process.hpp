@@ -13,6 +13,7 @@ struct RunResult {
     int signal = 0;         // the signal that ended the process, if any
     bool timedOut = false;
     long long msAfterSignal = -1;  // from the signal sent to the end of the process
+    long long maxRssKb = 0;        // the largest resident size of the process or a child it reaped
     std::string out;
     std::string err;
 };
@@ -22,6 +23,7 @@ struct RunOptions {
     std::map<std::string, std::optional<std::string>> env;  // set (value) or unset (nullopt)
     std::string input;                             // written to standard input
     std::optional<std::string> stdinFile;          // or: a file opened as standard input
+    bool closeStdin = false;                       // or: no standard input at all
     bool closeStdoutAfter = false;                 // reader goes away after readLimit bytes
     size_t readLimit = 0;
     int timeoutMs = 60000;
