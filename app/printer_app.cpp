@@ -3,10 +3,12 @@
 #include <cstring>
 #include <string>
 
+#include "device_writer.hpp"
 #include "filter_run.hpp"
 #include "models.hpp"
 #include "passcodes.hpp"
 #include "print_job.hpp"
+#include "runtime.hpp"
 
 #ifndef PDFTOPJL_APP_VERSION
 #define PDFTOPJL_APP_VERSION "1.0.0"
@@ -17,6 +19,10 @@ namespace pdftopjl::app {
 namespace {
 
 const char kName[] = "pdftopjl-app";
+// Whether this process runs the server, rather than a sub-command that
+// talks to one.
+bool serverCommand = false;
+
 const char kFooter[] =
     "pdftopjl-app: PDF behind a PJL job header, for driverless (IPP Everywhere) clients.";
 
@@ -113,10 +119,14 @@ pappl_system_t* systemCallback(int numOptions, cups_option_t* options, void*)
     int port = 0;
     if (const char* value = option("server-port")) port = std::atoi(value);
     const std::string spool = option("spool-directory") ? option("spool-directory") : defaultSpoolDirectory();
+    // Sub-commands that make a system of their own ("drivers") log nowhere.
+    const std::string logFile = option("log-file") ? option("log-file") : serverCommand ? DefaultLogFile() : "-";
     pappl_system_t* system =
-        papplSystemCreate(soptions, kName, port, "_print,_universal", spool.c_str(), option("log-file"),
+        papplSystemCreate(soptions, kName, port, "_print,_universal", spool.c_str(), logFile.c_str(),
                           logLevel(option("log-level")), option("auth-service"), false);
     if (system == nullptr) return nullptr;
+    SetSpoolDirectory(spool);
+    if (serverCommand) LogFatalSignals(logFile);
 
     if (option("private-server") == nullptr) papplSystemAddListeners(system, listen ? listen : "localhost");
     // No papplSystemSetHostName: PAPPL 1.3 would rename the machine itself.
@@ -128,6 +138,7 @@ pappl_system_t* systemCallback(int numOptions, cups_option_t* options, void*)
     papplSystemAddMIMEFilter(system, "image/jpeg", "application/pdf", PrintJpeg, nullptr);
     papplSystemSetFooterHTML(system, kFooter);
     InstallPasscodeHooks(system);
+    if (serverCommand) LoadAndKeepState(system, DefaultStatePath());
     return system;
 }
 
@@ -136,6 +147,8 @@ pappl_system_t* systemCallback(int numOptions, cups_option_t* options, void*)
 int RunApp(int argc, char* argv[])
 {
     RememberProgramPath();
+    InstallFileScheme();
+    serverCommand = IsServerCommand(argc, argv);
     std::span<pappl_pr_driver_t> drivers = DriverList();
     return papplMainloop(argc, argv, PDFTOPJL_APP_VERSION, kFooter, static_cast<int>(drivers.size()),
                          drivers.data(), autoAdd, driverCallback, nullptr, nullptr, systemCallback,
