@@ -101,7 +101,8 @@ bool releaseInOrder(pappl_system_t* system, void*)
 void RecoverJobs(pappl_system_t* system, const LoadedJobs& loaded)
 {
     std::set<JobKey> active;
-    std::map<int, int> highest;  // job id by printer id
+    std::set<std::string> documents;  // of finished jobs PAPPL may still print again
+    std::map<int, int> highest;       // job id by printer id
     for (pappl_printer_t* printer : printersOf(system)) {
         const int printerId = papplPrinterGetID(printer);
         std::vector<int> queue;
@@ -116,6 +117,8 @@ void RecoverJobs(pappl_system_t* system, const LoadedJobs& loaded)
             if (state == IPP_JSTATE_ABORTED && interrupted != loaded.interrupted.end() &&
                 interrupted->second.count(id) != 0)
                 papplJobSetMessage(job, "The server stopped while the job was printing; it was not printed again.");
+            else if (state >= IPP_JSTATE_STOPPED && papplJobGetFilename(job) != nullptr)
+                documents.insert(papplJobGetFilename(job));
         }
         std::sort(queue.begin(), queue.end());
         std::lock_guard<std::mutex> hold(queueLock);
@@ -130,7 +133,8 @@ void RecoverJobs(pappl_system_t* system, const LoadedJobs& loaded)
             JobKey owner;
             if (!spoolFileOwner(entry->d_name, &owner)) continue;
             highest[owner.first] = std::max(highest[owner.first], owner.second);
-            if (active.count(owner) == 0) unlinkat(dirfd(dir), entry->d_name, 0);
+            if (active.count(owner) == 0 && documents.count(spool + "/" + entry->d_name) == 0)
+                unlinkat(dirfd(dir), entry->d_name, 0);
         }
         closedir(dir);
     }
@@ -150,9 +154,10 @@ void WritePasscodeFile(pappl_job_t* job, const std::string& value, const std::st
 {
     const std::string path = passcodePath(job);
     const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
-    const std::string content = value + "\n" + encryption + "\n";
+    std::string content = value + "\n" + encryption + "\n";
     bool ok = fd >= 0 && fchmod(fd, 0600) == 0 &&
               write(fd, content.data(), content.size()) == static_cast<ssize_t>(content.size()) && fsync(fd) == 0;
+    explicit_bzero(content.data(), content.size());
     if (fd >= 0 && close(fd) != 0) ok = false;
     if (!ok)
         papplLogJob(job, PAPPL_LOGLEVEL_ERROR,
@@ -172,17 +177,18 @@ bool ReadPasscodeFile(pappl_job_t* job, std::string* value, std::string* encrypt
     char buffer[256];
     const ssize_t n = read(fd, buffer, sizeof buffer);
     close(fd);
-    const std::string content = n > 0 ? std::string(buffer, static_cast<size_t>(n)) : "";
+    std::string content = n > 0 ? std::string(buffer, static_cast<size_t>(n)) : "";
     explicit_bzero(buffer, sizeof buffer);
     const size_t first = content.find('\n');
     const size_t second = first == std::string::npos ? std::string::npos : content.find('\n', first + 1);
-    if (second == std::string::npos || first == 0) {
-        *lost = true;
-        return false;
+    const bool ok = second != std::string::npos && first != 0;
+    if (ok) {
+        *value = content.substr(0, first);
+        *encryption = content.substr(first + 1, second - first - 1);
     }
-    *value = content.substr(0, first);
-    *encryption = content.substr(first + 1, second - first - 1);
-    return true;
+    explicit_bzero(content.data(), content.size());
+    *lost = !ok;
+    return ok;
 }
 
 void RemovePasscodeFile(pappl_job_t* job) { unlink(passcodePath(job).c_str()); }

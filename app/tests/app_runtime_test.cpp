@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <chrono>
 #include <filesystem>
 #include <mutex>
@@ -258,18 +259,24 @@ TEST_F(AppRuntimeJobs, CancelEndsAJobOnAStalledPrinter)
 
 // SIGKILL while a job prints and stored jobs wait: after the restart the
 // printing job is aborted saying why, the waiting ones print in their order
-// with their passcodes, and no file of theirs is left behind.
+// with their passcodes (one whose passcode cannot be read back does not
+// print), and no file of theirs is left behind.
 TEST_F(AppRuntimeJobs, CrashWhilePrintingLosesNothing)
 {
     const int large = Print("net", docs_.file("large.pdf"), "Large");
     ASSERT_TRUE(WaitForState("net", large, "processing", 30000)) << StateOf("net", large);
     std::vector<int> stored;
-    for (const char* code : {"1111", "2222", "3333"})
+    for (const char* code : {"1111", "2222", "3333", "4444"})
         stored.push_back(Print("net", docs_.file("small.pdf"), std::string("Stored") + code,
                                {std::string("ATTR octetString job-password ") + code,
                                 "ATTR keyword job-password-encryption none"}));
     sleep(2);  // PAPPL saves its state about once a second
     server_.Kill();
+    const std::string spool = server_.Dir() + "/pdftopjl-app.d";
+    char lostKey[32];
+    std::snprintf(lostKey, sizeof lostKey, "j%09d.key", stored.back());
+    for (const auto& entry : std::filesystem::directory_iterator(spool))
+        if (entry.path().filename().string().ends_with(lostKey)) WriteFile(entry.path().string(), "");
     printer_.StartReading();
     std::string error;
     ASSERT_TRUE(server_.Start(&error)) << error;
@@ -277,7 +284,11 @@ TEST_F(AppRuntimeJobs, CrashWhilePrintingLosesNothing)
     auto aborted = server_.WaitForJob("net", large, 10000);
     EXPECT_EQ(aborted["job-state"], "aborted");
     EXPECT_NE(aborted["job-state-message"].find("server stopped"), std::string::npos);
-    for (int id : stored) EXPECT_EQ(server_.WaitForJob("net", id, 60000)["job-state"], "completed") << server_.Log();
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(server_.WaitForJob("net", stored[i], 60000)["job-state"], "completed") << server_.Log();
+    auto lost = server_.WaitForJob("net", stored.back(), 60000);
+    EXPECT_EQ(lost["job-state"], "aborted");
+    EXPECT_NE(lost["job-state-message"].find("passcode was lost"), std::string::npos);
     const std::string received = printer_.Received("HOLDENCRYPTKEY=\"3333\"");
     size_t last = 0;
     for (const char* code : {"1111", "2222", "3333"}) {
@@ -286,13 +297,14 @@ TEST_F(AppRuntimeJobs, CrashWhilePrintingLosesNothing)
         EXPECT_GT(at, last) << code << " printed out of order";
         last = at;
     }
+    EXPECT_EQ(received.find("Stored4444"), std::string::npos);
     const int after = Print("net", docs_.file("small.pdf"), "After");
     EXPECT_GT(after, stored.back());
     EXPECT_EQ(server_.WaitForJob("net", after, 60000)["job-state"], "completed");
 
     // Only the (empty) work folder stays in the spool.
     std::vector<std::string> left;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(server_.Dir() + "/pdftopjl-app.d"))
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(spool))
         left.push_back(entry.path().filename().string());
     EXPECT_EQ(left, std::vector<std::string>{"work"});
 }
