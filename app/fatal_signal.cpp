@@ -12,7 +12,8 @@ namespace {
 
 constexpr int kSignals[] = {SIGSEGV, SIGABRT, SIGBUS, SIGFPE, SIGILL};
 struct sigaction previous[sizeof kSignals / sizeof kSignals[0]];
-int logFd = -1;
+// Opened when the signal comes: PAPPL renames a full log and starts another.
+char logPath[1024];
 
 // Only what is safe in a signal handler: write(2) of text built in place.
 void onFatalSignal(int number, siginfo_t* info, void*)
@@ -30,7 +31,13 @@ void onFatalSignal(int number, siginfo_t* info, void*)
     const char* tail = "), the server stops\n";
     for (const char* c = tail; *c != '\0'; ++c) line[length++] = *c;
     [[maybe_unused]] ssize_t ignored = write(STDERR_FILENO, line, length);
-    if (logFd >= 0) ignored = write(logFd, line, length);
+    if (logPath[0] != '\0') {
+        const int fd = open(logPath, O_WRONLY | O_APPEND | O_CLOEXEC);
+        if (fd >= 0) {
+            ignored = write(fd, line, length);
+            close(fd);
+        }
+    }
 
     // Whoever handled it before (the default: die, with a core) handles it
     // now; a fault raised by the processor comes again on return.
@@ -43,8 +50,8 @@ void onFatalSignal(int number, siginfo_t* info, void*)
 
 void LogFatalSignals(const std::string& logFile)
 {
-    if (!logFile.empty() && logFile != "-" && logFile != "syslog")
-        logFd = open(logFile.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (!logFile.empty() && logFile != "-" && logFile != "syslog" && logFile.size() < sizeof logPath)
+        std::memcpy(logPath, logFile.c_str(), logFile.size() + 1);
     struct sigaction action {};
     action.sa_sigaction = onFatalSignal;
     action.sa_flags = SA_SIGINFO;

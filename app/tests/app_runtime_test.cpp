@@ -155,7 +155,9 @@ TEST_F(AppRuntime, NoPageOrSubCommandTakesTheServerDown)
         {"devices"}, {"drivers"}, {"printers"}, {"jobs", "-d", "zx"}, {"status"}, {"options", "-d", "zx"},
         {"autoadd"}, {"cancel", "-d", "zx", "-j", "999"}, {"submit", "-d", "zx", docs_.file("small.pdf")},
         {"add", "-d", "dnssd", "-m", "zarelle_zx4200", "-v", "dnssd://Nobody._pdl-datastream._tcp.local./"},
-        {"submit", "-d", "dnssd", docs_.file("small.pdf")}};
+        {"submit", "-d", "dnssd", docs_.file("small.pdf")}, {"default", "-d", "zx"},
+        {"modify", "-d", "zx", "-o", "printer-location=here"}, {"pause", "-d", "zx"}, {"resume", "-d", "zx"},
+        {"delete", "-d", "dnssd"}};
     for (const auto& command : commands) {
         RunResult r = server_.Command(command, 120000);
         EXPECT_FALSE(r.timedOut) << command[0];
