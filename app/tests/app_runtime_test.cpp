@@ -309,6 +309,15 @@ TEST_F(AppRuntimeJobs, CrashWhilePrintingLosesNothing)
     for (const auto& entry : std::filesystem::recursive_directory_iterator(spool))
         left.push_back(entry.path().filename().string());
     EXPECT_EQ(left, std::vector<std::string>{"work"});
+
+    // Nothing holds up the server's shutdown.
+    EXPECT_EQ(server_.Command({"shutdown"}).exitCode, 0);
+    std::string ended;
+    for (int waited = 0; waited < 10000 && ended.empty(); waited += 100) {
+        usleep(100000);
+        ended = server_.Ended();
+    }
+    EXPECT_NE(ended, "");
 }
 
 // A folder gets one file per job, named after the job and its id, never
