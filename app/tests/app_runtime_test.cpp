@@ -201,7 +201,7 @@ TEST_F(AppRuntime, StateSurvivesKillsDuringSaves)
               " ATTR uri printer-uri $uri\n ATTR keyword requested-attributes print-color-mode-default\n"
               " STATUS successful-ok\n DISPLAY print-color-mode-default\n}\n");
     std::mt19937 random(7);
-    for (int round = 0; round < 8; ++round) {
+    for (int round = 0; round < 12; ++round) {
         std::atomic<bool> stop{false};
         std::thread changes([&] {
             for (int i = 0; !stop; ++i)
