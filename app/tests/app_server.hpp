@@ -25,7 +25,7 @@ public:
     // Starts the server; again after Stop or Kill, with the same state.
     bool Start(std::string* error);
     void Stop();
-    // Ends the server with a signal (SIGKILL, SIGSEGV) as a crash would.
+    // Ends the server with a signal (SIGKILL, SIGABRT) as a crash would.
     void Kill(int signal = 9);
 
     int Port() const { return port_; }
