@@ -16,6 +16,8 @@
 #include <string_view>
 #include <vector>
 
+#include "runtime.hpp"
+
 extern char** environ;
 
 namespace pdftopjl::app {
@@ -146,11 +148,11 @@ void FailJob(pappl_job_t* job, const std::string& message, pappl_jreason_t reaso
     papplJobSetReasons(job, reason | PAPPL_JREASON_ABORTED_BY_SYSTEM, PAPPL_JREASON_NONE);
 }
 
-bool RunFilter(pappl_job_t* job, pappl_device_t* device, const std::string& pdfPath,
+bool RunFilter(pappl_job_t* job, JobOutput& output, const std::string& pdfPath,
                const FilterSettings& settings, Accounting accounting)
 {
     WorkDir work;
-    std::string pattern = std::string(papplGetTempDir()) + "/pdftopjl-app-XXXXXX";
+    std::string pattern = JobWorkRoot() + "/job-" + std::to_string(papplJobGetID(job)) + "-XXXXXX";
     if (mkdtemp(pattern.data()) == nullptr) {
         FailJob(job, std::string("Cannot create a work directory: ") + std::strerror(errno),
                 PAPPL_JREASON_ERRORS_DETECTED);
@@ -226,7 +228,7 @@ bool RunFilter(pappl_job_t* job, pappl_device_t* device, const std::string& pdfP
         if (fds[0].revents != 0) {
             const ssize_t n = read(outRead.fd, buffer, sizeof buffer);
             if (n > 0 && !deviceFailed) {
-                if (papplDeviceWrite(device, buffer, static_cast<size_t>(n)) < 0) deviceFailed = true;
+                if (!output.Write(buffer, static_cast<size_t>(n))) deviceFailed = true;
             } else if (n == 0 || (n < 0 && errno != EINTR)) {
                 close(outRead.fd);
                 outRead.fd = -1;
@@ -246,11 +248,9 @@ bool RunFilter(pappl_job_t* job, pappl_device_t* device, const std::string& pdfP
     int status = 0;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
-    papplDeviceFlush(device);
-
     if (papplJobIsCanceled(job)) return true;  // PAPPL marks it cancelled
     if (deviceFailed) {
-        FailJob(job, "Cannot send the job to the printer", PAPPL_JREASON_ERRORS_DETECTED);
+        FailJob(job, output.Error(), PAPPL_JREASON_ERRORS_DETECTED);
         return false;
     }
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
@@ -264,6 +264,7 @@ bool RunFilter(pappl_job_t* job, pappl_device_t* device, const std::string& pdfP
     int add = messages.impressionsCompleted;
     if (accounting == Accounting::AllButOne) --add;
     if (accounting != Accounting::None && add > 0) papplJobSetImpressionsCompleted(job, add);
+    output.Finish();
     return true;
 }
 

@@ -4,11 +4,12 @@
 
 #include <string>
 
+#include "device_writer.hpp"
 #include "job_settings.hpp"
 
 // Runs the core on a PDF exactly as CUPS runs the filter: a process of its
 // own with the job's arguments, its options and a PPD, whose standard output
-// goes to the printer's device and whose messages become the job's log,
+// goes to the job's output and whose messages become the job's log,
 // page counts and, when it fails, the job's state message.
 namespace pdftopjl::app {
 
@@ -23,7 +24,7 @@ void RememberProgramPath();
 enum class Accounting { All, AllButOne, None };
 
 // False when the job failed, after setting its message and reasons.
-bool RunFilter(pappl_job_t* job, pappl_device_t* device, const std::string& pdfPath,
+bool RunFilter(pappl_job_t* job, JobOutput& output, const std::string& pdfPath,
                const FilterSettings& settings, Accounting accounting);
 
 // Marks a job that cannot print: its message and reasons.

@@ -8,6 +8,7 @@
 
 #include "access.hpp"
 #include "printer_settings.hpp"
+#include "runtime.hpp"
 
 namespace pdftopjl::app {
 
@@ -86,11 +87,13 @@ void onEvent(pappl_system_t*, pappl_printer_t*, pappl_job_t* job, pappl_event_t 
     if (job == nullptr) return;
     if (event == PAPPL_EVENT_JOB_CREATED) {
         if (pending) {
+            WritePasscodeFile(job, pending->value, pending->encryption);
             std::lock_guard<std::mutex> hold(storeLock);
             store[keyOf(job)] = *pending;
         }
         dropPending();
     } else if (event == PAPPL_EVENT_JOB_COMPLETED) {
+        RemovePasscodeFile(job);
         std::lock_guard<std::mutex> hold(storeLock);
         if (auto it = store.find(keyOf(job)); it != store.end()) {
             wipe(it->second);
@@ -108,11 +111,21 @@ void InstallPasscodeHooks(pappl_system_t* system)
     papplSystemSetEventCallback(system, onEvent, nullptr);
 }
 
-std::optional<JobPassword> TakeJobPassword(pappl_job_t* job)
+std::optional<JobPassword> TakeJobPassword(pappl_job_t* job, bool* lost)
 {
     std::lock_guard<std::mutex> hold(storeLock);
     auto it = store.find(keyOf(job));
-    if (it == store.end()) return std::nullopt;
+    if (it == store.end()) {
+        // A job from before a restart.
+        JobPassword password;
+        bool unreadable = false;
+        const bool found = ReadPasscodeFile(job, &password.value, &password.encryption, &unreadable);
+        if (lost != nullptr) *lost = unreadable;
+        RemovePasscodeFile(job);
+        if (!found) return std::nullopt;
+        return password;
+    }
+    RemovePasscodeFile(job);
     JobPassword password = it->second;
     wipe(it->second);
     store.erase(it);

@@ -8,8 +8,8 @@
 
 // A stored job's passcode travels in "job-password", an operation attribute.
 // PAPPL 1.3 keeps only a request's job attributes with the job, so the
-// passcode is taken from the request here and held, in memory only, until
-// the job prints or ends.
+// passcode is taken from the request here and held until the job prints or
+// ends: in memory, and in a file only the server reads, for a restart.
 //
 // The hook that sees a Print-Job or Create-Job request before its job exists
 // is PAPPL's authorization callback; who may do what is decided there too
@@ -25,7 +25,8 @@ void InstallPasscodeHooks(pappl_system_t* system);
 // The request's job-password, as sent.
 std::optional<JobPassword> RequestPassword(ipp_t* request);
 
-// The job's passcode, removed from the store.
-std::optional<JobPassword> TakeJobPassword(pappl_job_t* job);
+// The job's passcode, removed from the store; *lost when the job has one
+// that could not be read back after a restart.
+std::optional<JobPassword> TakeJobPassword(pappl_job_t* job, bool* lost = nullptr);
 
 }  // namespace pdftopjl::app

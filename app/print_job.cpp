@@ -14,11 +14,13 @@
 #include <set>
 #include <string>
 
+#include "device_writer.hpp"
 #include "filter_run.hpp"
 #include "image_pdf.hpp"
 #include "job_settings.hpp"
 #include "models.hpp"
 #include "passcodes.hpp"
+#include "runtime.hpp"
 
 namespace pdftopjl::app {
 
@@ -35,7 +37,7 @@ struct TempFile {
     std::string path;
     TempFile()
     {
-        std::string pattern = std::string(papplGetTempDir()) + "/pdftopjl-app-XXXXXX.pdf";
+        std::string pattern = JobWorkRoot() + "/document-XXXXXX.pdf";
         const int fd = mkstemps(pattern.data(), 4);
         if (fd >= 0) {
             close(fd);
@@ -109,40 +111,6 @@ private:
     Outcome earlier_;
 };
 
-// PAPPL 1.3 can also start two different jobs at once, and closes a file:
-// device as each job ends, while the other may still write to it.  Output to
-// a folder or a file goes through a handle of the job's own, opened as PAPPL
-// opens it; a character device takes one opener, so it keeps PAPPL's.
-class JobDevice {
-public:
-    JobDevice(pappl_job_t* job, pappl_device_t* shared) : device_(shared)
-    {
-        pappl_printer_t* printer = papplJobGetPrinter(job);
-        const char* uri = papplPrinterGetDeviceURI(printer);
-        if (uri == nullptr || std::strncmp(uri, "file:", 5) != 0) return;
-        char scheme[32], userpass[32], host[256], resource[1024];
-        int port = 0;
-        httpSeparateURI(HTTP_URI_CODING_ALL, uri, scheme, sizeof scheme, userpass, sizeof userpass, host,
-                        sizeof host, &port, resource, sizeof resource);
-        if (char* query = std::strchr(resource, '?')) *query = '\0';
-        struct stat info;
-        if (stat(resource, &info) == 0 && !S_ISDIR(info.st_mode) && !S_ISREG(info.st_mode)) return;
-        own_ = papplDeviceOpen(uri, papplJobGetName(job), papplLogDevice, papplPrinterGetSystem(printer));
-        if (own_ != nullptr) device_ = own_;
-    }
-    ~JobDevice()
-    {
-        if (own_ != nullptr) papplDeviceClose(own_);
-    }
-    JobDevice(const JobDevice&) = delete;
-    JobDevice& operator=(const JobDevice&) = delete;
-    pappl_device_t* get() const { return device_; }
-
-private:
-    pappl_device_t* device_;
-    pappl_device_t* own_ = nullptr;
-};
-
 // The job's settings and the core's run on `pdf`.
 bool printThroughFilter(pappl_job_t* job, pappl_device_t* device, const std::string& pdf,
                         Accounting accounting)
@@ -152,15 +120,21 @@ bool printThroughFilter(pappl_job_t* job, pappl_device_t* device, const std::str
         FailJob(job, "The printer's driver is unknown", PAPPL_JREASON_ERRORS_DETECTED);
         return false;
     }
-    std::optional<JobPassword> password = TakeJobPassword(job);
+    bool lost = false;
+    std::optional<JobPassword> password = TakeJobPassword(job, &lost);
+    if (lost) {
+        FailJob(job, "The job's passcode was lost when the server restarted; the job was not printed",
+                PAPPL_JREASON_ERRORS_DETECTED);
+        return false;
+    }
     FilterSettings settings = SettingsForJob(job, *model, password);
     if (password) explicit_bzero(password->value.data(), password->value.size());
     bool ok = false;
     if (!settings.error.empty()) {
         FailJob(job, settings.error, PAPPL_JREASON_ERRORS_DETECTED);
     } else {
-        JobDevice output(job, device);
-        ok = RunFilter(job, output.get(), pdf, settings, accounting);
+        JobOutput output(job, device);
+        ok = RunFilter(job, output, pdf, settings, accounting);
     }
     explicit_bzero(settings.ppd.data(), settings.ppd.size());
     return ok;

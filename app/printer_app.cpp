@@ -8,12 +8,14 @@
 #include "admin_commands.hpp"
 #include "defaults_page.hpp"
 #include "device_status.hpp"
+#include "device_writer.hpp"
 #include "filter_run.hpp"
 #include "models.hpp"
 #include "passcodes.hpp"
 #include "print_job.hpp"
 #include "printer_settings.hpp"
 #include "test_page.hpp"
+#include "runtime.hpp"
 
 #ifndef PDFTOPJL_APP_VERSION
 #define PDFTOPJL_APP_VERSION "1.0.0"
@@ -24,6 +26,10 @@ namespace pdftopjl::app {
 namespace {
 
 const char kName[] = "pdftopjl-app";
+// Whether this process runs the server, rather than a sub-command that
+// talks to one.
+bool serverCommand = false;
+
 const char kFooter[] =
     "pdftopjl-app: PDF behind a PJL job header, for driverless (IPP Everywhere) clients.";
 
@@ -127,10 +133,14 @@ pappl_system_t* systemCallback(int numOptions, cups_option_t* options, void*)
     int port = 0;
     if (const char* value = option("server-port")) port = std::atoi(value);
     const std::string spool = option("spool-directory") ? option("spool-directory") : defaultSpoolDirectory();
+    // Sub-commands that make a system of their own ("drivers") log nowhere.
+    const std::string logFile = option("log-file") ? option("log-file") : serverCommand ? DefaultLogFile() : "-";
     pappl_system_t* system =
-        papplSystemCreate(soptions, kName, port, "_print,_universal", spool.c_str(), option("log-file"),
+        papplSystemCreate(soptions, kName, port, "_print,_universal", spool.c_str(), logFile.c_str(),
                           logLevel(option("log-level")), option("auth-service"), false);
     if (system == nullptr) return nullptr;
+    SetSpoolDirectory(spool);
+    if (serverCommand) LogFatalSignals(logFile);
 
     // Loopback stays beside a network listener: administration is local.
     if (option("private-server") == nullptr) {
@@ -150,6 +160,7 @@ pappl_system_t* systemCallback(int numOptions, cups_option_t* options, void*)
     InstallPasscodeHooks(system);
     InstallAdminOperations(system);
     WatchDevices(system);
+    if (serverCommand) LoadAndKeepState(system, DefaultStatePath());
     return system;
 }
 
@@ -180,6 +191,8 @@ bool submitWithPasscode(int argc, char* argv[])
 int RunApp(int argc, char* argv[])
 {
     RememberProgramPath();
+    InstallFileScheme();
+    serverCommand = IsServerCommand(argc, argv);
     if (submitWithPasscode(argc, argv)) {
         std::fprintf(stderr, "%s: submit cannot send job-password; print a stored job with ipptool or through a "
                              "CUPS queue (lp -o job-password=NNNN).\n", kName);

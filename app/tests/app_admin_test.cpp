@@ -205,7 +205,7 @@ TEST_F(AppAdmin, DeviceChangeKeepsTheSettingsAndDeleteWorksRightAfterAdd)
                                              "application/pdf", "after-move", {}, {}, elsewhere.path(), &report);
     ASSERT_GT(id, 0) << report;
     EXPECT_EQ(server_->WaitForJob("moved", id, 60000)["job-state"], "completed");
-    EXPECT_FALSE(ReadFile(folder + "/after-move.prn").empty());
+    EXPECT_FALSE(ReadFile(folder + "/after-move-" + std::to_string(id) + ".prn").empty());
 
     for (const char* name : {"moved", "fresh"}) {
         if (std::string(name) == "fresh") {

@@ -59,7 +59,7 @@ protected:
         EXPECT_GT(id, 0) << report;
         if (id <= 0) return {};
         auto job = server_->WaitForJob(kPrinter, id, kJobTimeoutMs);
-        *stream = ReadFile(server_->JobFile(kPrinter, jobName));
+        *stream = ReadFile(server_->JobFile(kPrinter, jobName, id));
         return job;
     }
 
@@ -302,7 +302,7 @@ TEST_F(AppJobs, JobsSentTogetherAllPrint)
             // A job PAPPL started twice is still counted once.
             EXPECT_EQ(job["job-impressions-completed"], "4") << name(c, j);
             // The parsed body points into the stream, which must outlive it.
-            const std::string stream = ReadFile(server_->JobFile(kPrinter, name(c, j)));
+            const std::string stream = ReadFile(server_->JobFile(kPrinter, name(c, j), ids[c][j]));
             JobStream parsed = ParseJobStream(stream);
             ASSERT_TRUE(parsed.valid) << name(c, j) << parsed.error;
             EXPECT_EQ(PageCount(parsed.body), 4) << name(c, j);

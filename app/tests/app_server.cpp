@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <regex>
 
 #include "support/process.hpp"
@@ -50,9 +51,15 @@ std::string AppServer::PrinterUri(const std::string& printer) const
 
 std::string AppServer::OutputDir(const std::string& printer) const { return dir_.file("out-" + printer); }
 
-std::string AppServer::JobFile(const std::string& printer, const std::string& jobName) const
+std::string AppServer::JobFile(const std::string& printer, const std::string& jobName, int jobId) const
 {
-    return OutputDir(printer) + "/" + jobName + ".prn";
+    if (jobId > 0) return OutputDir(printer) + "/" + jobName + "-" + std::to_string(jobId) + ".prn";
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(OutputDir(printer), error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.starts_with(jobName + "-") && name.ends_with(".prn")) return entry.path().string();
+    }
+    return OutputDir(printer) + "/" + jobName + "-0.prn";
 }
 
 std::string AppServer::Log() const { return testsupport::ReadFile(dir_.file("log")); }
@@ -111,25 +118,75 @@ bool AppServer::Launch(std::string* error)
 
 void AppServer::Stop() { testsupport::StopChild(&pid_, 10000); }
 
-bool AppServer::AddPrinter(const std::string& name, std::string* error)
+void AppServer::Kill(int signal)
 {
-    mkdir(OutputDir(name).c_str(), 0755);
-    testsupport::RunResult r =
-        Command({"add", "-d", name, "-m", "zarelle_zx4200", "-v", "file://" + OutputDir(name)});
-    if (r.exitCode != 0) *error = "pdftopjl-app add failed: " + r.out + r.err;
-    return r.exitCode == 0;
+    if (pid_ <= 0) return;
+    kill(pid_, signal);
+    waitpid(pid_, nullptr, 0);
+    pid_ = -1;
 }
 
-testsupport::RunResult AppServer::Command(const std::vector<std::string>& args) const
+testsupport::RunResult AppServer::Command(const std::vector<std::string>& args, int timeoutMs) const
 {
     testsupport::RunOptions o;
     o.program = PDFTOPJL_APP_BINARY;
     o.args = {"pdftopjl-app"};
     o.args.insert(o.args.end(), args.begin(), args.end());
     o.env["SNAP_COMMON"] = dir_.path();
+    o.timeoutMs = timeoutMs;
     if (const char* asan = getenv("ASAN_OPTIONS")) o.env["ASAN_OPTIONS"] = std::string(asan) + ":fast_unwind_on_malloc=0";
-    o.timeoutMs = 120000;
     return testsupport::RunProgram(o);
+}
+
+bool AppServer::AddPrinter(const std::string& name, std::string* error, const std::string& deviceUri)
+{
+    mkdir(OutputDir(name).c_str(), 0755);
+    testsupport::RunResult r = Command(
+        {"add", "-d", name, "-m", "zarelle_zx4200", "-v", deviceUri.empty() ? "file://" + OutputDir(name) : deviceUri});
+    if (r.exitCode != 0) *error = "pdftopjl-app add failed: " + r.out + r.err;
+    return r.exitCode == 0;
+}
+
+int AppServer::FetchPage(const std::string& path) const
+{
+    http_t* http = httpConnect2("127.0.0.1", port_, nullptr, AF_INET, HTTP_ENCRYPTION_NEVER, 1, 5000, nullptr);
+    if (http == nullptr) return 0;
+    int status = 0;
+    httpClearFields(http);
+    httpSetField(http, HTTP_FIELD_HOST, ("localhost:" + std::to_string(port_)).c_str());
+    if (httpGet(http, path.c_str()) == 0) {
+        http_status_t answer;
+        while ((answer = httpUpdate(http)) == HTTP_STATUS_CONTINUE) {
+        }
+        status = answer;
+        char buffer[8192];
+        while (httpRead2(http, buffer, sizeof buffer) > 0) {
+        }
+    }
+    httpClose(http);
+    return status;
+}
+
+std::map<std::string, std::string> AppServer::JobAttributes(const std::string& printer, int jobId) const
+{
+    std::map<std::string, std::string> attributes;
+    http_t* http = httpConnect2("127.0.0.1", port_, nullptr, AF_INET, HTTP_ENCRYPTION_NEVER, 1, 5000, nullptr);
+    if (http == nullptr) return attributes;
+    ipp_t* request = ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, PrinterUri(printer).c_str());
+    ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", jobId);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, "alice");
+    if (ipp_t* response = cupsDoRequest(http, request, "/ipp/print")) {
+        for (ipp_attribute_t* a = ippFirstAttribute(response); a; a = ippNextAttribute(response)) {
+            if (ippGetName(a) == nullptr) continue;
+            char value[2048];
+            ippAttributeString(a, value, sizeof value);
+            attributes[ippGetName(a)] = value;
+        }
+        ippDelete(response);
+    }
+    httpClose(http);
+    return attributes;
 }
 
 std::map<std::string, std::string> AppServer::PrinterAttributes(const std::string& printer) const
@@ -179,33 +236,13 @@ std::string AppServer::WebPage(const std::string& path, const std::string& form)
 std::map<std::string, std::string> AppServer::WaitForJob(const std::string& printer, int jobId,
                                                          int timeoutMs) const
 {
-    std::map<std::string, std::string> attributes;
     for (int waited = 0; waited < timeoutMs; waited += 100) {
-        attributes.clear();
-        if (http_t* http = httpConnect2("127.0.0.1", port_, nullptr, AF_INET, HTTP_ENCRYPTION_NEVER, 1,
-                                        5000, nullptr)) {
-            ipp_t* request = ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
-            ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
-                         PrinterUri(printer).c_str());
-            ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", jobId);
-            ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, "alice");
-            if (ipp_t* response = cupsDoRequest(http, request, "/ipp/print")) {
-                for (ipp_attribute_t* a = ippFirstAttribute(response); a; a = ippNextAttribute(response)) {
-                    if (ippGetName(a) == nullptr) continue;
-                    char value[2048];
-                    ippAttributeString(a, value, sizeof value);
-                    attributes[ippGetName(a)] = value;
-                }
-                ippDelete(response);
-            }
-            httpClose(http);
-        }
+        auto attributes = JobAttributes(printer, jobId);
         const std::string& state = attributes["job-state"];
         if (state == "completed" || state == "aborted" || state == "canceled") return attributes;
         usleep(100000);
     }
-    attributes["job-state"] = "timeout";
-    return attributes;
+    return {{"job-state", "timeout"}};
 }
 
 IpptoolResult RunIpptool(const std::vector<std::string>& args, int timeoutMs)

@@ -22,34 +22,39 @@ public:
     AppServer(const AppServer&) = delete;
     AppServer& operator=(const AppServer&) = delete;
 
+    // Starts the server; again after Stop or Kill, with the same state.
     bool Start(std::string* error);
     void Stop();
+    // Ends the server with a signal (SIGKILL, SIGABRT) as a crash would.
+    void Kill(int signal = 9);
 
     int Port() const { return port_; }
-    // Its folder: SNAP_COMMON for its clients.
-    const std::string& Dir() const { return dir_.path(); }
     std::string PrinterUri(const std::string& printer) const;
-    // Where the printer's jobs go: one file per job, named after the job.
+    // Where the printer's jobs go: one file per job, named after the job and
+    // its id (any id when jobId is 0).
     std::string OutputDir(const std::string& printer) const;
-    std::string JobFile(const std::string& printer, const std::string& jobName) const;
+    std::string JobFile(const std::string& printer, const std::string& jobName, int jobId = 0) const;
+    // The server's folder: state, spool ("pdftopjl-app.d"), socket, log.
+    const std::string& Dir() const { return dir_.path(); }
     std::string Log() const;
     // Empty while the server runs; else how it ended and what it printed.
     std::string Ended();
 
     // Adds a ZX-4200 writing to OutputDir(name), with the application's own
     // "add" sub-command.
-    bool AddPrinter(const std::string& name, std::string* error);
+    bool AddPrinter(const std::string& name, std::string* error, const std::string& deviceUri = "");
 
-    // Runs a sub-command of the application against this server:
-    // {"modify", "-d", "zx", ...}.
-    testsupport::RunResult Command(const std::vector<std::string>& args) const;
+    // Runs one of the application's sub-commands against this server.
+    testsupport::RunResult Command(const std::vector<std::string>& args, int timeoutMs = 120000) const;
+    // GETs a page of the web interface: its HTTP status (0 when none came).
+    int FetchPage(const std::string& path) const;
 
+    // The job's attributes now (none when the server does not answer).
+    std::map<std::string, std::string> JobAttributes(const std::string& printer, int jobId) const;
     // Get-Printer-Attributes, each as text (ippAttributeString).
     std::map<std::string, std::string> PrinterAttributes(const std::string& printer) const;
-
     // A web page's body: GET, or POST of a form (application/x-www-form-urlencoded).
     std::string WebPage(const std::string& path, const std::string& form = "") const;
-
     // Waits until the job has ended; its attributes (job-state as
     // "completed", "aborted", ...; "timeout" when it did not end).
     std::map<std::string, std::string> WaitForJob(const std::string& printer, int jobId,

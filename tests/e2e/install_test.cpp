@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <iostream>
 #include <set>
 #include <string>
 #include <vector>
@@ -96,9 +97,36 @@ TEST(Install, LaysOutABuildWithoutTestsUnderThePrefix)
                                           c.prefix + module, c.prefix + ppd,
                                           c.prefix + "/share/man/man1/pjlinspect.1",
                                           c.prefix + "/share/man/man8/pdftopjl.8"};
-        // The printer application, built where PAPPL is installed.
-        if (access((build + "/pdftopjl-app").c_str(), X_OK) == 0) expected.insert(c.prefix + "/bin/pdftopjl-app");
+        // The printer application, built where PAPPL is installed, with its
+        // page and its systemd unit (in systemd's folder, else under the prefix).
+        const bool app = access((build + "/pdftopjl-app").c_str(), X_OK) == 0;
+        std::string unit;
+        if (app) {
+            expected.insert({c.prefix + "/bin/pdftopjl-app", c.prefix + "/share/man/man1/pdftopjl-app.1"});
+            for (const std::string& file : FilesUnder(dest))
+                if (file.ends_with("/lib/systemd/system/pdftopjl-app.service")) unit = file;
+            EXPECT_TRUE(unit == "/lib/systemd/system/pdftopjl-app.service" ||
+                        unit == c.prefix + "/lib/systemd/system/pdftopjl-app.service")
+                << unit;
+            expected.insert(unit);
+        }
         EXPECT_EQ(FilesUnder(dest), expected);
+        if (app && access("/usr/bin/systemd-analyze", X_OK) != 0) {
+            std::cout << "systemd-analyze is missing (package systemd): the unit is not verified\n";
+        } else if (app) {
+            // Verified as installed, its program and page where they were staged.
+            std::string text = ReadFile(dest + unit);
+            const std::string program = c.prefix + "/bin/pdftopjl-app";
+            EXPECT_NE(text.find("ExecStart=" + program + " server"), std::string::npos) << text;
+            text.replace(text.find(program), program.size(), root + "/bin/pdftopjl-app");
+            WriteFile(tmp.file("pdftopjl-app.service"), text);
+            RunOptions verify;
+            verify.program = "/usr/bin/systemd-analyze";
+            verify.args = {"systemd-analyze", "verify", tmp.file("pdftopjl-app.service")};
+            verify.env["MANPATH"] = root + "/share/man";
+            r = RunProgram(verify);
+            EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+        }
         struct stat st;
         ASSERT_EQ(stat((root + "/lib/cups/filter/pdftopjl").c_str(), &st), 0);
         // cupsd refuses filters that others may write.
@@ -125,7 +153,9 @@ TEST(Install, LaysOutABuildWithoutTestsUnderThePrefix)
             EXPECT_NE(r.out.find("PASS"), std::string::npos) << r.out;
         }
         if (access("/usr/bin/man", X_OK) == 0) {
-            for (const char* page : {"/share/man/man8/pdftopjl.8", "/share/man/man1/pjlinspect.1"}) {
+            std::vector<std::string> pages = {"/share/man/man8/pdftopjl.8", "/share/man/man1/pjlinspect.1"};
+            if (app) pages.push_back("/share/man/man1/pdftopjl-app.1");
+            for (const std::string& page : pages) {
                 r = Exec({"/usr/bin/man", "--warnings", "-l", root + page});
                 EXPECT_EQ(r.exitCode, 0) << page;
                 EXPECT_EQ(r.err, "") << page;
