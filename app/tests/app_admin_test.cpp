@@ -329,8 +329,12 @@ TEST_F(AppAdmin, UnreachableDeviceSaysWhyUntilItAnswers)
     }
     EXPECT_EQ(reasons, "offline,paused");
     EXPECT_NE(server_->WebPage("/off/").find(why), std::string::npos);
-    auto job = server_->WaitForJob("off", id, 1000);
-    EXPECT_EQ(job["job-state-message"], why);
+    std::string message;
+    for (int waited = 0; waited < 50 && message != why; ++waited) {
+        message = server_->JobAttributes("off", id)["job-state-message"];
+        if (message != why) usleep(100000);
+    }
+    EXPECT_EQ(message, why);
 
     Listener printer(port);
     EXPECT_EQ(server_->WaitForJob("off", id, 30000)["job-state"], "completed");
