@@ -143,6 +143,7 @@ std::optional<StagedDocument> stageThroughPreFilter(const JobInputs& job)
     job::UniqueFd execReadEnd(execFds[0]);
     job::UniqueFd execWriteEnd(execFds[1]);
 
+    PreFilterMessages messages;
     // An inherited SIG_IGN would reap the child before its status is seen.
     signal(SIGCHLD, SIG_DFL);
     fflush(nullptr);
@@ -158,6 +159,7 @@ std::optional<StagedDocument> stageThroughPreFilter(const JobInputs& job)
             fcntl(STDOUT_FILENO, F_SETFD, 0);
         else
             dup2(fds[1], STDOUT_FILENO);
+        messages.redirectChild();
         ExecuteFilter(*prefilter, job.args);
         int error = errno;
         (void)!write(execFds[1], &error, sizeof error);
@@ -166,6 +168,7 @@ std::optional<StagedDocument> stageThroughPreFilter(const JobInputs& job)
 
     writeEnd.reset();
     execWriteEnd.reset();
+    messages.start();
     std::optional<StagedDocument> intake =
         copyIntoStagingFile(readEnd.get(), /*viaChannel=*/false, "the pre-filter's output");
     readEnd.reset();
@@ -173,6 +176,8 @@ std::optional<StagedDocument> stageThroughPreFilter(const JobInputs& job)
     if (!intake) kill(child, SIGTERM);  // nobody reads its output any more
     const int status = waitForChild(child);
     const int execError = readExecError(execReadEnd.get());
+    messages.finish(!intake || execError != 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0 ||
+                    intake->size == 0);
     if (intake && job::Cancelled()) job::RemoveTempFile(intake->path);
     if (!intake || job::Cancelled()) return std::nullopt;
 
