@@ -109,6 +109,14 @@ PpdHandle openPrinterPpd(const char* path)
     return ppd;
 }
 
+// The Printer Application writes a PPD for each job and names it again in
+// PDFTOPJL_JOB_PPD; cupsd never sets that variable.
+bool ppdIsTheJobsOwn(const char* ppdPath)
+{
+    const char* own = std::getenv("PDFTOPJL_JOB_PPD");
+    return own != nullptr && ppdPath != nullptr && *own != '\0' && std::strcmp(own, ppdPath) == 0;
+}
+
 // CUPS counts what its last filter reports: each page of the body, with the
 // copies the printer makes of it.
 void reportPages(const StagedDocument& staged, int64_t copies)
@@ -137,10 +145,14 @@ int RunJob(int argc, char* argv[], const JobServices& services)
     args->copies = std::to_string(copies);
 
     JobContext job(std::move(*args), openPrinterPpd(std::getenv("PPD")));
+    job.inputs.ppdIsTheJobsOwn = ppdIsTheJobsOwn(std::getenv("PPD"));
     job.settings = GatherSettings(job.inputs);
     // Messages from here on reach the log at once.
     setvbuf(stderr, nullptr, _IONBF, 0);
     if (job::Cancelled()) return cancelJob();
+    // Before the document is read: a job that cannot be held as asked never
+    // prints.
+    if (!StoredJobPasscodeUsable(job.settings)) return failJob("output KPJL Command fail");
 
     job.staged = StageDocument(job.inputs, job.settings);
     if (job::Cancelled()) return cancelJob();
@@ -156,7 +168,6 @@ int RunJob(int argc, char* argv[], const JobServices& services)
                               job.host,
                               services.clock ? services.clock() : time(nullptr),
                               job.staged->size};
-    if (!PasscodeFitsTheLine(job.settings)) return failJob("output KPJL Command fail");
     job::WriteText("ATTR: job-impressions=" + std::to_string(job.staged->pages * copies) + "\n",
                    stderr);
     WriteJobHeader(header, out);

@@ -395,8 +395,10 @@ TEST_F(Gathering, OfficeFeaturesFromOptionsAndAttributes)
           Case{"job-password=4711", 2, "4711", ""},
           Case{"job-password=4711 job-password-encryption=none", 2, "4711", ""},
           // Hashed, or garbled by cupsd: nothing the printer could match.
-          Case{"job-password=4711 job-password-encryption=sha2-256", -1, "", ""},
-          Case{"job-password=<0303> ", -1, "", ""},
+          Case{"job-password=4711 job-password-encryption=sha2-256", 2, "", ""},
+          Case{"job-password=<0303> ", 2, "", ""},
+          // A passcode choice without a print type stores, as job-password does.
+          Case{"ZRPasscode=Custom.1234", 2, "1234", ""},
           Case{"ZRPrintType=Normal job-password=4711", -1, "4711", ""},
           Case{ticket + "ZRPrintType=Stored", 3, "", ""},
           Case{"ZRAccountId=Custom.dept7 job-account-id=other", -1, "", "dept7"},
@@ -407,6 +409,37 @@ TEST_F(Gathering, OfficeFeaturesFromOptionsAndAttributes)
         EXPECT_EQ(got.printType.printType, c.printType) << c.options;
         EXPECT_EQ(got.printType.password.view(), c.passcode) << c.options;
         EXPECT_EQ(got.kvr.userId.view(), c.account) << c.options;
+    }
+}
+
+// The queue's default passcode is in a PPD every user can read: never a
+// stored job's passcode, unless the PPD is the job's own.
+TEST_F(Gathering, QueueDefaultPasscodeIsNotUsed)
+{
+    UsePpd({"*OpenUI *ZRPasscode: PickOne", "*DefaultZRPasscode: Custom.4321",
+            "*ZRPasscode None/None: \"\"", "*CloseUI: *ZRPasscode"});
+    struct Case {
+        std::string options;
+        bool ownPpd;
+        int32_t printType;
+        const char* passcode;
+        PasscodeIssue issue;
+        bool warned;
+    };
+    for (const Case& c : {Case{"", false, -1, "", PasscodeIssue::QueueDefault, true},
+                          Case{"ZRPrintType=Stored", false, 2, "", PasscodeIssue::QueueDefault, false},
+                          Case{"job-password=1234", false, 2, "1234", PasscodeIssue::None, false},
+                          Case{"ZRPrintType=Stored ZRPasscode=None", false, 2, "", PasscodeIssue::None, false},
+                          Case{"ZRPrintType=Stored", true, 2, "4321", PasscodeIssue::None, false}}) {
+        ::testing::internal::CaptureStderr();
+        JobInputs inputs = testjob::Inputs(c.options, ppdPath);
+        inputs.ppdIsTheJobsOwn = c.ownPpd;
+        const PrintOptions got = GatherSettings(inputs);
+        const std::string err = ::testing::internal::GetCapturedStderr();
+        EXPECT_EQ(got.printType.printType, c.printType) << c.options;
+        EXPECT_EQ(got.printType.password.view(), c.passcode) << c.options;
+        EXPECT_EQ(got.passcodeIssue, c.issue) << c.options;
+        EXPECT_EQ(err.find("WARNING: The queue's default passcode is not used") == 0, c.warned) << err;
     }
 }
 
