@@ -9,14 +9,17 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "driver/platform.hpp"
 #include "job/channel.hpp"
 #include "job/tempfiles.hpp"
 #include "pjl/docblock.hpp"
 #include "pjl/header.hpp"
 #include "settings/gather.hpp"
 
+// Test builds name a marker of their own, so that a machine's marker never
+// reaches their jobs.
 #ifndef PDFTOPJL_JOBCOPY_MARKER
-#define PDFTOPJL_JOBCOPY_MARKER "/Library/Printers/VESPARON/ndjobcopy"
+#define PDFTOPJL_JOBCOPY_MARKER ""
 #endif
 
 namespace pdftopjl {
@@ -109,6 +112,15 @@ PpdHandle openPrinterPpd(const char* path)
     return ppd;
 }
 
+// The job-copy marker: the build's own when it names one, else
+// $CUPS_SERVERROOT/pdftopjl/jobcopy (/etc/cups/pdftopjl/jobcopy).
+std::string jobCopyMarker()
+{
+    if (*PDFTOPJL_JOBCOPY_MARKER != '\0') return PDFTOPJL_JOBCOPY_MARKER;
+    return std::string(platform::CupsDirectory("CUPS_SERVERROOT", platform::kDefaultCupsServerRoot)) +
+           "/pdftopjl/jobcopy";
+}
+
 // The Printer Application writes a PPD for each job and names it again in
 // PDFTOPJL_JOB_PPD; cupsd never sets that variable.
 bool ppdIsTheJobsOwn(const char* ppdPath)
@@ -136,7 +148,7 @@ int RunJob(int argc, char* argv[], const JobServices& services)
         fputs("Usage: pdftopjl job-id user title copies options [file]\n", stderr);
         return 1;
     }
-    job::OpenJobCopy(PDFTOPJL_JOBCOPY_MARKER);
+    job::OpenJobCopy(jobCopyMarker().c_str());
     // Looked up while the settings are gathered and the document is staged.
     HostIdentityLookup hostLookup(services.host);
     // Everything below (the header, the page counts, the pre-filter) sees the
