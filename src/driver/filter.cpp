@@ -145,7 +145,7 @@ int RunJob(int argc, char* argv[], const JobServices& services)
     job::InstallSignalHandlers();
     std::optional<JobArguments> args = JobArguments::FromCommandLine(argc, argv);
     if (!args) {
-        fputs("Usage: pdftopjl job-id user title copies options [file]\n", stderr);
+        fputs(kFilterUsage, stderr);
         return 1;
     }
     job::OpenJobCopy(jobCopyMarker().c_str());
