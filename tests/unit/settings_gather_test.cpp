@@ -443,4 +443,27 @@ TEST_F(Gathering, QueueDefaultPasscodeIsNotUsed)
     }
 }
 
+// A held job names its user and title for the printer's panel, in the
+// printer's code set, unless the job names them itself.
+TEST_F(Gathering, HeldJobsCarryTheUserAndTitle)
+{
+    struct Case {
+        const char* encoding;
+        std::string options;
+        const char* userName;
+        int32_t documentNameType;
+    };
+    for (const Case& c : {Case{"UTF-8", "ZRPrintType=Stored", "\xE5\xB1\xB1\xE7\x94\xB0", 1},
+                          Case{"", "ZRPrintType=Proof", "\x8E\x52\x93\x63", 1},
+                          Case{"", "ZRPrintType=Stored ZRUserName=Custom.desk ZRJobName=Custom.Q3", "desk", 2},
+                          Case{"", "", "", -1}}) {
+        UsePpd({std::string("*ZRPrinterLanguageEncoding: \"") + c.encoding + "\""});
+        JobInputs inputs(testjob::Arguments(c.options, "Report", "1", "\xE5\xB1\xB1\xE7\x94\xB0"),
+                         OpenPpd(ppdPath.c_str()));
+        const PrintOptions got = GatherSettings(inputs);
+        EXPECT_EQ(got.printType.userName.view(), c.userName) << c.options;
+        EXPECT_EQ(got.printType.documentNameType, c.documentNameType) << c.options;
+    }
+}
+
 }  // namespace
