@@ -235,7 +235,11 @@ PreFilterMessages::~PreFilterMessages() { finish(false); }
 
 void PreFilterMessages::redirectChild() const
 {
-    if (writeEnd_) dup2(writeEnd_.get(), STDERR_FILENO);
+    // dup2 onto itself would keep close-on-exec.
+    if (writeEnd_.get() == STDERR_FILENO)
+        fcntl(STDERR_FILENO, F_SETFD, 0);
+    else if (writeEnd_)
+        dup2(writeEnd_.get(), STDERR_FILENO);
 }
 
 void PreFilterMessages::start()

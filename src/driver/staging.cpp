@@ -176,8 +176,9 @@ std::optional<StagedDocument> stageThroughPreFilter(const JobInputs& job)
     if (!intake) kill(child, SIGTERM);  // nobody reads its output any more
     const int status = waitForChild(child);
     const int execError = readExecError(execReadEnd.get());
-    messages.finish(!intake || execError != 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0 ||
-                    intake->size == 0);
+    // A cancelled job says only that it was cancelled.
+    messages.finish(!job::Cancelled() && (!intake || execError != 0 || !WIFEXITED(status) ||
+                                          WEXITSTATUS(status) != 0 || intake->size == 0));
     if (intake && job::Cancelled()) job::RemoveTempFile(intake->path);
     if (!intake || job::Cancelled()) return std::nullopt;
 
