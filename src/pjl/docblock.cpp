@@ -236,10 +236,13 @@ bool StoredJobPasscodeUsable(const PrintOptions& settings)
                   "to %zu digits%s",
                   kPasscodeMinDigits, kPasscodeMaxDigits, kNothingSent);
         return false;
+    case PasscodeIssue::Empty:
     case PasscodeIssue::None:
         break;
     }
-    if (printType.password.empty() || PasscodeFollowsTheRule(printType.password.view())) return true;
+    if (settings.passcodeIssue == PasscodeIssue::None &&
+        (printType.password.empty() || PasscodeFollowsTheRule(printType.password.view())))
+        return true;
     job::Logf(job::Severity::Error, "The stored job's passcode must be %zu to %zu digits%s",
               kPasscodeMinDigits, kPasscodeMaxDigits, kNothingSent);
     return false;

@@ -109,6 +109,7 @@ enum class PasscodeIssue : int32_t {
     None,
     QueueDefault,  // only the queue's default, which every user can read from its PPD
     Encrypted,     // a job-password sent hashed or garbled
+    Empty,         // ZRPasscode=Custom. or job-password= with nothing after it
 };
 
 struct PrintOptions {

@@ -230,12 +230,12 @@ void ApplyOfficeOptions(const JobOptions& options, const ppd_file_t* ppd, bool p
     // job-password arrives plain from lp and IPP clients; a hashed one (or
     // one cupsd wrote as <hex>, which CUPS 2.4 garbles) cannot be sent.
     std::optional<std::string> jobPassword;
+    bool jobPasswordEncrypted = false;
     if (const char* password = options.get("job-password")) {
         const char* encryption = options.get("job-password-encryption");
-        if ((encryption == nullptr || std::strcmp(encryption, "none") == 0) && password[0] != '<')
-            jobPassword = password;
-        else
-            record.passcodeIssue = PasscodeIssue::Encrypted;
+        jobPasswordEncrypted =
+            (encryption != nullptr && std::strcmp(encryption, "none") != 0) || password[0] == '<';
+        if (!jobPasswordEncrypted) jobPassword = password;
     }
     const char* jobPasscode = options.get("ZRPasscode");
     const std::optional<std::string> jobCustomPasscode = CustomValue(jobPasscode);
@@ -244,19 +244,23 @@ void ApplyOfficeOptions(const JobOptions& options, const ppd_file_t* ppd, bool p
     // job-password) without a print type makes a stored job.
     if (printType.printType == -1) {
         const char* type = options.get("ZRPrintType");
-        const bool passcodeGiven = !printType.password.empty() || jobCustomPasscode || jobPassword ||
-                                   record.passcodeIssue == PasscodeIssue::Encrypted;
+        const bool passcodeGiven =
+            !printType.password.empty() || jobCustomPasscode || jobPassword || jobPasswordEncrypted;
         if (type == nullptr && passcodeGiven) type = "Stored";
         if (type == nullptr) type = PpdDefaultChoice(ppd, "ZRPrintType");
         if (type != nullptr && std::strcmp(type, "Stored") == 0) printType.printType = 2;
         if (type != nullptr && std::strcmp(type, "Proof") == 0) printType.printType = 3;
     }
+    // The dialog's passcode, else the PPD option's, else job-password.
     if (printType.password.empty()) {
-        if (jobCustomPasscode)
-            printType.password.set(*jobCustomPasscode);
-        else if (jobPassword)
-            printType.password.set(*jobPassword);
-        else if (jobPasscode == nullptr && record.passcodeIssue == PasscodeIssue::None) {
+        const std::optional<std::string>& given = jobCustomPasscode ? jobCustomPasscode : jobPassword;
+        if (given) {
+            printType.password.set(*given);
+            // Asked for, but nothing given: not a stored job for anyone.
+            if (given->empty()) record.passcodeIssue = PasscodeIssue::Empty;
+        } else if (jobPasswordEncrypted) {
+            record.passcodeIssue = PasscodeIssue::Encrypted;
+        } else if (jobPasscode == nullptr) {
             // The queue's default is in the PPD that cupsd hands every user
             // (/printers/NAME.ppd): no secret, so it never holds a job.
             if (std::optional<std::string> queue = CustomValue(PpdDefaultChoice(ppd, "ZRPasscode"))) {
@@ -270,7 +274,7 @@ void ApplyOfficeOptions(const JobOptions& options, const ppd_file_t* ppd, bool p
     if (printType.printType != 2) {
         if (record.passcodeIssue == PasscodeIssue::QueueDefault)
             job::Log(job::Severity::Warning, kQueuePasscodeUnused);
-        else if (!printType.password.empty() || record.passcodeIssue == PasscodeIssue::Encrypted)
+        else if (!printType.password.empty() || record.passcodeIssue != PasscodeIssue::None)
             job::Log(job::Severity::Warning,
                      "The passcode is used only by stored jobs (ZRPrintType=Stored); this job is "
                      "not held at the printer");

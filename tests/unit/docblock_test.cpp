@@ -626,6 +626,7 @@ INSTANTIATE_TEST_SUITE_P(
         PasscodeCase{"LineFeed", 2, "12\n34", kNone, kRule},
         // A stored job without a passcode is held for anyone at the panel.
         PasscodeCase{"EmptyStored", 2, "", kNone, nullptr},
+        PasscodeCase{"EmptyGiven", 2, "", PasscodeIssue::Empty, kRule},
         PasscodeCase{"QueueDefaultStored", 2, "", PasscodeIssue::QueueDefault,
                      "The queue's default passcode is not used, since every user can read it from "
                      "the printer's PPD; give a stored job its own passcode with job-password or "

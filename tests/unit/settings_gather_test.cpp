@@ -412,9 +412,10 @@ TEST_F(Gathering, OfficeFeaturesFromOptionsAndAttributes)
     }
 }
 
-// The queue's default passcode is in a PPD every user can read: never a
-// stored job's passcode, unless the PPD is the job's own.
-TEST_F(Gathering, QueueDefaultPasscodeIsNotUsed)
+// The passcode a job is held under, and why none could be taken.  The
+// queue's default passcode is in a PPD every user can read: never a stored
+// job's passcode, unless the PPD is the job's own.
+TEST_F(Gathering, WhichPasscodeAJobIsHeldUnder)
 {
     UsePpd({"*OpenUI *ZRPasscode: PickOne", "*DefaultZRPasscode: Custom.4321",
             "*ZRPasscode None/None: \"\"", "*CloseUI: *ZRPasscode"});
@@ -430,7 +431,11 @@ TEST_F(Gathering, QueueDefaultPasscodeIsNotUsed)
                           Case{"ZRPrintType=Stored", false, 2, "", PasscodeIssue::QueueDefault, false},
                           Case{"job-password=1234", false, 2, "1234", PasscodeIssue::None, false},
                           Case{"ZRPrintType=Stored ZRPasscode=None", false, 2, "", PasscodeIssue::None, false},
-                          Case{"ZRPrintType=Stored", true, 2, "4321", PasscodeIssue::None, false}}) {
+                          Case{"ZRPrintType=Stored", true, 2, "4321", PasscodeIssue::None, false},
+                          // The PPD option comes before a job-password, even one that cannot be used.
+                          Case{"ZRPasscode=Custom.2468 job-password=<0303>", false, 2, "2468", PasscodeIssue::None, false},
+                          Case{"job-password=<0303>", false, 2, "", PasscodeIssue::Encrypted, false},
+                          Case{"ZRPasscode=Custom.", false, 2, "", PasscodeIssue::Empty, false}}) {
         ::testing::internal::CaptureStderr();
         JobInputs inputs = testjob::Inputs(c.options, ppdPath);
         inputs.ppdIsTheJobsOwn = c.ownPpd;
