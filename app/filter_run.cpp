@@ -125,10 +125,14 @@ std::vector<std::string> filterEnvironment(const std::string& ppd, const std::st
     std::vector<std::string> env;
     for (char** entry = environ; *entry != nullptr; ++entry) {
         const std::string_view var = *entry;
-        if (var.starts_with("PPD=") || var.starts_with("TMPDIR=")) continue;
+        if (var.starts_with("PPD=") || var.starts_with("TMPDIR=") ||
+            var.starts_with("PDFTOPJL_JOB_PPD="))
+            continue;
         env.emplace_back(var);
     }
     env.push_back("PPD=" + ppd);
+    // The PPD is this job's alone, so its default passcode is the job's own.
+    env.push_back("PDFTOPJL_JOB_PPD=" + ppd);
     env.push_back("TMPDIR=" + tmpdir);
     return env;
 }

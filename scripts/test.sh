@@ -15,7 +15,7 @@ run_suite() {
     shift
     # Test builds keep the job-copy marker inside the build tree.
     cmake -S . -B "$dir" -DPDFTOPJL_BUILD_TESTS=ON \
-        -DPDFTOPJL_JOBCOPY_MARKER="$ROOT/$dir/jobcopy-marker/ndjobcopy" "$@"
+        -DPDFTOPJL_JOBCOPY_MARKER="$ROOT/$dir/jobcopy-marker/jobcopy" "$@"
     cmake --build "$dir" -j "$JOBS"
     (cd "$dir" && ctest -j "$JOBS" --output-on-failure --timeout 900)
 }

@@ -1,6 +1,19 @@
+#include <cstdio>
+#include <cstring>
+
 #include "driver/filter.hpp"
 
 int main(int argc, char* argv[])
 {
+    // Asked by a person: cupsd always passes six or seven arguments.
+    if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+        std::fputs(pdftopjl::kFilterUsage, stdout);
+        std::puts("A CUPS filter: writes the job for the printer to standard output (see pdftopjl(8)).");
+        return 0;
+    }
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::puts("pdftopjl " PDFTOPJL_VERSION);
+        return 0;
+    }
     return pdftopjl::FilterMain(argc, argv);
 }

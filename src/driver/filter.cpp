@@ -11,14 +11,17 @@
 #include <optional>
 #include <string>
 
+#include "driver/platform.hpp"
 #include "job/channel.hpp"
 #include "job/tempfiles.hpp"
 #include "pjl/docblock.hpp"
 #include "pjl/header.hpp"
 #include "settings/gather.hpp"
 
+// Test builds name a marker of their own, so that a machine's marker never
+// reaches their jobs.
 #ifndef PDFTOPJL_JOBCOPY_MARKER
-#define PDFTOPJL_JOBCOPY_MARKER "/Library/Printers/VESPARON/ndjobcopy"
+#define PDFTOPJL_JOBCOPY_MARKER ""
 #endif
 
 namespace pdftopjl {
@@ -120,6 +123,23 @@ PpdHandle openPrinterPpd(const char* path)
     return ppd;
 }
 
+// The job-copy marker: the build's own when it names one, else
+// $CUPS_SERVERROOT/pdftopjl/jobcopy (/etc/cups/pdftopjl/jobcopy).
+std::string jobCopyMarker()
+{
+    if (*PDFTOPJL_JOBCOPY_MARKER != '\0') return PDFTOPJL_JOBCOPY_MARKER;
+    return std::string(platform::CupsDirectory("CUPS_SERVERROOT", platform::kDefaultCupsServerRoot)) +
+           "/pdftopjl/jobcopy";
+}
+
+// The Printer Application writes a PPD for each job and names it again in
+// PDFTOPJL_JOB_PPD; cupsd never sets that variable.
+bool ppdIsTheJobsOwn(const char* ppdPath)
+{
+    const char* own = std::getenv("PDFTOPJL_JOB_PPD");
+    return own != nullptr && ppdPath != nullptr && *own != '\0' && std::strcmp(own, ppdPath) == 0;
+}
+
 // CUPS counts what its last filter reports: each page of the body, with the
 // copies the printer makes of it.
 void reportPages(const StagedDocument& staged, int64_t copies)
@@ -159,10 +179,10 @@ int RunJob(int argc, char* argv[], const JobServices& services)
     std::optional<BeforeOutputScope> beforeOutput(std::in_place);
     std::optional<JobArguments> args = JobArguments::FromCommandLine(argc, argv);
     if (!args) {
-        fputs("Usage: pdftopjl job-id user title copies options [file]\n", stderr);
+        fputs(kFilterUsage, stderr);
         return 1;
     }
-    job::OpenJobCopy(PDFTOPJL_JOBCOPY_MARKER);
+    job::OpenJobCopy(jobCopyMarker().c_str());
     // Looked up while the settings are gathered and the document is staged.
     HostIdentityLookup hostLookup(services.host);
     // Everything below (the header, the page counts, the pre-filter) sees the
@@ -171,10 +191,14 @@ int RunJob(int argc, char* argv[], const JobServices& services)
     args->copies = std::to_string(copies);
 
     JobContext job(std::move(*args), openPrinterPpd(std::getenv("PPD")));
+    job.inputs.ppdIsTheJobsOwn = ppdIsTheJobsOwn(std::getenv("PPD"));
     job.settings = GatherSettings(job.inputs);
     // Messages from here on reach the log at once.
     setvbuf(stderr, nullptr, _IONBF, 0);
     if (job::Cancelled()) return cancelJob();
+    // Before the document is read: a job that cannot be held as asked never
+    // prints.
+    if (!StoredJobPasscodeUsable(job.settings)) return failJob("output KPJL Command fail");
 
     job.staged = StageDocument(job.inputs, job.settings);
     if (job::Cancelled()) return cancelJob();
@@ -190,7 +214,6 @@ int RunJob(int argc, char* argv[], const JobServices& services)
                               job.host,
                               services.clock ? services.clock() : time(nullptr),
                               job.staged->size};
-    if (!PasscodeFitsTheLine(job.settings)) return failJob("output KPJL Command fail");
     job::WriteText("ATTR: job-impressions=" + std::to_string(job.staged->pages * copies) + "\n",
                    stderr);
     beforeOutput.reset();

@@ -31,6 +31,8 @@ struct JobServices {
     FILE* jobStream = stdout;
 };
 
+inline constexpr char kFilterUsage[] = "Usage: pdftopjl job-id user title copies options [file]\n";
+
 // Runs one job as CUPS runs the filter; returns the exit status.
 int RunJob(int argc, char* argv[], const JobServices& services);
 

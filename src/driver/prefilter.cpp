@@ -1,10 +1,13 @@
 #include "driver/prefilter.hpp"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <regex.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -205,15 +208,111 @@ std::optional<std::string> FindLayoutPreFilter(const ppd_file_t* ppd)
     return std::nullopt;
 }
 
+namespace {
+
+// Lines longer than this are cut; the kept errors are the latest few.
+constexpr size_t kMessageLineMax = 2048;
+constexpr size_t kKeptMessages = 16;
+
+bool repeatedOnFailure(std::string_view line)
+{
+    for (std::string_view prefix : {"ERROR:", "WARNING:", "CRITICAL:", "ALERT:", "EMERG:"})
+        if (line.starts_with(prefix)) return true;
+    return false;
+}
+
+}  // namespace
+
+PreFilterMessages::PreFilterMessages()
+{
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) return;
+    readEnd_.reset(fds[0]);
+    writeEnd_.reset(fds[1]);
+}
+
+PreFilterMessages::~PreFilterMessages() { finish(false); }
+
+void PreFilterMessages::redirectChild() const
+{
+    // dup2 onto itself would keep close-on-exec.
+    if (writeEnd_.get() == STDERR_FILENO)
+        fcntl(STDERR_FILENO, F_SETFD, 0);
+    else if (writeEnd_)
+        dup2(writeEnd_.get(), STDERR_FILENO);
+}
+
+void PreFilterMessages::start()
+{
+    if (!ok()) return;
+    writeEnd_.reset();
+    reader_ = std::thread([this] { relay(); });
+}
+
+void PreFilterMessages::passOn(std::string_view line)
+{
+    // Its own debug lines pass as they are; anything else is shown at debug
+    // level with what it said first.
+    if (line.starts_with("DEBUG:") || line.starts_with("DEBUG2:"))
+        job::WriteText(std::string(line) + "\n", stderr);
+    else
+        job::WriteText("DEBUG: " + std::string(line) + "\n", stderr);
+    if (repeatedOnFailure(line)) {
+        kept_.emplace_back(line);
+        if (kept_.size() > kKeptMessages) kept_.pop_front();
+    }
+}
+
+void PreFilterMessages::relay()
+{
+    char chunk[4096];
+    for (;;) {
+        pollfd pfd{readEnd_.get(), POLLIN, 0};
+        const int ready = poll(&pfd, 1, 100);
+        if (ready < 0 && errno == EINTR) continue;
+        // Once the pre-filter has ended, a descendant that keeps the pipe
+        // open is not waited for.
+        if (ready <= 0 && (ready < 0 || stop_)) break;
+        if (ready == 0) continue;
+        const ssize_t n = read(readEnd_.get(), chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        partial_.append(chunk, static_cast<size_t>(n));
+        size_t end;
+        while ((end = partial_.find('\n')) != std::string::npos) {
+            passOn(std::string_view(partial_).substr(0, std::min(end, kMessageLineMax)));
+            partial_.erase(0, end + 1);
+        }
+        if (partial_.size() > kMessageLineMax) {
+            passOn(std::string_view(partial_).substr(0, kMessageLineMax));
+            partial_.clear();
+        }
+    }
+    if (!partial_.empty()) passOn(partial_);
+    partial_.clear();
+}
+
+void PreFilterMessages::finish(bool failed)
+{
+    stop_ = true;
+    if (reader_.joinable()) reader_.join();
+    readEnd_.reset();
+    writeEnd_.reset();
+    if (failed)
+        for (const std::string& line : kept_) job::WriteText(line + "\n", stderr);
+    kept_.clear();
+}
+
 void ExecuteFilter(const std::string& prefilterPath, const JobArguments& args)
 {
     // The macOS layout filter writes every copy into the document, and the
     // copies rule of the edit decision keeps one copy's pages; elsewhere the
     // printer makes them all from the job header.
     const std::string copies = platform::kPreFilterMakesCopies ? args.copies : "1";
+    const std::string options = args.optionText + " " + kPreFilterPageLogging;
     std::vector<const char*> argv = {args.program.c_str(), args.jobId.c_str(),
                                      args.user.c_str(),    args.title.c_str(),
-                                     copies.c_str(),       args.optionText.c_str()};
+                                     copies.c_str(),       options.c_str()};
     if (args.documentPath) argv.push_back(args.documentPath->c_str());
     argv.push_back(nullptr);
     execv(prefilterPath.c_str(), const_cast<char* const*>(argv.data()));

@@ -2,10 +2,15 @@
 
 #include <cups/ppd.h>
 
+#include <atomic>
 #include <cstddef>
+#include <deque>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
+
+#include "job/fd.hpp"
 
 #include "settings/job_inputs.hpp"
 
@@ -47,6 +52,44 @@ std::optional<std::string> ChooseFilter(std::string_view sourceType);
 enum class TableAnswer { None, Found, UnusableName };
 TableAnswer BestFilter(const char* tablePath, std::string_view sourceType,
                        std::string_view destinationType, std::string* programName);
+
+// The pre-filter's standard error while it runs.  cupsd shows a filter's
+// ERROR, WARNING and INFO lines as the job's state, and the layout filter
+// says things a job that succeeds need not show (pdftopdf cannot tell it is
+// not the last filter); so each of its lines is passed on at debug level, and
+// its errors and warnings are repeated as they were only when it fails.
+class PreFilterMessages {
+public:
+    PreFilterMessages();
+    ~PreFilterMessages();
+    PreFilterMessages(const PreFilterMessages&) = delete;
+    PreFilterMessages& operator=(const PreFilterMessages&) = delete;
+
+    // False when no pipe could be made; the pre-filter then writes to the
+    // filter's own standard error.
+    bool ok() const { return static_cast<bool>(writeEnd_); }
+    // In the child, before the exec: its standard error goes into the pipe.
+    void redirectChild() const;
+    // In the parent, after the fork: starts passing lines on.
+    void start();
+    // After the pre-filter ended: the rest of its lines, then, when it
+    // failed, its errors and warnings again.
+    void finish(bool failed);
+
+private:
+    void relay();
+    void passOn(std::string_view line);
+
+    job::UniqueFd readEnd_, writeEnd_;
+    std::thread reader_;
+    std::atomic<bool> stop_{false};
+    std::string partial_;
+    std::deque<std::string> kept_;
+};
+
+// The option that tells pdftopdf not to count pages: the filter is CUPS's
+// last filter and counts them itself.
+inline constexpr char kPreFilterPageLogging[] = "page-logging=off";
 
 // Replaces the calling process with the pre-filter, passing on the filter's
 // arguments (with a copies argument of 1 where the printer makes the

@@ -175,6 +175,7 @@ std::optional<StagedDocument> stageThroughPreFilter(const JobInputs& job)
     job::UniqueFd execReadEnd(execFds[0]);
     job::UniqueFd execWriteEnd(execFds[1]);
 
+    PreFilterMessages messages;
     // An inherited SIG_IGN would reap the child before its status is seen.
     signal(SIGCHLD, SIG_DFL);
     fflush(nullptr);
@@ -190,6 +191,7 @@ std::optional<StagedDocument> stageThroughPreFilter(const JobInputs& job)
             fcntl(STDOUT_FILENO, F_SETFD, 0);
         else
             dup2(fds[1], STDOUT_FILENO);
+        messages.redirectChild();
         ExecuteFilter(*prefilter, job.args);
         int error = errno;
         (void)!write(execFds[1], &error, sizeof error);
@@ -199,6 +201,7 @@ std::optional<StagedDocument> stageThroughPreFilter(const JobInputs& job)
     job::EndOnCancel(child);
     writeEnd.reset();
     execWriteEnd.reset();
+    messages.start();
     std::optional<StagedDocument> intake =
         copyIntoStagingFile(readEnd.get(), /*viaChannel=*/false, "the pre-filter's output");
     readEnd.reset();
@@ -207,6 +210,9 @@ std::optional<StagedDocument> stageThroughPreFilter(const JobInputs& job)
     const int status = waitForChild(child);
     job::EndOnCancel(0);
     const int execError = readExecError(execReadEnd.get());
+    // A cancelled job says only that it was cancelled.
+    messages.finish(!job::Cancelled() && (!intake || execError != 0 || !WIFEXITED(status) ||
+                                          WEXITSTATUS(status) != 0 || intake->size == 0));
     if (intake && job::Cancelled()) job::RemoveTempFile(intake->path);
     if (!intake || job::Cancelled()) return std::nullopt;
 

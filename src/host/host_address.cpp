@@ -25,8 +25,7 @@ namespace pdftopjl {
 
 namespace {
 
-constexpr char kIPv4LocalHost[] = "127.0.0.1";
-constexpr char kIPv6LocalHost[] = "fe80::1";
+constexpr char kIPv6LinkLocalHost[] = "fe80::1";
 
 constexpr size_t kHostNameSize = 97;
 constexpr size_t kHostNameReadSize = 256;
@@ -101,6 +100,14 @@ std::string LocalHostName(bool utf8Mode, const HostServices& services)
     return hostNameFor(readHostName(services), utf8Mode);
 }
 
+bool IsLoopbackAddress(std::string_view text)
+{
+    // All of 127.0.0.0/8 is loopback (Debian names the host 127.0.1.1), also
+    // when written as an IPv4-mapped IPv6 address.
+    if (text.starts_with("::ffff:")) text.remove_prefix(7);
+    return text.starts_with("127.") || text == "::1";
+}
+
 std::string SelectHostAddress(const AddressList& addresses, const char* hostName)
 {
     HOST_CHECK(hostName != NULL);
@@ -120,11 +127,11 @@ std::string SelectHostAddress(const AddressList& addresses, const char* hostName
             found = false;
             continue;
         }
-        if (std::strchr(text, '.') != nullptr && std::strcmp(text, kIPv4LocalHost) != 0)
-            return text;
-        if (std::strchr(text, ':') != nullptr && std::strstr(text, kIPv6LocalHost) == nullptr)
-            chosen = text;
         found = true;
+        // Loopback reaches no printer: never sent.
+        if (IsLoopbackAddress(text)) continue;
+        if (std::strchr(text, '.') != nullptr) return text;
+        if (std::strstr(text, kIPv6LinkLocalHost) == nullptr) chosen = text;
     }
     return found ? chosen : std::string();
 }
@@ -308,14 +315,26 @@ bool ResolveHostAddresses(const char* hostName, AddressList* addresses, int time
     return collectAnswer(child, Clock::now() + std::chrono::milliseconds(timeoutMs), addresses);
 }
 
-std::string LookupHostAddress(const std::string& hostName, const HostServices& services)
+namespace {
+
+// The address for hostName, and whether the resolver answered at all.
+std::string lookupHostAddress(const std::string& hostName, const HostServices& services, bool* answered)
 {
+    *answered = false;
     if (!lookupWanted(hostName)) return {};
     AddressList addresses;
-    const bool resolved = services.resolver
-                              ? services.resolver(hostName.c_str(), &addresses)
-                              : ResolveHostAddresses(hostName.c_str(), &addresses, kHostLookupTimeoutMs);
-    return resolved ? SelectHostAddress(addresses, hostName.c_str()) : std::string();
+    *answered = services.resolver
+                    ? services.resolver(hostName.c_str(), &addresses)
+                    : ResolveHostAddresses(hostName.c_str(), &addresses, kHostLookupTimeoutMs);
+    return *answered ? SelectHostAddress(addresses, hostName.c_str()) : std::string();
+}
+
+}  // namespace
+
+std::string LookupHostAddress(const std::string& hostName, const HostServices& services)
+{
+    bool answered = false;
+    return lookupHostAddress(hostName, services, &answered);
 }
 
 HostIdentityLookup::HostIdentityLookup(const HostServices& services) : services_(services)
@@ -341,18 +360,22 @@ HostIdentity HostIdentityLookup::finish(bool utf8Mode, bool needAddress)
         child_.reset();
         return host;
     }
+    bool answered = false;
     if (child_) {
         AddressList addresses;
-        if (collectAnswer(*child_, deadline_, &addresses))
-            host.address = SelectHostAddress(addresses, host.name.c_str());
+        answered = collectAnswer(*child_, deadline_, &addresses);
+        if (answered) host.address = SelectHostAddress(addresses, host.name.c_str());
         child_.reset();
     } else {
-        host.address = LookupHostAddress(host.name, services_);
+        host.address = lookupHostAddress(host.name, services_, &answered);
     }
-    if (host.address.empty())
-        job::Logf(job::Severity::Warning,
-                  "No address was found for this host (%s); the job carries none",
-                  host.name.c_str());
+    // A host with loopback addresses only has none to give, which is no
+    // fault; a lookup that failed is worth a line for whoever debugs.
+    if (!answered)
+        job::Logf(job::Severity::Debug,
+                  "The address lookup for this host (%s) %s; the job carries no address (HOAD)",
+                  host.name.c_str(),
+                  lookupWanted(host.name) ? "failed or timed out" : "was not made: the name is not ASCII");
     return host;
 }
 

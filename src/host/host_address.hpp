@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // The job's origin: the local host name and one numeric address of it.
@@ -41,9 +42,13 @@ struct HostServices {
 std::string LocalHostName(bool utf8Mode, const HostServices& services = {});
 
 // The address a job reports for hostName, chosen from the resolver's answer:
-// the first IPv4 address other than 127.0.0.1, else the last IPv6 address
-// that is not fe80::1.  Empty when none qualifies or the lookup failed.
+// the first IPv4 address, else the last IPv6 address that is not fe80::1;
+// loopback addresses (127.0.0.0/8, ::1) are never chosen.  Empty when none
+// qualifies or the lookup failed.
 std::string LookupHostAddress(const std::string& hostName, const HostServices& services = {});
+
+// 127.0.0.0/8, ::1, and IPv4-mapped 127.x, as numeric text.
+bool IsLoopbackAddress(std::string_view text);
 
 // The choice above over a resolved list.
 std::string SelectHostAddress(const AddressList& addresses, const char* hostName);

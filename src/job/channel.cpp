@@ -10,20 +10,15 @@
 #include <cstring>
 #include <ctime>
 
-#include "job/tempfiles.hpp"
+#include "job/jobcopy.hpp"
 #include "job/text.hpp"
 
 namespace pdftopjl::job {
 
 namespace {
 
-// Names tried for the job-copy file in one second: nd<stamp>.job, then
-// nd<stamp>-2.job and on.
-constexpr int kJobCopyNameTries = 100;
-// 0676, not 0666: the vendor's tools expect these bits.
-constexpr mode_t kJobCopyMode = 0676;
-
 FILE* gJobCopy = nullptr;
+bool gKeepSecrets = false;
 MessageSink gMessageSink;
 volatile sig_atomic_t gCancelled = 0;
 volatile sig_atomic_t gOutputClosed = 0;
@@ -56,10 +51,7 @@ void onCancelGraceOver(int)
     if (gChildToEnd > 0) kill(gChildToEnd, SIGKILL);
     RemoveAllTempFilesFromSignal();
     (void)!write(STDERR_FILENO, kLine, sizeof kLine - 1);
-    if (gJobCopyFd >= 0) {
-        (void)!write(gJobCopyFd, kLine, sizeof kLine - 1);
-        fchmod(gJobCopyFd, kJobCopyMode);
-    }
+    if (gJobCopyFd >= 0) (void)!write(gJobCopyFd, kLine, sizeof kLine - 1);
     _exit(1);
 }
 
@@ -76,44 +68,30 @@ void WriteText(std::string_view text, FILE* stream)
     if (!text.empty()) Write(text.data(), text.size(), stream);
 }
 
+void WriteSecret(std::string_view text, std::string_view masked, FILE* stream)
+{
+    if (gJobCopy != nullptr) {
+        const std::string_view copied = gKeepSecrets ? text : masked;
+        fwrite(copied.data(), 1, copied.size(), gJobCopy);
+    }
+    fwrite(text.data(), 1, text.size(), stream);
+}
+
 void OpenJobCopy(const char* marker)
 {
-    if (marker == nullptr || access(marker, F_OK) != 0) return;
-    const std::optional<std::string> dir = TempDirectorySetting();
-    if (!dir) return;
-
-    char stamp[32] = {0};
-    const time_t now = time(nullptr);
-    struct tm local;
-    if (localtime_r(&now, &local) == nullptr) return;
-    strftime(stamp, sizeof stamp, "%Y%m%d%H%M%S", &local);
-
-    // Always a new regular file: a name already taken (an earlier job in the
-    // same second, or something planted there: a link, a FIFO, a file) is
-    // left alone and a counter joins the name.  Nothing here may block or
-    // fail the job, so the open never waits and a few tries are all.
-    const std::string base = *dir + "/nd" + stamp;
-    for (int attempt = 1; attempt <= kJobCopyNameTries; ++attempt) {
-        const std::string path =
-            base + (attempt == 1 ? std::string() : "-" + std::to_string(attempt)) + ".job";
-        const int fd = open(path.c_str(),
-                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
-        if (fd < 0) {
-            if (errno == EEXIST) continue;
-            return;
+    std::string problem;
+    const std::optional<JobCopySettings> settings = ReadJobCopyMarker(marker, &problem);
+    if (settings) {
+        UniqueFd fd = CreateJobCopyFile(*settings, &problem, time(nullptr));
+        if (fd) {
+            gJobCopy = fdopen(fd.get(), "wb");
+            if (gJobCopy != nullptr) gJobCopyFd = fd.release();
+            gKeepSecrets = settings->keepPasscodes;
         }
-        struct stat st;
-        if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-            close(fd);
-            return;
-        }
-        gJobCopy = fdopen(fd, "wb");
-        if (gJobCopy == nullptr)
-            close(fd);
-        else
-            gJobCopyFd = fd;
-        return;
     }
+    // The job prints either way; the administrator who asked for copies
+    // learns why there are none.
+    if (!problem.empty()) Logf(Severity::Warning, "No job copy is made: %s", problem.c_str());
 }
 
 bool JobCopyOpen() { return gJobCopy != nullptr; }
@@ -123,7 +101,6 @@ void CloseJobCopy()
     if (gJobCopy == nullptr) return;
     fflush(gJobCopy);
     gJobCopyFd = -1;
-    fchmod(fileno(gJobCopy), kJobCopyMode);
     fclose(gJobCopy);
     gJobCopy = nullptr;
 }

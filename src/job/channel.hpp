@@ -19,12 +19,15 @@ namespace pdftopjl::job {
 size_t Write(const void* data, size_t size, FILE* stream);
 void WriteText(std::string_view text, FILE* stream);
 
-// Opens the job-copy file when `marker` exists: a new "nd<time stamp>.job" in
-// TMPDIR, or "nd<time stamp>-2.job" and on when that name is taken.  Any
-// problem (no TMPDIR, no name free) means no copy; it never blocks.
+// A line holding a secret (a stored job's passcode): the job stream gets
+// `text`, the job copy `masked` unless its marker asks to keep passcodes.
+void WriteSecret(std::string_view text, std::string_view masked, FILE* stream);
+
+// Opens the job-copy file when the marker at `marker` exists (see
+// jobcopy.hpp); a marker that cannot be trusted or a directory that cannot
+// be used means no copy, with a warning.  It never blocks.
 void OpenJobCopy(const char* marker);
 bool JobCopyOpen();
-// Closes it with the permission bits the vendor's tools expect.
 void CloseJobCopy();
 
 // What a message means to CUPS: ERROR for what fails the job, WARNING for

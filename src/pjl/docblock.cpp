@@ -5,6 +5,7 @@
 #include <string>
 
 #include "job/channel.hpp"
+#include "settings/standard_options.hpp"
 
 namespace pdftopjl {
 
@@ -220,29 +221,31 @@ void WriteDocumentBlock(const PrintOptions& settings, std::string_view copies, P
     writeMediaSettings(settings, out);
 }
 
-bool PasscodeFitsTheLine(const PrintOptions& settings)
+bool StoredJobPasscodeUsable(const PrintOptions& settings)
 {
     const PrintTypeOption& printType = settings.printType;
-    if (printType.printType != 2 || printType.password.empty()) return true;
-
-    static const size_t kLimit = kPJLLineMax - std::strlen("@PJL SET HOLDENCRYPTKEY=\"\"\n");
-    const std::string_view passcode = printType.password.view();
-    if (passcode.size() > kLimit) {
-        job::Logf(job::Severity::Error,
-                  "The passcode of the stored job is too long for the printer (%zu bytes, at most "
-                  "%zu); choose a shorter one; nothing was sent to the printer",
-                  passcode.size(), kLimit);
+    if (printType.printType != 2) return true;
+    constexpr const char* kNothingSent = "; nothing was sent to the printer";
+    switch (settings.passcodeIssue) {
+    case PasscodeIssue::QueueDefault:
+        job::Logf(job::Severity::Error, "%s%s", kQueuePasscodeUnused, kNothingSent);
         return false;
+    case PasscodeIssue::Encrypted:
+        job::Logf(job::Severity::Error,
+                  "The job's passcode was sent encrypted; the printer takes it only as sent, %zu "
+                  "to %zu digits%s",
+                  kPasscodeMinDigits, kPasscodeMaxDigits, kNothingSent);
+        return false;
+    case PasscodeIssue::Empty:
+    case PasscodeIssue::None:
+        break;
     }
-    for (unsigned char c : passcode) {
-        if (PJLDropsByte(c, /*quoted=*/true)) {
-            job::Log(job::Severity::Error,
-                     "The passcode of the stored job holds characters the printer cannot take "
-                     "(control characters or \"); choose another; nothing was sent to the printer");
-            return false;
-        }
-    }
-    return true;
+    if (settings.passcodeIssue == PasscodeIssue::None &&
+        (printType.password.empty() || PasscodeFollowsTheRule(printType.password.view())))
+        return true;
+    job::Logf(job::Severity::Error, "The stored job's passcode must be %zu to %zu digits%s",
+              kPasscodeMinDigits, kPasscodeMaxDigits, kNothingSent);
+    return false;
 }
 
 }  // namespace pdftopjl

@@ -13,9 +13,10 @@ namespace pdftopjl {
 // copies argument.
 void WriteDocumentBlock(const PrintOptions& settings, std::string_view copies, PjlWriter& out);
 
-// A stored job's passcode must reach the printer exactly as given: true when
-// it can, false after a message when it is too long for its line or holds
-// bytes the line cannot carry.  Checked before any byte of the job is written.
-bool PasscodeFitsTheLine(const PrintOptions& settings);
+// A stored job is held under the passcode the job gave, or not sent at all:
+// true when it can be, false after an error saying why (a passcode that is not
+// 4 to 8 digits, one sent encrypted, or only the queue's default, which every
+// user can read).  Checked before any byte of the job is written.
+bool StoredJobPasscodeUsable(const PrintOptions& settings);
 
 }  // namespace pdftopjl

@@ -24,7 +24,7 @@ bool WriteJobHeader(const HeaderInputs& in, PjlWriter& out)
 {
     // Refused before the first byte, so a job that cannot be held as asked
     // never starts printing.
-    if (!PasscodeFitsTheLine(in.settings)) return false;
+    if (!StoredJobPasscodeUsable(in.settings)) return false;
 
     out.raw(std::string(kUEL) + "@PJL JOB MODE=PRINTER\n");
     out.set("STRINGCODESET", stringCodeSet(in.settings));

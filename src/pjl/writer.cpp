@@ -6,6 +6,11 @@ namespace pdftopjl {
 
 namespace {
 
+// The values no job copy keeps unless asked: the stored job's passcode and
+// the accounting password.
+constexpr std::string_view kPasscodeKey = "HOLDENCRYPTKEY";
+constexpr std::string_view kAccountPasswordKey = "JOEP";
+
 // A line under construction, bounded so that it never exceeds kPJLLineMax
 // bytes with its closing text.
 class Line {
@@ -33,6 +38,13 @@ public:
         job::WriteText(std::string_view(buffer_, length_), out);
     }
 
+    // A line whose value is a secret: the job copy gets `masked` instead.
+    void finishSecret(std::string_view closing, std::string_view masked, FILE* out)
+    {
+        append(closing);
+        job::WriteSecret(std::string_view(buffer_, length_), masked, out);
+    }
+
 private:
     char buffer_[kPJLLineMax] = {};
     size_t length_ = 0;
@@ -49,7 +61,10 @@ void PjlWriter::set(std::string_view name, std::string_view value)
     if (quoted) {
         line.append("=\"");
         line.appendClean(value.substr(1, value.size() - 2), true, 2);
-        line.finish("\"\n", out_);
+        if (name == kPasscodeKey)
+            line.finishSecret("\"\n", "@PJL SET HOLDENCRYPTKEY=\"****\"\n", out_);
+        else
+            line.finish("\"\n", out_);
     } else {
         line.append("=");
         line.appendClean(value, false, 1);
@@ -64,7 +79,10 @@ void PjlWriter::attr(std::string_view name, std::string_view value)
     line.appendClean(name, true, 3);
     line.append("=");
     line.appendClean(value, true, 2);
-    line.finish("\"\n", out_);
+    if (name == kAccountPasswordKey && !value.empty())
+        line.finishSecret("\"\n", "@PJL SET JOBATTR=\"@JOEP=****\"\n", out_);
+    else
+        line.finish("\"\n", out_);
 }
 
 void PjlWriter::comment(std::string_view text)

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "encoding/convert.hpp"
+#include "job/text.hpp"
 #include "settings/docname.hpp"
 #include "settings/standard_options.hpp"
 #include "settings/ticket_keys.hpp"
@@ -54,6 +56,22 @@ const char* bypassTrayNameForModel(std::string_view model)
 
 }  // namespace
 
+void NameHeldJob(const std::string& user, PrintOptions& record)
+{
+    PrintTypeOption& printType = record.printType;
+    if (printType.printType != 2 && printType.printType != 3) return;
+    if (printType.userName.empty() && !user.empty()) {
+        std::string converted(user.size() + 4, '\0');
+        const int length = record.utf8Mode()
+                               ? RebuildAsUTF8(user.c_str(), converted.data(), static_cast<int>(converted.size()))
+                               : ConvertToPrinterCodeSet(user.c_str(), converted.data(),
+                                                         static_cast<int>(converted.size()));
+        converted.resize(static_cast<size_t>(length));
+        CopyBounded(printType.userName.data, sizeof printType.userName.data, converted);
+    }
+    if (printType.documentNameType == -1 && !record.documentName.empty()) printType.documentNameType = 1;
+}
+
 void ApplyPrinterDefaults(const ppd_file_t* ppd, PrintOptions& record)
 {
     ApplyQueueDefaults(ppd, record);
@@ -84,7 +102,8 @@ PrintOptions GatherSettings(const JobInputs& job)
     if (record.features.duplexing == -1)
         record.features.duplexing = DuplexingFromCupsOptions(job.options, ppd);
     ApplyStandardOptions(job.options, record);
-    ApplyOfficeOptions(job.options, ppd, record);
+    ApplyOfficeOptions(job.options, ppd, job.ppdIsTheJobsOwn, record);
+    NameHeldJob(job.args.user, record);
     ApplyPrinterDefaults(ppd, record);
     return record;
 }

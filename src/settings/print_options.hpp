@@ -104,8 +104,17 @@ struct PPDOption {
 // mode), fitted to the printer's limits; empty when the title cannot be used.
 using DocumentName = FixedText<256>;
 
+// Why a stored job's passcode the job asked for could not be taken.
+enum class PasscodeIssue : int32_t {
+    None,
+    QueueDefault,  // only the queue's default, which every user can read from its PPD
+    Encrypted,     // a job-password sent hashed or garbled
+    Empty,         // ZRPasscode=Custom. or job-password= with nothing after it
+};
+
 struct PrintOptions {
     PrintTypeOption printType;
+    PasscodeIssue passcodeIssue;
     KVROption kvr;
     FeaturesOption features;
     PPDOption ppd;

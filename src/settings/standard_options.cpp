@@ -6,9 +6,15 @@
 #include <string>
 #include <vector>
 
+#include "job/channel.hpp"
 #include "job/text.hpp"
 
 namespace pdftopjl {
+
+const char kQueuePasscodeUnused[] =
+    "The queue's default passcode is not used, since every user can read it from the printer's "
+    "PPD; give a stored job its own passcode with job-password or the print dialog's passcode "
+    "field";
 
 namespace {
 
@@ -152,6 +158,13 @@ void ApplyStandardOptions(const JobOptions& options, PrintOptions& record)
     fill(f.outputBin, mapped(kOutputBins, options.get("OutputBin")));
     fill(f.outputBin, mapped(kOutputBins, options.get("output-bin")));
 
+    // IPP's own way to ask for collated copies; Collate, read with the
+    // tickets, comes first.
+    if (const char* handling = options.get("multiple-document-handling")) {
+        if (std::strcmp(handling, "separate-documents-collated-copies") == 0) fill(f.collate, "true");
+        if (std::strcmp(handling, "separate-documents-uncollated-copies") == 0) fill(f.collate, "false");
+    }
+
     // finishings=3 (none) comes with every lp job: it asks for nothing.
     for (std::string_view item : listItems(options.get("finishings"))) {
         if (const char* staple = lookup(kStaples, item)) fill(f.staple, staple);
@@ -196,7 +209,16 @@ std::optional<std::string> CustomValue(const char* choice)
     return std::nullopt;
 }
 
-void ApplyOfficeOptions(const JobOptions& options, const ppd_file_t* ppd, PrintOptions& record)
+bool PasscodeFollowsTheRule(std::string_view passcode)
+{
+    if (passcode.size() < kPasscodeMinDigits || passcode.size() > kPasscodeMaxDigits) return false;
+    for (char c : passcode)
+        if (c < '0' || c > '9') return false;
+    return true;
+}
+
+void ApplyOfficeOptions(const JobOptions& options, const ppd_file_t* ppd, bool ppdIsTheJobsOwn,
+                        PrintOptions& record)
 {
     // The job's own choice of a PPD option, else the queue's.
     auto choice = [&](const char* option) {
@@ -208,26 +230,54 @@ void ApplyOfficeOptions(const JobOptions& options, const ppd_file_t* ppd, PrintO
     // job-password arrives plain from lp and IPP clients; a hashed one (or
     // one cupsd wrote as <hex>, which CUPS 2.4 garbles) cannot be sent.
     std::optional<std::string> jobPassword;
+    bool jobPasswordEncrypted = false;
     if (const char* password = options.get("job-password")) {
         const char* encryption = options.get("job-password-encryption");
-        if ((encryption == nullptr || std::strcmp(encryption, "none") == 0) && password[0] != '<')
-            jobPassword = password;
+        jobPasswordEncrypted =
+            (encryption != nullptr && std::strcmp(encryption, "none") != 0) || password[0] == '<';
+        if (!jobPasswordEncrypted) jobPassword = password;
     }
+    const char* jobPasscode = options.get("ZRPasscode");
+    const std::optional<std::string> jobCustomPasscode = CustomValue(jobPasscode);
 
+    // A passcode the job gives (the dialog's, the PPD option's or
+    // job-password) without a print type makes a stored job.
     if (printType.printType == -1) {
         const char* type = options.get("ZRPrintType");
-        if (type == nullptr && jobPassword) type = "Stored";
+        const bool passcodeGiven =
+            !printType.password.empty() || jobCustomPasscode || jobPassword || jobPasswordEncrypted;
+        if (type == nullptr && passcodeGiven) type = "Stored";
         if (type == nullptr) type = PpdDefaultChoice(ppd, "ZRPrintType");
         if (type != nullptr && std::strcmp(type, "Stored") == 0) printType.printType = 2;
         if (type != nullptr && std::strcmp(type, "Proof") == 0) printType.printType = 3;
     }
+    // The dialog's passcode, else the PPD option's, else job-password.
     if (printType.password.empty()) {
-        if (std::optional<std::string> passcode = CustomValue(options.get("ZRPasscode")))
-            printType.password.set(*passcode);
-        else if (jobPassword)
-            printType.password.set(*jobPassword);
-        else if (std::optional<std::string> queue = CustomValue(PpdDefaultChoice(ppd, "ZRPasscode")))
-            printType.password.set(*queue);
+        const std::optional<std::string>& given = jobCustomPasscode ? jobCustomPasscode : jobPassword;
+        if (given) {
+            printType.password.set(*given);
+            // Asked for, but nothing given: not a stored job for anyone.
+            if (given->empty()) record.passcodeIssue = PasscodeIssue::Empty;
+        } else if (jobPasswordEncrypted) {
+            record.passcodeIssue = PasscodeIssue::Encrypted;
+        } else if (jobPasscode == nullptr) {
+            // The queue's default is in the PPD that cupsd hands every user
+            // (/printers/NAME.ppd): no secret, so it never holds a job.
+            if (std::optional<std::string> queue = CustomValue(PpdDefaultChoice(ppd, "ZRPasscode"))) {
+                if (ppdIsTheJobsOwn)
+                    printType.password.set(*queue);
+                else
+                    record.passcodeIssue = PasscodeIssue::QueueDefault;
+            }
+        }
+    }
+    if (printType.printType != 2) {
+        if (record.passcodeIssue == PasscodeIssue::QueueDefault)
+            job::Log(job::Severity::Warning, kQueuePasscodeUnused);
+        else if (!printType.password.empty() || record.passcodeIssue != PasscodeIssue::None)
+            job::Log(job::Severity::Warning,
+                     "The passcode is used only by stored jobs (ZRPrintType=Stored); this job is "
+                     "not held at the printer");
     }
     if (printType.userName.empty())
         if (std::optional<std::string> name = CustomValue(choice("ZRUserName")))

@@ -22,9 +22,21 @@ void ApplyStandardOptions(const JobOptions& options, PrintOptions& record);
 // The office features from the PPD's options (ZRPrintType, ZRPasscode,
 // ZRUserName, ZRJobName, ZRAccountId, queue defaults included) and from the
 // IPP attributes job-password, job-account-id and job-accounting-user-id,
-// where the dialog's tickets left them open.  A job-password without a
-// print type makes a stored private job.
-void ApplyOfficeOptions(const JobOptions& options, const ppd_file_t* ppd, PrintOptions& record);
+// where the dialog's tickets left them open.  A passcode the job gives
+// without a print type makes a stored private job.  The queue's default
+// passcode is taken only from a PPD that is the job's own; otherwise
+// passcodeIssue says it was left out.
+void ApplyOfficeOptions(const JobOptions& options, const ppd_file_t* ppd, bool ppdIsTheJobsOwn,
+                        PrintOptions& record);
+
+// A stored job's passcode, the same everywhere (PPD, tickets, job-password,
+// the Printer Application): 4 to 8 ASCII digits.
+inline constexpr std::size_t kPasscodeMinDigits = 4;
+inline constexpr std::size_t kPasscodeMaxDigits = 8;
+bool PasscodeFollowsTheRule(std::string_view passcode);
+
+// Why the queue's default passcode was left out, and what to use instead.
+extern const char kQueuePasscodeUnused[];
 
 // The value of a custom option choice: "Custom.1234" or "{Name=1234}" give
 // "1234"; anything else (a plain choice such as "None") gives nothing.

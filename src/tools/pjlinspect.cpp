@@ -39,7 +39,7 @@ std::string number(double v)
     return buf;
 }
 
-constexpr std::string_view kUsage = "Usage: pjlinspect [--show-passcode] [job-file]\n";
+constexpr std::string_view kUsage = "Usage: pjlinspect [--show-passcode] [job-file]\n       pjlinspect --help | --version\n";
 
 // The framing lines as the filter writes them (see pjl/jobstream.cpp).
 constexpr std::string_view kFsizLine = "\n@PJL SET JOBATTR=\"@FSIZ=";
@@ -148,7 +148,11 @@ int main(int argc, char* argv[])
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (arg == "-h" || arg == "--help") {
-            std::cerr << kUsage;
+            std::cout << kUsage;
+            return 0;
+        }
+        if (arg == "--version") {
+            std::cout << "pjlinspect " PDFTOPJL_VERSION "\n";
             return 0;
         }
         if (arg == "--show-passcode") {

@@ -121,7 +121,7 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"PasscodeTooLong", MakePdf(1),
                     {"-o", kTicket + "PrintTypeTicketKey=2", "-o",
                      kTicket + "PrintTypePasswordTicketKey=" + std::string(300, '7')},
-                    "passcode of the stored job is too long"}),
+                    "The stored job's passcode must be 4 to 8 digits"}),
     [](const ::testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
 
 struct CountCase {

@@ -466,7 +466,7 @@ TEST_F(Cupsd, IppClientsSeeTheSupportedValues)
         {"print-quality-supported", "draft"},        {"print-quality-supported", "high"},
         {"print-color-mode-supported", "monochrome"}, {"output-bin-supported", "face-up"},
         {"media-type-supported", "stationery-recycled"},
-        {"job-password-supported", "4"},            {"job-account-id-supported", "true"}};
+        {"job-password-supported", "8"},            {"job-account-id-supported", "true"}};
     for (const auto& [name, value] : expected)
         EXPECT_NE(attrs[name].find(value), std::string::npos) << name << " = " << attrs[name];
 }

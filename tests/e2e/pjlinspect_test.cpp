@@ -35,6 +35,29 @@ RunResult Inspect(const std::string& stream, const std::vector<std::string>& fla
     return RunProgram(o);
 }
 
+// Asked for help or the version, both programs answer on standard output
+// and succeed.
+TEST(PjlInspect, BothProgramsAnswerHelpAndVersion)
+{
+    struct Case {
+        std::string program;
+        const char* flag;
+        const char* start;
+    };
+    for (const Case& c : {Case{Inspector(), "--help", "Usage: pjlinspect [--show-passcode] [job-file]\n"},
+                          Case{Inspector(), "--version", "pjlinspect 1."},
+                          Case{FilterBinary(), "--help", "Usage: pdftopjl job-id user title copies options [file]\n"},
+                          Case{FilterBinary(), "--version", "pdftopjl 1."}}) {
+        RunOptions o;
+        o.program = c.program;
+        o.args = {"program", c.flag};
+        RunResult r = RunProgram(o);
+        EXPECT_EQ(r.exitCode, 0) << c.flag;
+        EXPECT_EQ(r.out.rfind(c.start, 0), 0u) << r.out;
+        EXPECT_EQ(r.err, "");
+    }
+}
+
 TEST(PjlInspect, ShowsTheHeaderAndThePages)
 {
     std::vector<PdfPage> pages(2);

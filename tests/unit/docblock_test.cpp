@@ -592,8 +592,8 @@ struct PasscodeCase {
     const char* name;
     int printType;
     std::string password;
-    int result;
-    const char* message;  // expected at the start of the message, nullptr: none
+    PasscodeIssue issue;
+    const char* message;  // the whole error, nullptr: the job goes on
 };
 
 class Passcode : public ::testing::TestWithParam<PasscodeCase> {};
@@ -604,30 +604,39 @@ TEST_P(Passcode, IsCheckedBeforeTheHeader)
     PrintOptions o = EmptyRecord();
     o.printType.printType = c.printType;
     o.printType.password.set(c.password);
+    o.passcodeIssue = c.issue;
     ::testing::internal::CaptureStderr();
-    EXPECT_EQ(PasscodeFitsTheLine(o), c.result != 0);
-    std::string err = ::testing::internal::GetCapturedStderr();
-    if (c.message == nullptr)
-        EXPECT_EQ(err, "");
-    else
-        EXPECT_EQ(err.rfind(std::string("ERROR: ") + c.message, 0), 0u) << err;
+    EXPECT_EQ(StoredJobPasscodeUsable(o), c.message == nullptr);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              c.message == nullptr ? "" : std::string("ERROR: ") + c.message + "; nothing was sent to the printer\n");
 }
+
+constexpr const char* kRule = "The stored job's passcode must be 4 to 8 digits";
+constexpr PasscodeIssue kNone = PasscodeIssue::None;
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, Passcode,
     ::testing::Values(
-        PasscodeCase{"Fits227", 2, std::string(227, '7'), 1, nullptr},
-        PasscodeCase{"TooLong228", 2, std::string(228, '7'), 0,
-                     "The passcode of the stored job is too long for the printer (228 bytes, at most 227)"},
-        PasscodeCase{"TooLong2047", 2, std::string(2047, '7'), 0,
-                     "The passcode of the stored job is too long"},
-        PasscodeCase{"LineFeed", 2, "12\n34", 0,
-                     "The passcode of the stored job holds characters the printer cannot take"},
-        PasscodeCase{"Quote", 2, "12\"34", 0, "The passcode of the stored job holds characters"},
-        PasscodeCase{"EmptyStored", 2, "", 1, nullptr},
+        PasscodeCase{"FourDigits", 2, "0123", kNone, nullptr},
+        PasscodeCase{"EightDigits", 2, "98765432", kNone, nullptr},
+        PasscodeCase{"ThreeDigits", 2, "123", kNone, kRule},
+        PasscodeCase{"NineDigits", 2, "123456789", kNone, kRule},
+        PasscodeCase{"Letters", 2, "abcd", kNone, kRule},
+        PasscodeCase{"NonAsciiDigits", 2, "\xD9\xA1\xD9\xA2\xD9\xA3\xD9\xA4", kNone, kRule},
+        PasscodeCase{"LineFeed", 2, "12\n34", kNone, kRule},
+        // A stored job without a passcode is held for anyone at the panel.
+        PasscodeCase{"EmptyStored", 2, "", kNone, nullptr},
+        PasscodeCase{"EmptyGiven", 2, "", PasscodeIssue::Empty, kRule},
+        PasscodeCase{"QueueDefaultStored", 2, "", PasscodeIssue::QueueDefault,
+                     "The queue's default passcode is not used, since every user can read it from "
+                     "the printer's PPD; give a stored job its own passcode with job-password or "
+                     "the print dialog's passcode field"},
+        PasscodeCase{"EncryptedStored", 2, "", PasscodeIssue::Encrypted,
+                     "The job's passcode was sent encrypted; the printer takes it only as sent, 4 "
+                     "to 8 digits"},
         // Only a stored print sends its passcode.
-        PasscodeCase{"ProofIgnoresIt", 3, std::string(2047, '7'), 1, nullptr},
-        PasscodeCase{"NormalIgnoresIt", -1, std::string(500, '7'), 1, nullptr}),
+        PasscodeCase{"ProofIgnoresIt", 3, "12", kNone, nullptr},
+        PasscodeCase{"NormalIgnoresTheQueueDefault", -1, "", PasscodeIssue::QueueDefault, nullptr}),
     [](const ::testing::TestParamInfo<PasscodeCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

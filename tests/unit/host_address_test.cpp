@@ -44,8 +44,14 @@ INSTANTIATE_TEST_SUITE_P(
     Lists, Selection,
     ::testing::Values(
         SelectionCase{"LoopbackThenLan", {V4("127.0.0.1"), V4("192.168.1.5")}, "192.168.1.5"},
+        // Loopback reaches no printer: 127.0.0.0/8 and ::1 are never sent.
         SelectionCase{"V6LoopbackLinkLocalV4Loopback",
-                      {V6("::1"), V6("fe80::1", 1), V4("127.0.0.1")}, "::1"},
+                      {V6("::1"), V6("fe80::1", 1), V4("127.0.0.1")}, ""},
+        SelectionCase{"DebianHostsEntry", {V4("127.0.1.1")}, ""},
+        SelectionCase{"AnyOf127Slash8ThenLan", {V4("127.5.6.7"), V4("10.1.2.3")}, "10.1.2.3"},
+        SelectionCase{"V6LoopbackOnly", {V6("::1")}, ""},
+        SelectionCase{"MappedV4Loopback", {V6("::ffff:127.0.1.1")}, ""},
+        SelectionCase{"V6LoopbackThenGlobal", {V6("::1"), V6("2001:db8::7")}, "2001:db8::7"},
         SelectionCase{"LinkLocalThenV4",
                       {V6("fe80::1c2b:3dff:fe4a:9a10", 2), V4("10.0.0.7")}, "10.0.0.7"},
         SelectionCase{"OnlyV4Loopback", {V4("127.0.0.1")}, ""},
@@ -70,6 +76,33 @@ TEST_F(HostAddress, FailedOrRefusedLookupsGiveNoAddress)
     EXPECT_TRUE(Answer().askedFor.empty()) << "a name that is not ASCII is not looked up";
     Answer().resolves = false;
     EXPECT_EQ(Lookup("mac01"), "");
+}
+
+// A job says nothing about a host that has loopback addresses only; a
+// lookup that failed is a debug line, worded as what happened.
+TEST_F(HostAddress, OnlyAFailedLookupIsMentionedAndOnlyAtDebugLevel)
+{
+    struct Case {
+        std::vector<ResolvedAddress> addresses;
+        bool resolves;
+        const char* address;
+        const char* message;
+    };
+    services.hostName = [](char* name, size_t size) {
+        snprintf(name, size, "vm");
+        return 0;
+    };
+    for (const Case& c : {Case{{V4("127.0.1.1"), V6("::1")}, true, "", ""},
+                          Case{{V4("192.168.1.5")}, true, "192.168.1.5", ""},
+                          Case{{}, false, "",
+                               "DEBUG: The address lookup for this host (vm) failed or timed out; "
+                               "the job carries no address (HOAD)\n"}}) {
+        Answer().addresses = c.addresses;
+        Answer().resolves = c.resolves;
+        ::testing::internal::CaptureStderr();
+        EXPECT_EQ(ResolveHostIdentity(false, true, services).address, c.address);
+        EXPECT_EQ(::testing::internal::GetCapturedStderr(), c.message);
+    }
 }
 
 // Consistency checks stop the process naming function, module, line and

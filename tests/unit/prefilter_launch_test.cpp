@@ -144,9 +144,11 @@ TEST_F(PreFilterLaunch, ExecuteFilterPassesOnSixOrSevenArguments)
         EXPECT_TRUE(got == doc);
 
         // The shell shows arguments 1 and up; argument 0 is the script's path.
-        // The copies are left to the printer: the pre-filter is asked for one.
+        // The copies are left to the printer: the pre-filter is asked for one;
+        // and the filter counts the pages, not the pre-filter.
         std::string expected = argc == 6 ? "5\n" : "6\n";
-        for (size_t i = 1; i < 6; ++i) expected += (i == 4 ? std::string("1") : args[i]) + "\n";
+        for (size_t i = 1; i < 6; ++i)
+            expected += (i == 4 ? std::string("1") : i == 5 ? args[i] + " page-logging=off" : args[i]) + "\n";
         if (argc >= 7) expected += args[6] + "\n";
         EXPECT_EQ(RecordedArgs(), expected);
     }
@@ -230,6 +232,29 @@ INSTANTIATE_TEST_SUITE_P(
                     "Cannot run the pre-filter @: Permission denied"},
         FailureCase{"NotAProgram", "", 0755, "Cannot run the pre-filter @: Exec format error"}),
     [](const ::testing::TestParamInfo<FailureCase>& info) { return info.param.name; });
+
+// What the pre-filter says reaches the log at debug level; its errors and
+// warnings are shown again, as they were, only when it fails.
+TEST_F(PreFilterLaunch, ItsMessagesAreShownOnlyWhenItFails)
+{
+    const char kSays[] = "echo 'ERROR: pdftopdf: Last filter could not get determined' >&2\n"
+                         "echo 'DEBUG: pdftopdf: detail' >&2\nprintf 'PAGE: 1 1\\nno line end' >&2\n"
+                         "cat \"$6\"\n";
+    for (const bool fails : {false, true}) {
+        const std::string program = Program("layout", std::string(kSays) + (fails ? "exit 2\n" : ""));
+        Stage s = Staged(Args(7));
+        std::string expected =
+            "DEBUG: ERROR: pdftopdf: Last filter could not get determined\n"
+            "DEBUG: pdftopdf: detail\nDEBUG: PAGE: 1 1\nDEBUG: no line end\n";
+        if (fails)
+            expected += "ERROR: pdftopdf: Last filter could not get determined\nERROR: The pre-filter " +
+                        program + " failed with exit status 2 (its own messages above say why); " +
+                        "nothing was sent to the printer\n";
+        EXPECT_EQ(s.err, expected);
+        EXPECT_EQ(s.result, fails ? 0 : 1);
+        job::RemoveAllTempFiles();
+    }
+}
 
 TEST_F(PreFilterLaunch, FailedSelectionClosesThePipe)
 {

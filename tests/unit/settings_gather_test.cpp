@@ -395,8 +395,10 @@ TEST_F(Gathering, OfficeFeaturesFromOptionsAndAttributes)
           Case{"job-password=4711", 2, "4711", ""},
           Case{"job-password=4711 job-password-encryption=none", 2, "4711", ""},
           // Hashed, or garbled by cupsd: nothing the printer could match.
-          Case{"job-password=4711 job-password-encryption=sha2-256", -1, "", ""},
-          Case{"job-password=<0303> ", -1, "", ""},
+          Case{"job-password=4711 job-password-encryption=sha2-256", 2, "", ""},
+          Case{"job-password=<0303> ", 2, "", ""},
+          // A passcode choice without a print type stores, as job-password does.
+          Case{"ZRPasscode=Custom.1234", 2, "1234", ""},
           Case{"ZRPrintType=Normal job-password=4711", -1, "4711", ""},
           Case{ticket + "ZRPrintType=Stored", 3, "", ""},
           Case{"ZRAccountId=Custom.dept7 job-account-id=other", -1, "", "dept7"},
@@ -407,6 +409,65 @@ TEST_F(Gathering, OfficeFeaturesFromOptionsAndAttributes)
         EXPECT_EQ(got.printType.printType, c.printType) << c.options;
         EXPECT_EQ(got.printType.password.view(), c.passcode) << c.options;
         EXPECT_EQ(got.kvr.userId.view(), c.account) << c.options;
+    }
+}
+
+// The passcode a job is held under, and why none could be taken.  The
+// queue's default passcode is in a PPD every user can read: never a stored
+// job's passcode, unless the PPD is the job's own.
+TEST_F(Gathering, WhichPasscodeAJobIsHeldUnder)
+{
+    UsePpd({"*OpenUI *ZRPasscode: PickOne", "*DefaultZRPasscode: Custom.4321",
+            "*ZRPasscode None/None: \"\"", "*CloseUI: *ZRPasscode"});
+    struct Case {
+        std::string options;
+        bool ownPpd;
+        int32_t printType;
+        const char* passcode;
+        PasscodeIssue issue;
+        bool warned;
+    };
+    for (const Case& c : {Case{"", false, -1, "", PasscodeIssue::QueueDefault, true},
+                          Case{"ZRPrintType=Stored", false, 2, "", PasscodeIssue::QueueDefault, false},
+                          Case{"job-password=1234", false, 2, "1234", PasscodeIssue::None, false},
+                          Case{"ZRPrintType=Stored ZRPasscode=None", false, 2, "", PasscodeIssue::None, false},
+                          Case{"ZRPrintType=Stored", true, 2, "4321", PasscodeIssue::None, false},
+                          // The PPD option comes before a job-password, even one that cannot be used.
+                          Case{"ZRPasscode=Custom.2468 job-password=<0303>", false, 2, "2468", PasscodeIssue::None, false},
+                          Case{"job-password=<0303>", false, 2, "", PasscodeIssue::Encrypted, false},
+                          Case{"ZRPasscode=Custom.", false, 2, "", PasscodeIssue::Empty, false}}) {
+        ::testing::internal::CaptureStderr();
+        JobInputs inputs = testjob::Inputs(c.options, ppdPath);
+        inputs.ppdIsTheJobsOwn = c.ownPpd;
+        const PrintOptions got = GatherSettings(inputs);
+        const std::string err = ::testing::internal::GetCapturedStderr();
+        EXPECT_EQ(got.printType.printType, c.printType) << c.options;
+        EXPECT_EQ(got.printType.password.view(), c.passcode) << c.options;
+        EXPECT_EQ(got.passcodeIssue, c.issue) << c.options;
+        EXPECT_EQ(err.find("WARNING: The queue's default passcode is not used") == 0, c.warned) << err;
+    }
+}
+
+// A held job names its user and title for the printer's panel, in the
+// printer's code set, unless the job names them itself.
+TEST_F(Gathering, HeldJobsCarryTheUserAndTitle)
+{
+    struct Case {
+        const char* encoding;
+        std::string options;
+        const char* userName;
+        int32_t documentNameType;
+    };
+    for (const Case& c : {Case{"UTF-8", "ZRPrintType=Stored", "\xE5\xB1\xB1\xE7\x94\xB0", 1},
+                          Case{"", "ZRPrintType=Proof", "\x8E\x52\x93\x63", 1},
+                          Case{"", "ZRPrintType=Stored ZRUserName=Custom.desk ZRJobName=Custom.Q3", "desk", 2},
+                          Case{"", "", "", -1}}) {
+        UsePpd({std::string("*ZRPrinterLanguageEncoding: \"") + c.encoding + "\""});
+        JobInputs inputs(testjob::Arguments(c.options, "Report", "1", "\xE5\xB1\xB1\xE7\x94\xB0"),
+                         OpenPpd(ppdPath.c_str()));
+        const PrintOptions got = GatherSettings(inputs);
+        EXPECT_EQ(got.printType.userName.view(), c.userName) << c.options;
+        EXPECT_EQ(got.printType.documentNameType, c.documentNameType) << c.options;
     }
 }
 
