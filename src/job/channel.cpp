@@ -11,6 +11,7 @@
 #include <ctime>
 
 #include "job/jobcopy.hpp"
+#include "job/tempfiles.hpp"
 #include "job/text.hpp"
 
 namespace pdftopjl::job {
