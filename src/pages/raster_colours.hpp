@@ -6,20 +6,24 @@
 #include <vector>
 
 // How a painted page is stored as small as it losslessly goes: the colours
-// it holds, counted up to 256 in one cheap pass, decide the image's format;
-// its pixels then become one byte each (an index or a grey) and rows of
-// packed, predicted samples.
+// it holds, counted up to 256 in one cheap pass that also notes each pixel's
+// colour as its place in the count, decide the image's format; those places
+// then become rows of packed, predicted samples.
 namespace pdftopjl {
 
 inline constexpr int kMaxPaletteColours = 256;
 
-// The colours of a painted image (RGB, 3 bytes a pixel), up to 256; adding
-// more marks it full.  Office pages hold long runs of one colour, passed over
-// eight pixels at a time.
+// The colours of a painted image (RGB, 3 bytes a pixel), up to 256, each
+// known by its place in the count; adding more marks it full.  Office pages
+// hold long runs of one colour, passed over eight pixels at a time.
 class ColourCount {
 public:
-    // False once more than 256 colours were seen (counting stops there).
-    bool add(const unsigned char* rgb, size_t pixels);
+    // Counts the pixels' colours and, unless `places` is null, writes each
+    // pixel's place there (a byte each; it may be `rgb` itself).  False once
+    // more than 256 colours were seen: counting stops there.
+    bool add(const unsigned char* rgb, size_t pixels, unsigned char* places = nullptr);
+    // Each pixel's place, of colours all counted.
+    void placesOf(const unsigned char* rgb, size_t pixels, unsigned char* places) const;
     bool full() const { return full_; }
     int size() const { return size_; }
     uint32_t colour(int index) const { return colours_[index]; }
@@ -28,6 +32,8 @@ public:
 
 private:
     int insert(uint32_t rgb);
+    template <bool Counting>
+    bool scan(const unsigned char* rgb, size_t pixels, unsigned char* places);
 
     static constexpr int kSlots = 1024;  // open addressing, at most a quarter full
     std::array<uint32_t, kSlots> keys_{};  // colour + 1; 0 is a free slot
@@ -47,6 +53,8 @@ struct ImageFormat {
     // Rows Flate-compressed after PNG's Up predictor, which pays on samples
     // of more than one bit.
     bool predicted = false;
+    // A colour's place in the count → its sample.
+    std::array<unsigned char, kMaxPaletteColours> sampleOf{};
 
     bool rgb() const { return components == 3 && paletteSize == 0; }
     // Bytes of a packed row, and of a row as compressed (with its predictor tag).
@@ -61,33 +69,22 @@ struct ImageFormat {
 // grey when a grey palette would need 8 bits.
 ImageFormat ChooseImageFormat(const ColourCount& colours);
 
-// Turns RGB pixels into the one-byte samples of `format` (an index, or a
-// grey level for plain grey), `pixels` of them; `to` may be `rgb` itself.
-// Not for RGB formats.
-class SampleMapper {
-public:
-    SampleMapper(const ColourCount& colours, const ImageFormat& format);
-    void map(const unsigned char* rgb, size_t pixels, unsigned char* to) const;
-
-private:
-    const ColourCount& colours_;
-    bool grey_;
-    std::array<unsigned char, 256> greyIndex_{};  // grey level → sample
-};
-
-// Encodes an image's rows of one-byte samples, top to bottom, as its stream
-// holds them: packed at the format's bits, first sample in the high bits,
-// then for a predicted format PNG's Up predictor against the row before.
+// Encodes an image's rows of colour places, top to bottom, as its stream
+// holds them: made samples, packed at the format's bits, first sample in the
+// high bits, then for a predicted format PNG's Up predictor against the row
+// before.
 class RowEncoder {
 public:
     RowEncoder(const ImageFormat& format, int width);
     // Writes format.streamRowBytes(width) bytes into `to`, which may not
-    // overlap `samples`.
-    void encode(const unsigned char* samples, unsigned char* to);
+    // overlap `places`.
+    void encode(const unsigned char* places, unsigned char* to);
 
 private:
     const ImageFormat& format_;
     int width_;
+    bool identity_ = true;   // every place is its own sample
+    bool inverted_ = false;  // one bit a sample, each place's the other
     std::vector<unsigned char> row_, previous_;  // packed, zeros above the first row
 };
 
