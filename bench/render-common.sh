@@ -27,11 +27,15 @@ median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 measure() {
     python3 -c '
 import resource, subprocess, sys, time
+# What the interpreter start already waited for (a version manager shim
+# runs programs of its own) is not the command.
+before = resource.getrusage(resource.RUSAGE_CHILDREN)
 start = time.monotonic()
 subprocess.run(sys.argv[1:], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 elapsed = time.monotonic() - start
 usage = resource.getrusage(resource.RUSAGE_CHILDREN)
-print("%.4f %d %.4f" % (elapsed, usage.ru_maxrss, usage.ru_utime + usage.ru_stime))
+cpu = usage.ru_utime + usage.ru_stime - before.ru_utime - before.ru_stime
+print("%.4f %d %.4f" % (elapsed, usage.ru_maxrss, cpu))
 ' "$@"
 }
 # The filter on DOC with OPTIONS, as CUPS would run it.
