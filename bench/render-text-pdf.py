@@ -1,13 +1,18 @@
 #!/usr/bin/env python3
-"""render-text-pdf.py OUT PAGES [WIDTH HEIGHT]: a text document for the
-re-rendering benchmarks: every page holds about 50 lines of Helvetica text
-in a Flate-compressed content stream; the font is shared by all pages."""
+"""render-text-pdf.py [--colour] OUT PAGES [WIDTH HEIGHT]: a text document
+for the re-rendering benchmarks: every page holds about 50 lines of Helvetica
+text in a Flate-compressed content stream; the font is shared by all pages.
+With --colour each page is an office page in colour: a coloured box behind
+a heading, a coloured rule under it, a line of text in a third colour."""
 import sys
 import zlib
 
-out, pages = sys.argv[1], int(sys.argv[2])
-width = float(sys.argv[3]) if len(sys.argv) > 3 else 612
-height = float(sys.argv[4]) if len(sys.argv) > 4 else 792
+args = sys.argv[1:]
+colour = "--colour" in args
+args = [a for a in args if a != "--colour"]
+out, pages = args[0], int(args[1])
+width = float(args[2]) if len(args) > 2 else 612
+height = float(args[3]) if len(args) > 3 else 792
 
 words = ("lorem ipsum dolor sit amet consectetur adipiscing elit sed do eiusmod "
          "tempor incididunt ut labore et dolore magna aliqua").split()
@@ -16,9 +21,20 @@ objects = [b"<< /Type /Catalog /Pages 2 0 R >>", None,
            b"<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>"]
 kids = []
 for n in range(pages):
-    lines = [b"BT /F1 10 Tf 12 TL 56 %d Td" % int(height - 60)]
-    for i in range(int((height - 110) / 12)):
+    lines = []
+    top = height - 60
+    if colour:
+        # The kind of colour an office page has: a few flat shades.
+        lines += [b"0.85 0.9 1 rg 50 %d %d 30 re f" % (int(top - 8), int(width - 100)),
+                  b"0.8 0.1 0.1 RG 2 w 50 %d m %d %d l S" % (int(top - 14), int(width - 50), int(top - 14)),
+                  b"BT /F1 16 Tf 0 0.2 0.6 rg 56 %d Td (Report %d) Tj ET 0 g" % (int(top), n + 1)]
+        top -= 40
+    lines.append(b"BT /F1 10 Tf 12 TL 56 %d Td" % int(top))
+    for i in range(int((top - 50) / 12)):
         text = " ".join(words[(n + i + k) % len(words)] for k in range(14))
+        if colour and i == 10:
+            lines.append(b"0 0.5 0 rg (%d.%d %s) Tj T* 0 g" % (n + 1, i + 1, text.encode()))
+            continue
         lines.append(b"(%d.%d %s) Tj T*" % (n + 1, i + 1, text.encode()))
     lines.append(b"ET")
     data = zlib.compress(b"\n".join(lines) + b"\n")

@@ -21,12 +21,15 @@ public:
     virtual bool pageShape(int page, int* degrees, double box[4]) = 0;
     // Paints rows [top, top + rows) of the page's crop box at `dpi` on white,
     // first turned by `turn` degrees (a multiple of 90), as RGB, 3 bytes a
-    // pixel, `width` pixels a row, into `rgb`.  False, with the reason in
-    // `why`, when it cannot, or when poppler said it left part of them
-    // unpainted (memory it could not have, an image it could not decode, a
-    // font it could not make): such rows are never used.
-    virtual bool paintRows(int page, double dpi, int turn, int top, int width, int rows,
-                           unsigned char* rgb, std::string* why) = 0;
+    // pixel, `width` pixels a row, each row `*stride` bytes after the one
+    // before.  The pixels are the caller's to change, until the next paint
+    // or the document's end: not copied, since every page bitmap costs its
+    // size again in fresh memory.  Null when it cannot paint, or when poppler
+    // said it left part of the rows unpainted (memory it could not have, an
+    // image it could not decode, a font it could not make), with what it
+    // said in `why`: such rows are never used.
+    virtual unsigned char* paintRows(int page, double dpi, int turn, int top, int width, int rows,
+                                     size_t* stride, std::string* why) = 0;
 };
 
 class Painter {
@@ -56,7 +59,7 @@ protected:
 // installed.
 inline constexpr char kPainterModule[] = "pdftopjl-poppler.so";
 // The module's one exported function, named for this interface's version.
-inline constexpr char kPainterEntry[] = "pdftopjl_painter_1";
+inline constexpr char kPainterEntry[] = "pdftopjl_painter_2";
 using PainterEntry = Painter* (*)();
 
 // Loads the module the first time, then hands out the same painter.  Null,

@@ -147,17 +147,18 @@ public:
         return true;
     }
 
-    bool paintRows(int n, double dpi, int turn, int top, int width, int rows, unsigned char* rgb,
-                   std::string* why) override
+    unsigned char* paintRows(int n, double dpi, int turn, int top, int width, int rows, size_t* stride,
+                             std::string* why) override
     {
         poppler::page* p = page(n);
-        if (p == nullptr || turn % 90 != 0) return false;
+        if (p == nullptr || turn % 90 != 0) return nullptr;
         const auto rotation = static_cast<poppler::rotation_enum>(((turn % 360 + 360) % 360) / 90);
         Messages& m = messages();
         m.readStandardError();  // what came before is not about these rows
         m.painting = true;
         m.unpainted.clear();
-        const poppler::image image = renderer_.render_page(p, dpi, dpi, 0, top, width, rows, rotation);
+        image_ = poppler::image();  // its memory back before the next is taken
+        image_ = renderer_.render_page(p, dpi, dpi, 0, top, width, rows, rotation);
         m.readStandardError();
         m.painting = false;
         if (m.unpainted.empty()) m.unpainted = pageFlaw_;
@@ -165,16 +166,15 @@ public:
             std::string_view said = m.unpainted;
             if (said.substr(0, 7) == "error: ") said.remove_prefix(7);  // poppler-cpp's own prefix
             *why = said;
-            return false;
+            return nullptr;
         }
-        if (!image.is_valid() || image.width() != width || image.height() != rows ||
-            image.format() != poppler::image::format_rgb24)
-            return false;
-        const size_t rowBytes = static_cast<size_t>(width) * 3;
-        for (int r = 0; r < rows; ++r)
-            std::memcpy(rgb + r * rowBytes, image.const_data() + static_cast<size_t>(r) * image.bytes_per_row(),
-                        rowBytes);
-        return true;
+        if (!image_.is_valid() || image_.width() != width || image_.height() != rows ||
+            image_.format() != poppler::image::format_rgb24 ||
+            image_.bytes_per_row() < static_cast<int>(width) * 3)
+            return nullptr;
+        *stride = static_cast<size_t>(image_.bytes_per_row());
+        // The image's only holder: its data is handed out, not copied.
+        return reinterpret_cast<unsigned char*>(image_.data());
     }
 
 private:
@@ -202,6 +202,7 @@ private:
     int pageNumber_ = -1;
     std::string pageFlaw_;  // what poppler said it will not paint of it, as it read it
     poppler::page_renderer renderer_;
+    poppler::image image_;  // the rows painted last
 };
 
 class PopplerPainter : public Painter {
@@ -249,9 +250,9 @@ public:
 
 }  // namespace pdftopjl
 
-static_assert(std::string_view(pdftopjl::kPainterEntry) == "pdftopjl_painter_1");
+static_assert(std::string_view(pdftopjl::kPainterEntry) == "pdftopjl_painter_2");
 
-extern "C" __attribute__((visibility("default"))) pdftopjl::Painter* pdftopjl_painter_1()
+extern "C" __attribute__((visibility("default"))) pdftopjl::Painter* pdftopjl_painter_2()
 {
     static pdftopjl::PopplerPainter painter;
     return &painter;

@@ -1,12 +1,18 @@
 // The raster pass: each emitted page painted by poppler at 300 dpi on white,
 // turned or mirrored by moving pixels, and written as one image over the
 // page: black and white (one bit a pixel) when every pixel is one or the
-// other, grey when no pixel has colour, else RGB.  Each page is painted in a
+// other, a palette of its colours when it holds 256 at most (at 1, 2, 4 or 8
+// bits a pixel, over grey when none has colour), else RGB.  Each page is painted in a
 // worker process under limits scaled to its pixels, and its image comes back
 // compressed, so memory stays near one page bitmap a worker whatever the
 // page count, and a page that would never end or would take all memory ends
 // the re-rendering instead.  Poppler itself is in the painting module
 // (pages/painter.hpp), loaded before the first worker starts.
+
+#if defined(__linux__)
+#include <malloc.h>
+#endif
+#include <sys/mman.h>
 
 #include <algorithm>
 #include <cmath>
@@ -19,6 +25,7 @@
 #include "job/channel.hpp"
 #include "pages/geometry.hpp"
 #include "pages/painter.hpp"
+#include "pages/raster_colours.hpp"
 #include "pages/raster_pages.hpp"
 #include "pages/raster_pdf.hpp"
 #include "pages/worker.hpp"
@@ -28,11 +35,11 @@ namespace pdftopjl {
 namespace {
 
 constexpr double kDotsPerInch = 300;
-// Pixels painted at a time; letter, A4 and A3 pages take one band, and only
-// those are made grey: the colour of a page is known once it is all painted.
+// Pixels painted at a time; letter, A4 and A3 pages take one band.
 constexpr int kBandPixels = 24 * 1000 * 1000;
 // What painting a page may take: the band bitmap poppler paints into (four
-// bytes a pixel), its RGB copy, ours, and room for the compressed image,
+// bytes a pixel), its RGB copy, which is worked on in place, and room for the
+// compressed image,
 // with more for fonts and images; and processor time by the page's pixels,
 // far beyond what real pages need.
 constexpr uint64_t kPaintingBytesPerBandPixel = 14;
@@ -43,6 +50,9 @@ constexpr double kPaintingPixelsPerSecond = 500000;
 // more effort stops paying: the size of zlib's default in a third of its
 // time, while 9 takes seven times as long for 2% less.
 constexpr int kDeflateLevel = 6;
+// And for samples of more than a bit behind PNG's predictor, where 4 gives
+// 2% more bytes than 6 in 60% of the time.
+constexpr int kPredictedDeflateLevel = 4;
 // The compressed image goes to the job in records of this size.
 constexpr size_t kImageRecordBytes = 1 << 20;
 // Pages painted at once: one per core, a few at most, so that memory stays
@@ -60,8 +70,7 @@ constexpr uint32_t kRecordImageEnd = 'E';
 
 struct ImageHeader {
     int32_t width = 0, height = 0;
-    int32_t components = 3;  // 1: grey, 3: RGB
-    int32_t bits = 8;  // a component; 1 for black and white
+    ImageFormat format;
     int32_t flipX = 0, flipY = 0;  // each row reversed; the rows in reverse order
     double cropX = 0, cropY = 0, cropW = 0, cropH = 0;  // poppler's crop box
 };
@@ -94,49 +103,6 @@ WorkerLimits paintingLimits(int width, int height)
     return limits;
 }
 
-enum class PageInk { Colour, Grey, BlackAndWhite };
-
-// What a painted page holds; unless it has colour, its pixels are made one
-// grey byte each in place.  Looked at in blocks without stopping early, which
-// the compiler can do many pixels at a time.
-PageInk makeGrey(unsigned char* rgb, size_t pixels)
-{
-    constexpr size_t kBlock = 4096;
-    for (size_t at = 0; at < pixels; at += kBlock) {
-        const unsigned char* p = rgb + 3 * at;
-        const size_t count = std::min(kBlock, pixels - at);
-        unsigned char colour = 0;
-        for (size_t i = 0; i < count; ++i)
-            colour |= static_cast<unsigned char>((p[3 * i] ^ p[3 * i + 1]) | (p[3 * i] ^ p[3 * i + 2]));
-        if (colour != 0) return PageInk::Colour;
-    }
-    unsigned char between = 0;  // a grey neither black nor white
-    for (size_t i = 0; i < pixels; ++i) {
-        rgb[i] = rgb[3 * i];
-        between |= static_cast<unsigned char>(rgb[i] + 1) > 1;
-    }
-    // Pages of text and lines, painted without antialiasing.
-    return between != 0 ? PageInk::Grey : PageInk::BlackAndWhite;
-}
-
-// Packs a black-and-white grey image in place, eight pixels a byte, each row
-// begun on a byte; returns its new size.
-size_t packBlackAndWhite(unsigned char* grey, int width, int height)
-{
-    // Each packed byte lands at or before the first pixel it is made from.
-    unsigned char* to = grey;
-    for (int r = 0; r < height; ++r) {
-        const unsigned char* row = grey + static_cast<size_t>(r) * width;
-        for (int x = 0; x < width; x += 8) {
-            unsigned char byte = 0;
-            for (int b = 0; b < 8; ++b)
-                byte |= (x + b < width && row[x + b] != 0 ? 0x80 : 0) >> b;
-            *to++ = byte;
-        }
-    }
-    return static_cast<size_t>(to - grey);
-}
-
 // Moves the pixels of a painted image as the page's transformation says.
 void flipImage(unsigned char* image, int width, int height, int components, bool flipX, bool flipY)
 {
@@ -166,27 +132,45 @@ int refusePainting(int32_t n, const std::string& why)
     return kWorkRefused;
 }
 
-// A page painted in one band: made grey when it can be, then compressed whole.
+// A page painted in one band: its colours counted, its pixels made samples
+// of the smallest format that holds them, compressed whole.
 int sendWholePage(WorkerOutput& out, Painter& painter, PaintableDocument& document, int32_t n, int turn,
                   ImageHeader header)
 {
-    const size_t pixels = static_cast<size_t>(header.width) * header.height;
-    // Left uninitialised: its memory is only taken as poppler's pixels fill it.
-    std::unique_ptr<unsigned char[]> image(new unsigned char[pixels * 3]);
-    if (std::string why; !document.paintRows(n - 1, kDotsPerInch, turn, 0, header.width, header.height,
-                                             image.get(), &why))
-        return refusePainting(n, why);
-    const PageInk ink = makeGrey(image.get(), pixels);
-    header.components = ink == PageInk::Colour ? 3 : 1;
-    flipImage(image.get(), header.width, header.height, header.components, header.flipX, header.flipY);
-    size_t bytes = pixels * header.components;
-    if (ink == PageInk::BlackAndWhite) {
-        header.bits = 1;
-        bytes = packBlackAndWhite(image.get(), header.width, header.height);
+    const int width = header.width, height = header.height;
+    const size_t pixels = static_cast<size_t>(width) * height;
+    const size_t rgbRowBytes = static_cast<size_t>(width) * 3;
+    // Poppler's own bitmap, at least 3 bytes a pixel, worked on in place.
+    size_t stride = 0;
+    std::string why;
+    unsigned char* image = document.paintRows(n - 1, kDotsPerInch, turn, 0, width, height, &stride, &why);
+    if (image == nullptr) return refusePainting(n, why);
+    // Each pixel's colour as its place in the count, a byte each.
+    std::unique_ptr<unsigned char[]> places(new unsigned char[pixels]);
+    ColourCount colours;
+    for (int r = 0; r < height && colours.add(image + r * stride, width, places.get() + r * width); ++r) {
+    }
+    const ImageFormat& format = header.format = ChooseImageFormat(colours);
+    const unsigned char* data = image;
+    size_t bytes = pixels * 3;
+    if (format.rgb()) {
+        places.reset();
+        for (int r = 1; r < height && stride != rgbRowBytes; ++r)
+            std::memmove(image + r * rgbRowBytes, image + r * stride, rgbRowBytes);
+        flipImage(image, width, height, 3, header.flipX, header.flipY);
+    } else {
+        // The rows as the stream holds them, over the bitmap now read: at
+        // most a byte a pixel and one a row.
+        flipImage(places.get(), width, height, 1, header.flipX, header.flipY);
+        const size_t rowBytes = format.streamRowBytes(width);
+        RowEncoder encoder(format, width);
+        for (int r = 0; r < height; ++r) encoder.encode(places.get() + static_cast<size_t>(r) * width, image + r * rowBytes);
+        bytes = rowBytes * height;
     }
 
     std::unique_ptr<unsigned char[]> packed;
-    const size_t size = painter.compress(image.get(), bytes, kDeflateLevel, &packed);
+    const size_t size =
+        painter.compress(data, bytes, format.predicted ? kPredictedDeflateLevel : kDeflateLevel, &packed);
     if (size == 0) {
         ReportRenderFailure("the image of page %d cannot be compressed", n);
         return kWorkRefused;
@@ -199,42 +183,97 @@ int sendWholePage(WorkerOutput& out, Painter& painter, PaintableDocument& docume
     return out.send(kRecordImageEnd, nullptr, 0) ? kWorkDone : kWorkRefused;
 }
 
-// A page too large to paint at once: RGB, band by band, its rows compressed
-// as they come.
-int sendInBands(WorkerOutput& out, PaintableDocument& document, int32_t n, int turn,
-                const ImageHeader& header)
+// A page too large to paint at once, band by band: painted once for its
+// colours, then again for its rows, compressed as they come.  The bands are
+// counted last written first, so that the first one written is still painted.
+int sendInBands(WorkerOutput& out, PaintableDocument& document, int32_t n, int turn, ImageHeader header)
 {
-    if (!out.send(kRecordImage, &header, sizeof header)) return kWorkRefused;
     const int width = header.width, height = header.height;
-    const size_t rowBytes = static_cast<size_t>(width) * 3;
+    const size_t rgbRowBytes = static_cast<size_t>(width) * 3;
     const int bandRows = bandRowsFor(width, height);
-    std::unique_ptr<unsigned char[]> band(new unsigned char[rowBytes * bandRows]);
-    std::vector<unsigned char> row(rowBytes);
+    const int bands = (height + bandRows - 1) / bandRows;
+    unsigned char* band = nullptr;  // poppler's, as in sendWholePage
+    size_t stride = 0;
+    // Band b as written: its first row from the top of the page as painted, its rows.
+    const auto topOf = [&](int b) { return (header.flipY ? bands - 1 - b : b) * bandRows; };
+    const auto rowsOf = [&](int b) { return std::min(bandRows, height - topOf(b)); };
+    int painted = -1;
+    const auto paint = [&](int b) {
+        if (b == painted) return true;
+        painted = -1;
+        std::string why;
+        band = document.paintRows(n - 1, kDotsPerInch, turn, topOf(b), width, rowsOf(b), &stride, &why);
+        if (band == nullptr) {
+            refusePainting(n, why);
+            return false;
+        }
+        painted = b;
+        return true;
+    };
+
+    ColourCount colours;
+    for (int b = bands - 1; b >= 0 && !colours.full(); --b) {
+        if (!paint(b)) return kWorkRefused;
+        for (int r = 0; r < rowsOf(b) && colours.add(band + r * stride, width); ++r) {
+        }
+    }
+    const ImageFormat& format = header.format = ChooseImageFormat(colours);
+    if (!out.send(kRecordImage, &header, sizeof header)) return kWorkRefused;
+
+    const bool rgb = format.rgb();
+    RowEncoder encoder(format, width);
+    std::vector<unsigned char> samples(rgb ? rgbRowBytes : width), encoded(format.streamRowBytes(width));
     ImageDeflater deflater([&out](const unsigned char* data, size_t size) {
         return out.send(kRecordImageData, data, size);
     });
-    if (!deflater.begin(rowBytes)) {
+    if (!deflater.begin(rgb ? rgbRowBytes : encoded.size())) {
         ReportRenderFailure("the image of page %d cannot be compressed", n);
         return kWorkRefused;
     }
-    const int bands = (height + bandRows - 1) / bandRows;
     for (int b = 0; b < bands; ++b) {
-        const int top = (header.flipY ? bands - 1 - b : b) * bandRows;
-        const int rows = std::min(bandRows, height - top);
-        if (std::string why; !document.paintRows(n - 1, kDotsPerInch, turn, top, width, rows, band.get(), &why))
-            return refusePainting(n, why);
+        if (!paint(b)) return kWorkRefused;
+        const int rows = rowsOf(b);
         for (int r = 0; r < rows; ++r) {
-            const unsigned char* pixels = band.get() + (header.flipY ? rows - 1 - r : r) * rowBytes;
-            if (header.flipX) {
-                std::memcpy(row.data(), pixels, rowBytes);
-                flipImage(row.data(), width, 1, 3, true, false);
-                pixels = row.data();
+            const unsigned char* pixels = band + (header.flipY ? rows - 1 - r : r) * stride;
+            if (rgb) {
+                if (header.flipX) {
+                    std::memcpy(samples.data(), pixels, rgbRowBytes);
+                    flipImage(samples.data(), width, 1, 3, true, false);
+                    pixels = samples.data();
+                }
+                if (!deflater.writeRow(pixels)) return kWorkRefused;
+                continue;
             }
-            if (!deflater.writeRow(pixels)) return kWorkRefused;
+            colours.placesOf(pixels, width, samples.data());
+            if (header.flipX) std::reverse(samples.begin(), samples.end());
+            encoder.encode(samples.data(), encoded.data());
+            if (!deflater.writeRow(encoded.data())) return kWorkRefused;
         }
     }
     if (!deflater.finish() || !out.send(kRecordImageEnd, nullptr, 0)) return kWorkRefused;
     return kWorkDone;
+}
+
+// Poppler's band bitmap and its copy are fresh memory in every worker.  Taken
+// from a heap the kernel backs with 2 MiB pages where it can, rather than
+// each in mappings of 4 KiB pages, handing them out and taking them back
+// costs a fraction: it was a third of the processor time of a page.
+void useLargePagesFor(size_t bytes)
+{
+#if defined(__GLIBC__) && defined(MADV_HUGEPAGE)
+    constexpr uintptr_t kLargePage = 2u << 20;
+    // Every allocation from the heap, and the heap kept once grown.
+    mallopt(M_MMAP_MAX, 0);
+    mallopt(M_TRIM_THRESHOLD, static_cast<int>(std::min<size_t>(bytes * 2, INT32_MAX)));
+    void* grown = std::malloc(bytes);
+    if (grown == nullptr) return;
+    const uintptr_t from = (reinterpret_cast<uintptr_t>(grown) + kLargePage - 1) & ~(kLargePage - 1);
+    const uintptr_t to = (reinterpret_cast<uintptr_t>(grown) + bytes) & ~(kLargePage - 1);
+    if (to > from) madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
+    std::free(grown);
+#else
+    (void)bytes;
+#endif
 }
 
 // Paints page n in a worker: checks it as poppler sees it, then sends its
@@ -280,10 +319,11 @@ int paintPage(WorkerOutput& out, Painter& painter, const SourceDocument& source,
         ReportRenderFailure("a turn of %d degrees cannot be rasterised", plan.rotation);
         return kWorkRefused;
     }
-    const ImageHeader header{.width = width, .height = height, .flipX = ctm.a < 0, .flipY = ctm.d < 0,
+    const ImageHeader header{.width = width, .height = height, .format = {}, .flipX = ctm.a < 0, .flipY = ctm.d < 0,
                              .cropX = crop.x, .cropY = crop.y, .cropW = crop.w, .cropH = crop.h};
     // Painted upright: the new page keeps the /Rotate.
     const int turn = (360 - rotate) % 360;
+    useLargePagesFor(static_cast<size_t>(width) * bandRowsFor(width, height) * 3 * 2 + (16u << 20));
     if (bandRowsFor(width, height) >= height) return sendWholePage(out, painter, *document, n, turn, header);
     return sendInBands(out, *document, n, turn, header);
 }
@@ -358,8 +398,7 @@ private:
         if (type == kRecordImage && !page.started && payload.size() == sizeof page.header) {
             std::memcpy(&page.header, payload.data(), sizeof page.header);
             page.started = true;
-            return writer_.beginImage(page.header.width, page.header.height, page.header.components,
-                                     page.header.bits);
+            return writer_.beginImage(page.header.width, page.header.height, page.header.format);
         }
         if (type == kRecordImageData && page.started && !page.ended)
             return writer_.writeImageData(payload.data(), payload.size());

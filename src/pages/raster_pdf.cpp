@@ -54,17 +54,34 @@ int RasterPdfWriter::beginObject()
     return object;
 }
 
-bool RasterPdfWriter::beginImage(int width, int height, int components, int bits)
+bool RasterPdfWriter::beginImage(int width, int height, const ImageFormat& format)
 {
-    if (!ok_ || inImage_ || width <= 0 || height <= 0 || (components != 1 && components != 3) ||
-        (bits != 8 && !(bits == 1 && components == 1)))
+    const int bits = format.bits, n = format.paletteSize;
+    const bool plain = n == 0 && (bits == 8 || (bits == 1 && format.components == 1));
+    const bool indexed = n > 0 && n <= kMaxPaletteColours && (bits == 1 || bits == 2 || bits == 4 || bits == 8) &&
+                         n <= (1 << bits);
+    if (!ok_ || inImage_ || width <= 0 || height <= 0 || (format.components != 1 && format.components != 3) ||
+        !(plain || indexed))
         return ok_ = false;
+    const std::string device = format.components == 1 ? "/DeviceGray" : "/DeviceRGB";
+    std::string space = device;
+    if (indexed) {
+        static constexpr char kHex[] = "0123456789abcdef";
+        space = "[/Indexed " + device + " " + std::to_string(n - 1) + " <";
+        for (int i = 0; i < n * format.components; ++i) {
+            space += kHex[format.palette[i] >> 4];
+            space += kHex[format.palette[i] & 15];
+        }
+        space += ">]";
+    }
+    std::string parameters;
+    if (format.predicted)
+        parameters = " /DecodeParms << /Predictor 12 /Colors " + std::to_string(indexed ? 1 : format.components) +
+                     " /BitsPerComponent " + std::to_string(bits) + " /Columns " + std::to_string(width) + " >>";
     imageObject_ = beginObject();
     put("<< /Type /XObject /Subtype /Image /Width " + std::to_string(width) + " /Height " +
-        std::to_string(height) +
-        (components == 1 ? " /ColorSpace /DeviceGray" : " /ColorSpace /DeviceRGB") +
-        " /BitsPerComponent " + std::to_string(bits) + " /Filter /FlateDecode /Length " +
-        ref(imageObject_ + 1) + " >>\nstream\n");
+        std::to_string(height) + " /ColorSpace " + space + " /BitsPerComponent " + std::to_string(bits) +
+        " /Filter /FlateDecode" + parameters + " /Length " + ref(imageObject_ + 1) + " >>\nstream\n");
     inImage_ = true;
     streamBytes_ = 0;
     return ok_;

@@ -10,13 +10,15 @@
 #include <vector>
 
 #include "pages/geometry.hpp"
+#include "pages/raster_colours.hpp"
 
 namespace pdftopjl {
 
 // Writes a PDF of image pages straight into a file, so that memory stays at
 // what is handed in however many or however large the pages are.  Each page:
-// a black-and-white (1 bit), grey or RGB image (8 bits a component), Flate,
-// drawn over a rectangle of a page of its own media box.
+// a black-and-white (1 bit), grey or RGB image (8 bits a component), or one
+// of a palette's colours (1, 2, 4 or 8 bits a pixel), Flate, drawn over a
+// rectangle of a page of its own media box.
 class RasterPdfWriter {
 public:
     explicit RasterPdfWriter(FILE* file);
@@ -24,8 +26,7 @@ public:
     RasterPdfWriter& operator=(const RasterPdfWriter&) = delete;
 
     // Each returns false once anything failed.
-    // components: 1 for grey, 3 for RGB; bits: 8 a component, or 1 for grey.
-    bool beginImage(int width, int height, int components, int bits);
+    bool beginImage(int width, int height, const ImageFormat& format);
     bool writeImageData(const void* compressed, size_t size);
     bool endImage();
     bool addPage(const PageRect& mediaBox, int rotate, double userUnit, const PageRect& imageRect);

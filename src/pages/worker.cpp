@@ -12,6 +12,7 @@
 #include <sys/prctl.h>
 #endif
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -254,14 +255,18 @@ WorkerResult WorkerPool::Running::collect()
     int status = 0;
     struct rusage usage;
     std::memset(&usage, 0, sizeof usage);
+    // Its pipe closes as it exits, so it is gone within moments: looked for
+    // again soon at first, a small job being mostly such waits.
+    long pauseNs = 20 * 1000;
     for (;;) {
         const pid_t r = wait4(pid, &status, WNOHANG, &usage);
         if (r == pid) break;
         if (r < 0 && errno != EINTR) return ended(WorkerEnd::Died);
         if (job::Cancelled()) return ended(WorkerEnd::Cancelled);
         if (overdue()) return ended(WorkerEnd::OutOfTime);
-        struct timespec pause = {0, 5 * 1000 * 1000};
+        struct timespec pause = {0, pauseNs};
         nanosleep(&pause, nullptr);
+        pauseNs = std::min(2 * pauseNs, 5L * 1000 * 1000);
     }
     pid = -1;
 

@@ -47,6 +47,7 @@ protected:
         documents_ = std::make_unique<TempDir>();
         chmod(documents_->path().c_str(), 0755);
         WriteFile(documents_->file("four.pdf"), MakePdf(4, 595, 842));
+        WriteFile(documents_->file("blue.pdf"), MakePdf({PdfPage{0, 0, 595, 842, 0, "", "0 0 1"}}));
     }
     static void TearDownTestSuite()
     {
@@ -195,6 +196,7 @@ struct OptionCase {
     int pages;                       // pages of the body
     bool bodyUnchanged;
     const char* bodyHolds = nullptr;  // a text the body must hold
+    const char* document = "four.pdf";
 };
 
 class CupsdOptions : public Cupsd, public ::testing::WithParamInterface<OptionCase> {};
@@ -203,13 +205,13 @@ TEST_P(CupsdOptions, ReachTheJob)
 {
     const OptionCase& c = GetParam();
     std::string state;
-    std::string stream = Print("utf8", c.lpArgs, Doc("four.pdf"), &state);
+    std::string stream = Print("utf8", c.lpArgs, Doc(c.document), &state);
     ASSERT_EQ(state, "completed") << server_->ErrorLog();
     JobStream job = ParseJobStream(stream);
     ASSERT_TRUE(job.valid) << job.error;
     for (const std::string& line : c.lines) EXPECT_TRUE(Has(job.header, line)) << line;
     EXPECT_EQ(PageCount(std::string(job.body)), c.pages);
-    EXPECT_EQ(job.body == ReadFile(Doc("four.pdf")), c.bodyUnchanged);
+    EXPECT_EQ(job.body == ReadFile(Doc(c.document)), c.bodyUnchanged);
     if (c.bodyHolds != nullptr) {
         EXPECT_NE(std::string(job.body).find(c.bodyHolds), std::string::npos) << c.bodyHolds;
     }
@@ -296,7 +298,10 @@ INSTANTIATE_TEST_SUITE_P(
         OptionCase{"TurnPage", {"-o", "ZRTurnPage=true"}, {}, 4, false},
         // Black-and-white pages, painted without antialiasing: one bit a pixel.
         OptionCase{"Rasterized", {"-o", "ZRPDFRasterizedMode=true"}, {}, 4, false,
-                   "/ColorSpace /DeviceGray /BitsPerComponent 1"}),
+                   "/ColorSpace /DeviceGray /BitsPerComponent 1"},
+        // White, black and blue: a palette of three, two bits a pixel.
+        OptionCase{"RasterizedColour", {"-o", "ZRPDFRasterizedMode=true"}, {}, 1, false,
+                   "/ColorSpace [/Indexed /DeviceRGB 2 <ffffff", "blue.pdf"}),
     [](const ::testing::TestParamInfo<OptionCase>& info) { return std::string(info.param.name); });
 
 // Copies are made exactly once: the body holds one copy and the header asks

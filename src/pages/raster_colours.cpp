@@ -1,0 +1,197 @@
+#include "pages/raster_colours.hpp"
+
+#include <algorithm>
+#include <cstring>
+
+namespace pdftopjl {
+
+namespace {
+
+uint32_t pixelAt(const unsigned char* p)
+{
+    return uint32_t{p[0]} << 16 | uint32_t{p[1]} << 8 | p[2];
+}
+
+bool isGrey(uint32_t c)
+{
+    return (c >> 16) == (c & 0xff) && ((c >> 8) & 0xff) == (c & 0xff);
+}
+
+// Eight pixels of one colour, to pass over a run of it at once.
+struct Run {
+    unsigned char bytes[24];
+    explicit Run(const unsigned char* pixel)
+    {
+        for (int k = 0; k < 8; ++k) std::memcpy(bytes + 3 * k, pixel, 3);
+    }
+    bool at(const unsigned char* rgb) const { return std::memcmp(rgb, bytes, sizeof bytes) == 0; }
+};
+
+}  // namespace
+
+int ColourCount::indexOf(uint32_t rgb) const
+{
+    for (size_t s = (rgb * 2654435761u) >> 22;; s = (s + 1) % kSlots) {
+        if (keys_[s] == rgb + 1) return slots_[s];
+        if (keys_[s] == 0) return -1;
+    }
+}
+
+int ColourCount::insert(uint32_t rgb)
+{
+    size_t s = (rgb * 2654435761u) >> 22;
+    for (; keys_[s] != 0; s = (s + 1) % kSlots)
+        if (keys_[s] == rgb + 1) return slots_[s];
+    if (size_ == kMaxPaletteColours) {
+        full_ = true;
+        return -1;
+    }
+    keys_[s] = rgb + 1;
+    slots_[s] = static_cast<uint8_t>(size_);
+    colours_[size_] = rgb;
+    return size_++;
+}
+
+template <bool Counting>
+bool ColourCount::scan(const unsigned char* rgb, size_t pixels, unsigned char* places)
+{
+    if (pixels == 0) return true;
+    uint32_t last = pixelAt(rgb);
+    int place = Counting ? insert(last) : indexOf(last);
+    if (place < 0) return false;
+    Run run(rgb);
+    for (size_t i = 0; i < pixels;) {
+        const unsigned char* p = rgb + 3 * i;
+        // Each place lands at or before the first byte of its pixel, after
+        // the run that covers it was read.
+        if (i + 8 <= pixels && run.at(p)) {
+            if (places != nullptr) std::memset(places + i, place, 8);
+            i += 8;
+            continue;
+        }
+        if (const uint32_t c = pixelAt(p); c != last) {
+            place = Counting ? insert(c) : indexOf(c);
+            if (place < 0) return false;
+            last = c;
+            run = Run(p);
+        }
+        if (places != nullptr) places[i] = static_cast<unsigned char>(place);
+        ++i;
+    }
+    return true;
+}
+
+bool ColourCount::add(const unsigned char* rgb, size_t pixels, unsigned char* places)
+{
+    return !full_ && scan<true>(rgb, pixels, places);
+}
+
+void ColourCount::placesOf(const unsigned char* rgb, size_t pixels, unsigned char* places) const
+{
+    const_cast<ColourCount*>(this)->scan<false>(rgb, pixels, places);
+}
+
+ImageFormat ChooseImageFormat(const ColourCount& colours)
+{
+    ImageFormat format;
+    for (int i = 0; i < kMaxPaletteColours; ++i) format.sampleOf[i] = static_cast<unsigned char>(i);
+    if (colours.full()) return format;  // RGB
+    const int n = colours.size();
+    bool grey = true, blackAndWhite = true;
+    for (int i = 0; i < n; ++i) {
+        const uint32_t c = colours.colour(i);
+        grey = grey && isGrey(c);
+        blackAndWhite = blackAndWhite && (c == 0 || c == 0xffffff);
+    }
+    format.components = grey ? 1 : 3;
+    if (blackAndWhite) {
+        format.bits = 1;  // plain DeviceGray: a pixel is black or white as it is
+        for (int i = 0; i < n; ++i) format.sampleOf[i] = colours.colour(i) != 0;
+        return format;
+    }
+    format.bits = n <= 2 ? 1 : n <= 4 ? 2 : n <= 16 ? 4 : 8;
+    format.predicted = true;
+    if (grey && format.bits == 8) {  // a grey palette would add nothing
+        for (int i = 0; i < n; ++i) format.sampleOf[i] = static_cast<unsigned char>(colours.colour(i));
+        return format;
+    }
+    format.paletteSize = n;
+    for (int i = 0; i < n; ++i) {
+        const uint32_t c = colours.colour(i);
+        if (grey) {
+            format.palette[i] = static_cast<unsigned char>(c);
+        } else {
+            format.palette[3 * i] = static_cast<unsigned char>(c >> 16);
+            format.palette[3 * i + 1] = static_cast<unsigned char>(c >> 8);
+            format.palette[3 * i + 2] = static_cast<unsigned char>(c);
+        }
+    }
+    return format;
+}
+
+RowEncoder::RowEncoder(const ImageFormat& format, int width)
+    : format_(format), width_(width), row_(format.rowBytes(width)), previous_(format.rowBytes(width))
+{
+    for (int i = 0; i < kMaxPaletteColours && identity_; ++i) identity_ = format.sampleOf[i] == i;
+    inverted_ = !identity_ && format.bits == 1 && format.sampleOf[0] == 1 && format.sampleOf[1] == 0;
+}
+
+namespace {
+
+// Samples packed `Bits` to a byte's share, first in the high bits; a
+// constant, so that the compiler unrolls each byte.
+// Places packed `Bits` to a byte's share, first in the high bits, each
+// through `sampleOf` unless it is the identity; a constant, so that the
+// compiler unrolls each byte.
+template <int Bits, bool Mapped>
+void packRow(const unsigned char* places, const unsigned char* sampleOf, int width, unsigned char* to)
+{
+    constexpr int kPerByte = 8 / Bits;
+    const auto sample = [&](int x) { return unsigned{Mapped ? sampleOf[places[x]] : places[x]}; };
+    int x = 0;
+    for (; x + kPerByte <= width; x += kPerByte) {
+        unsigned byte = 0;
+        for (int k = 0; k < kPerByte; ++k) byte |= sample(x + k) << (8 - Bits * (k + 1));
+        *to++ = static_cast<unsigned char>(byte);
+    }
+    if (x == width) return;
+    unsigned byte = 0;
+    for (int k = 0; x + k < width; ++k) byte |= sample(x + k) << (8 - Bits * (k + 1));
+    *to = static_cast<unsigned char>(byte);
+}
+
+template <int Bits>
+void packRow(bool mapped, const unsigned char* places, const unsigned char* sampleOf, int width, unsigned char* to)
+{
+    if (mapped)
+        packRow<Bits, true>(places, sampleOf, width, to);
+    else
+        packRow<Bits, false>(places, sampleOf, width, to);
+}
+
+}  // namespace
+
+void RowEncoder::encode(const unsigned char* places, unsigned char* to)
+{
+    unsigned char* packed = format_.predicted ? row_.data() : to;
+    const unsigned char* sampleOf = format_.sampleOf.data();
+    switch (format_.bits) {
+    case 1:
+        // Black and white found white first: packed as found, then each bit turned.
+        packRow<1>(!inverted_ && !identity_, places, sampleOf, width_, packed);
+        if (inverted_) {
+            for (size_t x = 0; x < row_.size(); ++x) packed[x] = static_cast<unsigned char>(~packed[x]);
+            if (width_ % 8 != 0) packed[row_.size() - 1] &= static_cast<unsigned char>(0xff00 >> (width_ % 8));
+        }
+        break;
+    case 2: packRow<2>(!identity_, places, sampleOf, width_, packed); break;
+    case 4: packRow<4>(!identity_, places, sampleOf, width_, packed); break;
+    default: packRow<8>(!identity_, places, sampleOf, width_, packed); break;
+    }
+    if (!format_.predicted) return;
+    to[0] = 2;  // PNG's Up
+    for (size_t x = 0; x < row_.size(); ++x) to[1 + x] = static_cast<unsigned char>(row_[x] - previous_[x]);
+    row_.swap(previous_);
+}
+
+}  // namespace pdftopjl
