@@ -6,7 +6,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <iterator>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -218,6 +220,30 @@ int shutdown(Http http)
 }
 
 }  // namespace
+
+bool RefusedByServer(int argc, char* argv[])
+{
+    static const char* const talking[] = {"add",    "cancel", "default", "delete", "jobs",     "modify", "options",
+                                          "pause",  "printers", "resume", "status", "shutdown", "submit"};
+    const char* sub = nullptr;
+    for (int i = 1; i < argc && sub == nullptr; ++i)
+        if (argv[i][0] != '-') sub = argv[i];
+        else if (std::strchr("dhjmnotuv", argv[i][1]) != nullptr && argv[i][1] != '\0' && argv[i][2] == '\0') ++i;
+    if (sub == nullptr || std::none_of(std::begin(talking), std::end(talking),
+                                       [&](const char* name) { return std::strcmp(name, sub) == 0; }))
+        return false;
+    Http http = connectLocal();
+    if (!http) return false;  // none runs: PAPPL's main loop starts one
+    // The server closes a connection it will not serve as it accepts it;
+    // PAPPL's own sub-commands would then print nothing and exit 0.
+    ippDelete(cupsDoRequest(http.get(), newRequest(IPP_OP_GET_SYSTEM_ATTRIBUTES).release(), "/ipp/system"));
+    if (cupsLastError() != IPP_STATUS_ERROR_SERVICE_UNAVAILABLE && cupsLastError() != IPP_STATUS_ERROR_INTERNAL)
+        return false;
+    fail(std::string("The server refused this user's '") + sub +
+         "': only root, the server's user and the members of its admin-group use the sub-commands; "
+         "print with lp or ipptool.");
+    return true;
+}
 
 bool RunAdminCommand(int argc, char* argv[], int* status)
 {

@@ -7,6 +7,10 @@
 // server has stopped).
 namespace pdftopjl::app {
 
+// True, after saying so, when argv is a sub-command for a running server that
+// refuses this user.
+bool RefusedByServer(int argc, char* argv[]);
+
 // True when argv is one of those sub-commands; `status` is then its exit status.
 bool RunAdminCommand(int argc, char* argv[], int* status);
 

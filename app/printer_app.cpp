@@ -198,6 +198,7 @@ int RunApp(int argc, char* argv[])
                              "CUPS queue (lp -o job-password=NNNN).\n", kName);
         return 1;
     }
+    if (RefusedByServer(argc, argv)) return 1;
     if (int status = 0; RunAdminCommand(argc, argv, &status)) return status;
     std::span<pappl_pr_driver_t> drivers = DriverList();
     return papplMainloop(argc, argv, PDFTOPJL_APP_VERSION, kFooter, static_cast<int>(drivers.size()),

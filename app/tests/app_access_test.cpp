@@ -315,6 +315,7 @@ TEST(AppAccess, OnlyAdministratorsAdminister)
     const std::vector<Row> rows = {
         {"AddThroughSocket",
          {app, "add", "-d", "evil", "-m", "zarelle_zx4200", "-v", "file://" + server.OutputDir("zx")}, false},
+        {"PrintersThroughSocket", {app, "printers"}, false},
         {"CreatePrinterOverTcp", {"ipptool", "-d", "name=evil2", "-t", system, work.file("create.test")}, false},
         {"PausePrinterOverTcp", {"ipptool", "-t", server.PrinterUri("zx"), work.file("pause.test")}, false},
         {"CancelOthersJob", {"ipptool", "-t", server.PrinterUri("zx"), work.file("cancel.test")}, false},
