@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <ctime>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -66,9 +68,37 @@ std::string passcodePath(pappl_job_t* job)
     return SpoolDirectory() + name;
 }
 
+// How long a job made by Create-Job waits for its document.  PAPPL 1.3
+// advertises a multiple-operation time-out but never applies it, so a client
+// that gave up after Create-Job (CUPS's lp -h, which sends its document to a
+// printer URI PAPPL does not serve) would leave a job held for ever.  Long
+// enough for any upload in progress, which PAPPL does not show.
+time_t documentWait()
+{
+    const char* value = getenv("PDFTOPJL_APP_DOCUMENT_WAIT");
+    return value != nullptr && std::atoi(value) > 0 ? std::atoi(value) : 300;
+}
+
+void endJobsWithoutDocuments(pappl_system_t* system)
+{
+    const time_t now = time(nullptr), wait = documentWait();
+    for (pappl_printer_t* printer : printersOf(system))
+        for (pappl_job_t* job : jobsOf(printer, true))
+            // PAPPL holds such a job and names no file for it.
+            if (papplJobGetState(job) == IPP_JSTATE_HELD && papplJobGetFilename(job) == nullptr &&
+                now - papplJobGetTimeCreated(job) > wait) {
+                papplJobSetMessage(job, "No document arrived within %ld seconds of the job's creation.",
+                                   static_cast<long>(wait));
+                papplLogJob(job, PAPPL_LOGLEVEL_WARN, "No document arrived within %ld seconds; the job is ended.",
+                            static_cast<long>(wait));
+                papplJobCancel(job);
+            }
+}
+
 // Releases the oldest held job of each printer that has nothing else to do.
 bool releaseInOrder(pappl_system_t* system, void*)
 {
+    endJobsWithoutDocuments(system);
     std::lock_guard<std::mutex> hold(queueLock);
     for (pappl_printer_t* printer : printersOf(system)) {
         auto queue = held.find(papplPrinterGetID(printer));

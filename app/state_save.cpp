@@ -20,7 +20,7 @@ const char kName[] = "pdftopjl-app";
 std::string spoolDirectory;
 
 // The job states PAPPL writes in its state file.
-constexpr int kPending = 3, kHeld = 4, kProcessing = 5, kAborted = 8;
+constexpr int kPending = 3, kHeld = 4, kProcessing = 5, kCanceled = 7, kAborted = 8;
 
 struct Fd {
     int fd = -1;
@@ -116,7 +116,17 @@ std::string recoveredState(const std::string& state, LoadedJobs* loaded)
             const int state = intOption("state", count, options, kPending);
             int reasons = intOption("state_reasons", count, options, 0);
             int newState = state;
-            if (state == kProcessing) {
+            // PAPPL 1.3 saves a job that never got a document without a
+            // format, and then refuses the line and the rest of the
+            // printer's jobs ("Bad Job definition").
+            const bool documentless = cupsGetOption("format", count, options) == nullptr;
+            if (documentless) {
+                count = cupsAddOption("format", "application/octet-stream", count, &options);
+                if (state < kCanceled) {
+                    newState = kAborted;
+                    reasons |= PAPPL_JREASON_ABORTED_BY_SYSTEM;
+                }
+            } else if (state == kProcessing) {
                 newState = kAborted;
                 reasons |= PAPPL_JREASON_ABORTED_BY_SYSTEM;
                 loaded->interrupted[printerId].insert(intOption("id", count, options, 0));
@@ -124,7 +134,7 @@ std::string recoveredState(const std::string& state, LoadedJobs* loaded)
                 newState = kHeld;
                 reasons |= PAPPL_JREASON_JOB_QUEUED;
             }
-            if (newState != state) {
+            if (newState != state || documentless) {
                 count = cupsAddIntegerOption("state", newState, count, &options);
                 count = cupsAddIntegerOption("state_reasons", reasons, count, &options);
                 line = writeOptions("Job", count, options);

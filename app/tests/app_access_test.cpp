@@ -170,6 +170,18 @@ TEST(AppRequests, StateFileValuesRefused)
     ASSERT_GT(kept, 0) << report;
     EXPECT_EQ(server.WaitForJob("zx", kept, 60000)["job-state"], "completed");
 
+    // CUPS's lp -h sends its document to /printers/zx, which PAPPL does not
+    // serve: the job its Create-Job made never gets one.  Such a job is saved
+    // without a format, which PAPPL 1.3 cannot read back.
+    auto lpToServer = [&] {
+        RunOptions o;
+        o.program = "/usr/bin/lp";
+        o.args = {"lp", "-h", "127.0.0.1:" + std::to_string(server.Port()), "-d", "zx", docs.file("one.pdf")};
+        return RunProgram(o);
+    };
+    EXPECT_NE(lpToServer().exitCode, 0);
+    EXPECT_EQ(server.WaitForJob("zx", kept + 1, 2000)["job-state"], "timeout") << "waits for its document";
+
     server.Stop();
     // A file: device outside the allowed folders is not trusted from the
     // state file either.
@@ -180,9 +192,27 @@ TEST(AppRequests, StateFileValuesRefused)
     ASSERT_TRUE(server.Start(&error)) << error;
     EXPECT_EQ(Printers(server), std::vector<std::string>{"zx"});
     EXPECT_NE(server.Log().find("Printer not created: file: devices must be inside"), std::string::npos);
-    EXPECT_EQ(JobCount(server), jobsBefore + 2);
+    EXPECT_EQ(JobCount(server), jobsBefore + 3);
+    EXPECT_EQ(server.WaitForJob("zx", kept + 1, 2000)["job-state"], "aborted");
     for (const char* unreadable : {"Bad Job definition", "Bad printer definition"})
         EXPECT_EQ(server.Log().find(unreadable), std::string::npos) << server.Log();
+
+    // A job that gets no document is ended once its wait is over.
+    server.Stop();
+    setenv("PDFTOPJL_APP_DOCUMENT_WAIT", "1", 1);
+    ASSERT_TRUE(server.Start(&error)) << error;
+    unsetenv("PDFTOPJL_APP_DOCUMENT_WAIT");
+    EXPECT_NE(lpToServer().exitCode, 0);
+    int newest = 0;
+    for (const std::string& id : Send(server.Port(), IPP_OP_GET_JOBS, OnPrinter(server, [](ipp_t* r) {
+                                          ippAddString(r, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr,
+                                                       "all");
+                                      }), "", "job-id")
+                                     .values)
+        newest = std::max(newest, std::stoi(id));
+    auto ended = server.WaitForJob("zx", newest, 10000);
+    EXPECT_EQ(ended["job-state"], "canceled");
+    EXPECT_NE(ended["job-state-message"].find("No document arrived"), std::string::npos) << ended["job-state-message"];
 }
 
 struct SubmitCase {
