@@ -147,55 +147,17 @@ bool AppServer::AddPrinter(const std::string& name, std::string* error, const st
     return r.exitCode == 0;
 }
 
-int AppServer::FetchPage(const std::string& path) const
-{
-    http_t* http = httpConnect2("127.0.0.1", port_, nullptr, AF_INET, HTTP_ENCRYPTION_NEVER, 1, 5000, nullptr);
-    if (http == nullptr) return 0;
-    int status = 0;
-    httpClearFields(http);
-    httpSetField(http, HTTP_FIELD_HOST, ("localhost:" + std::to_string(port_)).c_str());
-    if (httpGet(http, path.c_str()) == 0) {
-        http_status_t answer;
-        while ((answer = httpUpdate(http)) == HTTP_STATUS_CONTINUE) {
-        }
-        status = answer;
-        char buffer[8192];
-        while (httpRead2(http, buffer, sizeof buffer) > 0) {
-        }
-    }
-    httpClose(http);
-    return status;
-}
+namespace {
 
-std::map<std::string, std::string> AppServer::JobAttributes(const std::string& printer, int jobId) const
+// One request's answer, each attribute as text (ippAttributeString).
+std::map<std::string, std::string> answerOf(int port, ipp_t* request)
 {
     std::map<std::string, std::string> attributes;
-    http_t* http = httpConnect2("127.0.0.1", port_, nullptr, AF_INET, HTTP_ENCRYPTION_NEVER, 1, 5000, nullptr);
-    if (http == nullptr) return attributes;
-    ipp_t* request = ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
-    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, PrinterUri(printer).c_str());
-    ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", jobId);
-    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, "alice");
-    if (ipp_t* response = cupsDoRequest(http, request, "/ipp/print")) {
-        for (ipp_attribute_t* a = ippFirstAttribute(response); a; a = ippNextAttribute(response)) {
-            if (ippGetName(a) == nullptr) continue;
-            char value[2048];
-            ippAttributeString(a, value, sizeof value);
-            attributes[ippGetName(a)] = value;
-        }
-        ippDelete(response);
+    http_t* http = httpConnect2("127.0.0.1", port, nullptr, AF_INET, HTTP_ENCRYPTION_NEVER, 1, 5000, nullptr);
+    if (http == nullptr) {
+        ippDelete(request);
+        return attributes;
     }
-    httpClose(http);
-    return attributes;
-}
-
-std::map<std::string, std::string> AppServer::PrinterAttributes(const std::string& printer) const
-{
-    std::map<std::string, std::string> attributes;
-    http_t* http = httpConnect2("127.0.0.1", port_, nullptr, AF_INET, HTTP_ENCRYPTION_NEVER, 1, 5000, nullptr);
-    if (http == nullptr) return attributes;
-    ipp_t* request = ippNewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
-    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, PrinterUri(printer).c_str());
     if (ipp_t* response = cupsDoRequest(http, request, "/ipp/print")) {
         for (ipp_attribute_t* a = ippFirstAttribute(response); a; a = ippNextAttribute(response)) {
             if (ippGetName(a) == nullptr) continue;
@@ -209,28 +171,67 @@ std::map<std::string, std::string> AppServer::PrinterAttributes(const std::strin
     return attributes;
 }
 
-std::string AppServer::WebPage(const std::string& path, const std::string& form) const
+// GET, or POST of a form; the HTTP status (0 when none came) and the body.
+std::string exchange(int port, const std::string& path, const std::string& form, int* status)
 {
     std::string body;
-    http_t* http = httpConnect2("127.0.0.1", port_, nullptr, AF_INET, HTTP_ENCRYPTION_NEVER, 1, 5000, nullptr);
+    *status = 0;
+    http_t* http = httpConnect2("127.0.0.1", port, nullptr, AF_INET, HTTP_ENCRYPTION_NEVER, 1, 5000, nullptr);
     if (http == nullptr) return body;
     httpClearFields(http);
+    httpSetField(http, HTTP_FIELD_HOST, ("localhost:" + std::to_string(port)).c_str());
+    int sent;
     if (form.empty()) {
-        httpGet(http, path.c_str());
+        sent = httpGet(http, path.c_str());
     } else {
         httpSetField(http, HTTP_FIELD_CONTENT_TYPE, "application/x-www-form-urlencoded");
         httpSetLength(http, form.size());
-        httpPost(http, path.c_str());
-        httpWrite2(http, form.data(), form.size());
+        sent = httpPost(http, path.c_str());
+        if (sent == 0) httpWrite2(http, form.data(), form.size());
     }
-    http_status_t status;
-    while ((status = httpUpdate(http)) == HTTP_STATUS_CONTINUE) {
+    if (sent == 0) {
+        http_status_t answer;
+        while ((answer = httpUpdate(http)) == HTTP_STATUS_CONTINUE) {
+        }
+        *status = answer;
+        char buffer[8192];
+        ssize_t bytes;
+        while ((bytes = httpRead2(http, buffer, sizeof buffer)) > 0)
+            if (answer == HTTP_STATUS_OK) body.append(buffer, bytes);
     }
-    char buffer[8192];
-    ssize_t bytes;
-    while (status == HTTP_STATUS_OK && (bytes = httpRead2(http, buffer, sizeof buffer)) > 0) body.append(buffer, bytes);
     httpClose(http);
     return body;
+}
+
+}  // namespace
+
+int AppServer::FetchPage(const std::string& path) const
+{
+    int status = 0;
+    exchange(port_, path, "", &status);
+    return status;
+}
+
+std::string AppServer::WebPage(const std::string& path, const std::string& form) const
+{
+    int status = 0;
+    return exchange(port_, path, form, &status);
+}
+
+std::map<std::string, std::string> AppServer::JobAttributes(const std::string& printer, int jobId) const
+{
+    ipp_t* request = ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, PrinterUri(printer).c_str());
+    ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", jobId);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, "alice");
+    return answerOf(port_, request);
+}
+
+std::map<std::string, std::string> AppServer::PrinterAttributes(const std::string& printer) const
+{
+    ipp_t* request = ippNewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, PrinterUri(printer).c_str());
+    return answerOf(port_, request);
 }
 
 std::map<std::string, std::string> AppServer::WaitForJob(const std::string& printer, int jobId,
