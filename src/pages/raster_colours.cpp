@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <iterator>
 #include <cstring>
 
 namespace pdftopjl {
@@ -173,60 +172,58 @@ void packRow(bool mapped, const unsigned char* places, const unsigned char* samp
 }
 
 // PNG's Paeth predictor of a byte from its left (a), upper (b) and upper
-// left (c) neighbours.
-inline unsigned paeth(unsigned a, unsigned b, unsigned c)
+// left (c) neighbours, without branches so that rows are done many bytes at
+// a time.
+// In 16 bits, where a vector holds twice as many as in 32.
+inline int16_t paeth(int16_t a, int16_t b, int16_t c)
 {
-    const int p = static_cast<int>(a + b - c);
-    const int pa = std::abs(p - static_cast<int>(a)), pb = std::abs(p - static_cast<int>(b)),
-              pc = std::abs(p - static_cast<int>(c));
+    const auto magnitude = [](int16_t v) { return static_cast<int16_t>(v < 0 ? -v : v); };
+    const int16_t pa = magnitude(static_cast<int16_t>(b - c)), pb = magnitude(static_cast<int16_t>(a - c)),
+                  pc = magnitude(static_cast<int16_t>(a + b - 2 * c));
     return pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
 }
 
-// A row's bytes under PNG's predictor `Type` (None 0, Sub 1, Up 2, Paeth 4;
-// a byte a sample at most, so the left neighbour is the byte before), each
-// given to `use` with its place.
-template <int Type, typename Use>
-inline void predicted(const unsigned char* row, const unsigned char* above, size_t bytes, Use&& use)
+// What a predicted byte costs: its distance from zero, taken as signed.
+inline uint16_t cost(int16_t difference)
 {
-    for (size_t x = 0; x < bytes; ++x) {
-        const unsigned left = x > 0 ? row[x - 1] : 0, upperLeft = x > 0 ? above[x - 1] : 0;
-        unsigned guess = 0;
-        if constexpr (Type == 1) guess = left;
-        if constexpr (Type == 2) guess = above[x];
-        if constexpr (Type == 4) guess = paeth(left, above[x], upperLeft);
-        use(x, static_cast<unsigned char>(row[x] - guess));
-    }
+    const auto d = static_cast<uint16_t>(difference & 255);
+    return std::min<uint16_t>(d, static_cast<uint16_t>(256 - d));
 }
 
-template <int Type>
-unsigned long predictedCost(const unsigned char* row, const unsigned char* above, size_t bytes)
-{
-    unsigned long cost = 0;
-    predicted<Type>(row, above, bytes, [&](size_t, unsigned char d) { cost += d < 128 ? d : 256 - d; });
-    return cost;
-}
-
-template <int Type>
-void writePredicted(const unsigned char* row, const unsigned char* above, size_t bytes, unsigned char* to)
-{
-    to[0] = Type;
-    predicted<Type>(row, above, bytes, [&](size_t x, unsigned char d) { to[1 + x] = d; });
-}
-
-// Each row behind whichever of PNG's predictors leaves the smallest sum of
-// its bytes taken as signed, as libpng chooses: Flate then finds more of the
-// same small values.  Text rows mostly go best unpredicted, rows under rows
-// like them best behind Up.
+// Each row behind whichever of PNG's predictors (None 0, Sub 1, Up 2, Paeth
+// 4) leaves the smallest sum of its bytes taken as signed, as libpng
+// chooses: Flate then finds more of the same small values.  Samples are a
+// byte at most, so a byte's left neighbour is the byte before.
 void predictRow(const unsigned char* row, const unsigned char* above, size_t bytes, unsigned char* to)
 {
-    const unsigned long costs[] = {predictedCost<0>(row, above, bytes), predictedCost<1>(row, above, bytes),
-                                   predictedCost<2>(row, above, bytes), predictedCost<4>(row, above, bytes)};
-    const size_t best = std::min_element(std::begin(costs), std::end(costs)) - std::begin(costs);
-    switch (best) {
-    case 0: writePredicted<0>(row, above, bytes, to); break;
-    case 1: writePredicted<1>(row, above, bytes, to); break;
-    case 2: writePredicted<2>(row, above, bytes, to); break;
-    default: writePredicted<4>(row, above, bytes, to); break;
+    if (bytes == 0) return;
+    // The first byte has no left neighbours: Sub and Paeth leave it, Up takes the one above.
+    uint32_t none = cost(row[0]), sub = none, up = cost(static_cast<int16_t>(row[0] - above[0])), paethSum = up;
+    for (size_t x = 1; x < bytes; ++x) {
+        const int16_t r = row[x], a = row[x - 1], b = above[x], c = above[x - 1];
+        none += cost(r);
+        sub += cost(static_cast<int16_t>(r - a));
+        up += cost(static_cast<int16_t>(r - b));
+        paethSum += cost(static_cast<int16_t>(r - paeth(a, b, c)));
+    }
+    const uint32_t best = std::min({none, sub, up, paethSum});
+    const int type = best == none ? 0 : best == sub ? 1 : best == up ? 2 : 4;
+    to[0] = static_cast<unsigned char>(type);
+    unsigned char* out = to + 1;
+    switch (type) {
+    case 0: std::memcpy(out, row, bytes); break;
+    case 1:
+        out[0] = row[0];
+        for (size_t x = 1; x < bytes; ++x) out[x] = static_cast<unsigned char>(row[x] - row[x - 1]);
+        break;
+    case 2:
+        for (size_t x = 0; x < bytes; ++x) out[x] = static_cast<unsigned char>(row[x] - above[x]);
+        break;
+    default:
+        out[0] = static_cast<unsigned char>(row[0] - above[0]);
+        for (size_t x = 1; x < bytes; ++x)
+            out[x] = static_cast<unsigned char>(row[x] - paeth(row[x - 1], above[x], above[x - 1]));
+        break;
     }
 }
 
