@@ -1,15 +1,18 @@
 #!/bin/sh
 # Raster mode (ZRPDFRasterizedMode=true) on letter pages, 20 and 100 by
-# default, of two kinds: black text, and colour office pages (the same text
-# under a coloured heading box and rule, one line in colour: six colours a
-# page); against Ghostscript's 300 dpi PDF of images and `pdftoppm -r 300`
-# to PPM, all interleaved in the same run.  Targets, each page count:
+# default, of three kinds: black text; dense colour office pages (the same
+# text under a coloured heading box and rule, one line in colour: six colours
+# a page); and ordinary office pages (11 pt paragraphs within one-inch
+# margins under a heading in one coloured box: three colours); against
+# Ghostscript's 300 dpi PDF of images and `pdftoppm -r 300` to PPM, all
+# interleaved in the same run.  Targets, each page count:
 #   black text:   filter time   <= 0.8 x Ghostscript's time
 #                 filter output <= Ghostscript's output (the whole job stream
 #                                  against its PDF)
 #                 filter time   <= 0.8 x pdftoppm's time (painting alone,
 #                                  nothing compressed)
-#   colour pages: filter output <= 0.35 x Ghostscript's output
+#   colour and office pages:
+#                 filter output <= 0.35 x Ghostscript's output
 #                 filter time   <= 1.0 x pdftoppm's time
 # Memory, on the first page count of black text: the peak of the largest
 # process (the job's or one painting worker's) must stay where it was with
@@ -18,13 +21,13 @@
 # rasterising.  Painting workers run one per core, so the job as a whole
 # holds that many times as much at most.
 #   bench/render-raster.sh [build-dir] ["page counts"] [runs] ["kinds"]
-# kinds: "text colour" by default.
+# kinds: "text colour office" by default.
 set -eu
 cd "$(dirname "$0")/.."
 BUILD=${1:-build}
 COUNTS=${2:-"20 100"}
 RUNS=${3:-3}
-KINDS=${4:-"text colour"}
+KINDS=${4:-"text colour office"}
 FILTER=$BUILD/pdftopjl
 command -v gs > /dev/null || { echo "Ghostscript is needed (scripts/install-deps.sh)"; exit 2; }
 . bench/render-common.sh
@@ -44,8 +47,8 @@ echo "load (1, 5, 15 min) at start: $(load); $(nproc) cores"
 first=yes
 for PAGES in $COUNTS; do
 for KIND in $KINDS; do
-    if [ "$KIND" = colour ]; then
-        python3 bench/render-text-pdf.py --colour "$WORK/doc.pdf" "$PAGES"
+    if [ "$KIND" != text ]; then
+        python3 bench/render-text-pdf.py --"$KIND" "$WORK/doc.pdf" "$PAGES"
         size_limit=0.35 gs_time_limit=- ppm_limit=1.0
     else
         python3 bench/render-text-pdf.py "$WORK/doc.pdf" "$PAGES"

@@ -1,15 +1,19 @@
 #!/usr/bin/env python3
-"""render-text-pdf.py [--colour] OUT PAGES [WIDTH HEIGHT]: a text document
-for the re-rendering benchmarks: every page holds about 50 lines of Helvetica
-text in a Flate-compressed content stream; the font is shared by all pages.
-With --colour each page is an office page in colour: a coloured box behind
-a heading, a coloured rule under it, a line of text in a third colour."""
+"""render-text-pdf.py [--colour|--office] OUT PAGES [WIDTH HEIGHT]: a text
+document for the re-rendering benchmarks: every page holds about 50 lines of
+10 pt Helvetica text in a Flate-compressed content stream; the font is shared
+by all pages.  With --colour each page is a dense office page in colour: a
+coloured box behind a heading, a coloured rule under it, a line of text in a
+third colour.  With --office each page is an ordinary letter or report page:
+a heading in a coloured box, then paragraphs of 11 pt text on 14 pt lines
+within one-inch margins."""
 import sys
 import zlib
 
 args = sys.argv[1:]
 colour = "--colour" in args
-args = [a for a in args if a != "--colour"]
+office = "--office" in args
+args = [a for a in args if a not in ("--colour", "--office")]
 out, pages = args[0], int(args[1])
 width = float(args[2]) if len(args) > 2 else 612
 height = float(args[3]) if len(args) > 3 else 792
@@ -23,19 +27,39 @@ kids = []
 for n in range(pages):
     lines = []
     top = height - 60
-    if colour:
-        # The kind of colour an office page has: a few flat shades.
-        lines += [b"0.85 0.9 1 rg 50 %d %d 30 re f" % (int(top - 8), int(width - 100)),
-                  b"0.8 0.1 0.1 RG 2 w 50 %d m %d %d l S" % (int(top - 14), int(width - 50), int(top - 14)),
-                  b"BT /F1 16 Tf 0 0.2 0.6 rg 56 %d Td (Report %d) Tj ET 0 g" % (int(top), n + 1)]
-        top -= 40
-    lines.append(b"BT /F1 10 Tf 12 TL 56 %d Td" % int(top))
-    for i in range(int((top - 50) / 12)):
-        text = " ".join(words[(n + i + k) % len(words)] for k in range(14))
-        if colour and i == 10:
-            lines.append(b"0 0.5 0 rg (%d.%d %s) Tj T* 0 g" % (n + 1, i + 1, text.encode()))
-            continue
-        lines.append(b"(%d.%d %s) Tj T*" % (n + 1, i + 1, text.encode()))
+    if office:
+        top = height - 72
+        lines += [b"0.85 0.9 1 rg 66 %d %d 26 re f 0 g" % (int(top - 8), int(width - 132)),
+                  b"BT /F1 14 Tf 72 %d Td (Quarterly report, part %d) Tj ET" % (int(top), n + 1),
+                  b"BT /F1 11 Tf 14 TL 72 %d Td" % int(top - 36)]
+        rows = int((top - 36 - 72) / 14)
+        i = w = 0
+        while i < rows:
+            # Paragraphs of three to seven lines, the last one short, a
+            # blank line between them.
+            length = 3 + (n + i) % 5
+            for k in range(min(length, rows - i)):
+                count = 6 + (n + i) % 7 if k == length - 1 else 13
+                text = " ".join(words[(w + j) % len(words)] for j in range(count))
+                w += count
+                lines.append(b"(%s) Tj T*" % text.encode())
+                i += 1
+            lines.append(b"T*")
+            i += 1
+    else:
+        if colour:
+            # The kind of colour an office page has: a few flat shades.
+            lines += [b"0.85 0.9 1 rg 50 %d %d 30 re f" % (int(top - 8), int(width - 100)),
+                      b"0.8 0.1 0.1 RG 2 w 50 %d m %d %d l S" % (int(top - 14), int(width - 50), int(top - 14)),
+                      b"BT /F1 16 Tf 0 0.2 0.6 rg 56 %d Td (Report %d) Tj ET 0 g" % (int(top), n + 1)]
+            top -= 40
+        lines.append(b"BT /F1 10 Tf 12 TL 56 %d Td" % int(top))
+        for i in range(int((top - 50) / 12)):
+            text = " ".join(words[(n + i + k) % len(words)] for k in range(14))
+            if colour and i == 10:
+                lines.append(b"0 0.5 0 rg (%d.%d %s) Tj T* 0 g" % (n + 1, i + 1, text.encode()))
+                continue
+            lines.append(b"(%d.%d %s) Tj T*" % (n + 1, i + 1, text.encode()))
     lines.append(b"ET")
     data = zlib.compress(b"\n".join(lines) + b"\n")
     page_no = len(objects) + 1

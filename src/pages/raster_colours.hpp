@@ -50,8 +50,8 @@ struct ImageFormat {
     int paletteSize = 0; // 0: no palette
     // The palette's colours, `components` bytes each.
     std::array<unsigned char, 3 * kMaxPaletteColours> palette{};
-    // Rows Flate-compressed after PNG's Up predictor, which pays on samples
-    // of more than one bit.
+    // Rows Flate-compressed behind PNG's predictors, each row's chosen for
+    // it (every format but RGB, whose rows go as painted).
     bool predicted = false;
     // A colour's place in the count → its sample.
     std::array<unsigned char, kMaxPaletteColours> sampleOf{};
@@ -71,8 +71,8 @@ ImageFormat ChooseImageFormat(const ColourCount& colours);
 
 // Encodes an image's rows of colour places, top to bottom, as its stream
 // holds them: made samples, packed at the format's bits, first sample in the
-// high bits, then for a predicted format PNG's Up predictor against the row
-// before.
+// high bits, then for a predicted format behind whichever of PNG's
+// predictors suits the row best.
 class RowEncoder {
 public:
     RowEncoder(const ImageFormat& format, int width);

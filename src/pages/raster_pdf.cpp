@@ -76,7 +76,7 @@ bool RasterPdfWriter::beginImage(int width, int height, const ImageFormat& forma
     }
     std::string parameters;
     if (format.predicted)
-        parameters = " /DecodeParms << /Predictor 12 /Colors " + std::to_string(indexed ? 1 : format.components) +
+        parameters = " /DecodeParms << /Predictor 15 /Colors " + std::to_string(indexed ? 1 : format.components) +
                      " /BitsPerComponent " + std::to_string(bits) + " /Columns " + std::to_string(width) + " >>";
     imageObject_ = beginObject();
     put("<< /Type /XObject /Subtype /Image /Width " + std::to_string(width) + " /Height " +
