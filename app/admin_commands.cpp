@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "printer_settings.hpp"
+#include "runtime.hpp"
 
 extern char** environ;
 
@@ -225,12 +226,8 @@ bool RefusedByServer(int argc, char* argv[])
 {
     static const char* const talking[] = {"add",    "cancel", "default", "delete", "jobs",     "modify", "options",
                                           "pause",  "printers", "resume", "status", "shutdown", "submit"};
-    const char* sub = nullptr;
-    for (int i = 1; i < argc && sub == nullptr; ++i)
-        if (argv[i][0] != '-') sub = argv[i];
-        else if (std::strchr("dhjmnotuv", argv[i][1]) != nullptr && argv[i][1] != '\0' && argv[i][2] == '\0') ++i;
-    if (sub == nullptr || std::none_of(std::begin(talking), std::end(talking),
-                                       [&](const char* name) { return std::strcmp(name, sub) == 0; }))
+    const std::string sub = SubCommand(argc, argv);
+    if (std::none_of(std::begin(talking), std::end(talking), [&](const char* name) { return sub == name; }))
         return false;
     Http http = connectLocal();
     if (!http) return false;  // none runs: PAPPL's main loop starts one

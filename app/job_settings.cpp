@@ -1,5 +1,7 @@
 #include "job_settings.hpp"
 
+#include "settings/standard_options.hpp"
+
 #include <cctype>
 #include <cstring>
 #include <memory>
@@ -117,13 +119,6 @@ int finishingValue(const std::string& name)
     return 0;
 }
 
-bool isDigits(std::string_view value)
-{
-    for (char c : value)
-        if (c < '0' || c > '9') return false;
-    return true;
-}
-
 // The PPD with `choice` as the default of `option`, when the PPD has the line.
 void setPpdDefault(std::string& ppd, const std::string& option, const std::string& choice)
 {
@@ -159,7 +154,7 @@ std::string PasscodeError(const JobPassword& password)
     if (!password.encryption.empty() && password.encryption != "none")
         return "The job's passcode was sent encrypted (" + password.encryption +
                "); the printer takes it only as sent, 4 to 8 digits";
-    if (password.value.size() < 4 || password.value.size() > 8 || !isDigits(password.value))
+    if (!PasscodeFollowsTheRule(password.value))
         return "The stored job's passcode must be 4 to 8 digits";
     return "";
 }

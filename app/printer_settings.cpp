@@ -3,6 +3,7 @@
 #include "access.hpp"
 
 #include "models.hpp"
+#include "request_checks.hpp"
 
 #include <cstdio>
 #include <cstring>
@@ -99,13 +100,6 @@ std::string enumNames(const char* attribute, int low, int high)
     return out;
 }
 
-bool printable(const std::string& value)
-{
-    for (unsigned char c : value)
-        if (c < 0x20 || c == 0x7f) return false;
-    return true;
-}
-
 // A vendor default checked against its -supported attribute; the value as
 // PAPPL stores it.
 std::optional<std::string> vendorValue(ipp_t* attrs, const std::string& name, const std::string& value,
@@ -115,7 +109,7 @@ std::optional<std::string> vendorValue(ipp_t* attrs, const std::string& name, co
     if (supported == nullptr) {
         // Free text (an account): one printable line.
         *allowed = "text of up to 64 printable characters";
-        if (value.size() > 64 || !printable(value)) return std::nullopt;
+        if (value.size() > 64 || HasControl(value)) return std::nullopt;
         return value;
     }
     switch (ippGetValueTag(supported)) {
@@ -157,7 +151,7 @@ std::string applyOne(const std::string& given, const std::string& value, pappl_p
     };
 
     if (name == "printer-location" || name == "printer-organization" || name == "printer-organizational-unit") {
-        if (value.size() > 127 || !printable(value)) return given + ": up to 127 printable characters";
+        if (value.size() > 127 || HasControl(value)) return given + ": up to 127 printable characters";
         (name == "printer-location" ? info.location
          : name == "printer-organization" ? info.organization
                                           : info.organizationalUnit) = value;

@@ -7,14 +7,14 @@
 
 namespace pdftopjl::app {
 
-namespace {
-
-bool hasControl(std::string_view value)
+bool HasControl(std::string_view value)
 {
     for (unsigned char c : value)
         if (c < 0x20 || c == 0x7f) return true;
     return false;
 }
+
+namespace {
 
 size_t limitFor(ipp_tag_t tag)
 {
@@ -67,7 +67,7 @@ std::string badValue(ipp_t* ipp, ipp_attribute_t** where)
             if (!isString(tag)) continue;
             const char* value = ippGetString(attr, i, nullptr);
             const std::string_view text = value != nullptr ? value : "";
-            if (hasControl(text)) {
+            if (HasControl(text)) {
                 *where = attr;
                 return std::string("The value of \"") + name + "\" holds a control character";
             }
@@ -144,8 +144,8 @@ bool PrintableContent(std::string_view head)
 std::string DeviceProblem(const char* uri, const char* deviceId, const std::vector<std::string>& folders)
 {
     const std::string_view device = uri != nullptr ? uri : "";
-    if (hasControl(device) || device.size() > 1023) return "the device URI holds a control character or is too long";
-    if (deviceId != nullptr && (hasControl(deviceId) || std::strlen(deviceId) > 1023))
+    if (HasControl(device) || device.size() > 1023) return "the device URI holds a control character or is too long";
+    if (deviceId != nullptr && (HasControl(deviceId) || std::strlen(deviceId) > 1023))
         return "the device ID holds a control character or is too long";
     if (!device.starts_with("file:")) return "";
     char scheme[32], userpass[256], host[256], resource[1024];

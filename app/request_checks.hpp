@@ -21,6 +21,9 @@ struct Refusal {
     std::vector<ipp_attribute_t*> unsupported;  // named in the unsupported group
 };
 
+// Whether the text holds a control character (a line break among them).
+bool HasControl(std::string_view value);
+
 // A string value no request may hold.
 std::optional<Refusal> CheckValues(ipp_t* request);
 

@@ -11,6 +11,10 @@
 // recovery of jobs a crash interrupted, and a line in the log for a crash.
 namespace pdftopjl::app {
 
+// The command line's sub-command, as PAPPL's main loop reads it: the first
+// argument that is neither an option nor an option's value ("" when none).
+std::string SubCommand(int argc, char* argv[]);
+
 // True when the command line runs the server (the "server" sub-command),
 // as opposed to a sub-command that talks to one.
 bool IsServerCommand(int argc, char* argv[]);

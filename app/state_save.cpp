@@ -162,20 +162,22 @@ bool writeWhole(const std::string& path, const std::string& content)
 
 }  // namespace
 
-bool IsServerCommand(int argc, char* argv[])
+std::string SubCommand(int argc, char* argv[])
 {
-    // PAPPL's options that take the next argument as their value.
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (arg.size() > 1 && arg[0] == '-' && arg != "--") {
+            // PAPPL's options that take the next argument as their value.
             for (char letter : arg.substr(1))
                 if (std::strchr("dhjmnotuv", letter) != nullptr) ++i;
-        } else if (arg == "server") {
-            return true;
+        } else {
+            return std::string(arg);
         }
     }
-    return false;
+    return "";
 }
+
+bool IsServerCommand(int argc, char* argv[]) { return SubCommand(argc, argv) == "server"; }
 
 std::string DefaultStatePath()
 {

@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <regex>
 
+#include "support/cupsd.hpp"
 #include "support/process.hpp"
 
 namespace apptest {
@@ -149,28 +150,6 @@ bool AppServer::AddPrinter(const std::string& name, std::string* error, const st
 
 namespace {
 
-// One request's answer, each attribute as text (ippAttributeString).
-std::map<std::string, std::string> answerOf(int port, ipp_t* request)
-{
-    std::map<std::string, std::string> attributes;
-    http_t* http = httpConnect2("127.0.0.1", port, nullptr, AF_INET, HTTP_ENCRYPTION_NEVER, 1, 5000, nullptr);
-    if (http == nullptr) {
-        ippDelete(request);
-        return attributes;
-    }
-    if (ipp_t* response = cupsDoRequest(http, request, "/ipp/print")) {
-        for (ipp_attribute_t* a = ippFirstAttribute(response); a; a = ippNextAttribute(response)) {
-            if (ippGetName(a) == nullptr) continue;
-            char value[4096];
-            ippAttributeString(a, value, sizeof value);
-            attributes[ippGetName(a)] = value;
-        }
-        ippDelete(response);
-    }
-    httpClose(http);
-    return attributes;
-}
-
 // GET, or POST of a form; the HTTP status (0 when none came) and the body.
 std::string exchange(int port, const std::string& path, const std::string& form, int* status)
 {
@@ -224,14 +203,14 @@ std::map<std::string, std::string> AppServer::JobAttributes(const std::string& p
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, PrinterUri(printer).c_str());
     ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", jobId);
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, "alice");
-    return answerOf(port_, request);
+    return testsupport::IppAnswer(port_, request, "/ipp/print");
 }
 
 std::map<std::string, std::string> AppServer::PrinterAttributes(const std::string& printer) const
 {
     ipp_t* request = ippNewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, PrinterUri(printer).c_str());
-    return answerOf(port_, request);
+    return testsupport::IppAnswer(port_, request, "/ipp/print");
 }
 
 std::map<std::string, std::string> AppServer::WaitForJob(const std::string& printer, int jobId,

@@ -63,15 +63,21 @@ FILE* streamInto(const job::TempFile& temp)
 // disk.  PDFTOPJL_MAX_STAGING_MIB sets another limit.
 constexpr int64_t kDefaultMaxStagingMiB = 4096;
 
-int64_t maxStagingBytes()
+// A size in MiB from the environment variable `name`: a positive whole
+// number below `below`, else `fallback`.
+int64_t mebibytesSetting(const char* name, int64_t fallback, int64_t below)
 {
-    int64_t mib = kDefaultMaxStagingMiB;
-    if (const char* text = std::getenv("PDFTOPJL_MAX_STAGING_MIB")) {
+    if (const char* text = std::getenv(name)) {
         char* end = nullptr;
         const long long value = std::strtoll(text, &end, 10);
-        if (end != text && *end == '\0' && value > 0 && value < (1ll << 40)) mib = value;
+        if (end != text && *end == '\0' && value > 0 && value < below) return value;
     }
-    return mib << 20;
+    return fallback;
+}
+
+int64_t maxStagingBytes()
+{
+    return mebibytesSetting("PDFTOPJL_MAX_STAGING_MIB", kDefaultMaxStagingMiB, 1ll << 40) << 20;
 }
 
 // Copies fd into a new staging file; the size is the bytes copied.
@@ -357,16 +363,12 @@ bool rewrite(SourceDocument* source, const EditPlan& plan, std::optional<StagedD
 // document mapped, and a margin far beyond what qpdf needs for any real
 // document's cross-reference table, page tree and object streams.
 // PDFTOPJL_OPEN_MEMORY_MIB sets another margin.
-constexpr uint64_t kDefaultOpeningMarginMiB = 512;
+constexpr int64_t kDefaultOpeningMarginMiB = 512;
 
 uint64_t openingMemoryLimit(const StagedDocument& intake)
 {
-    uint64_t mib = kDefaultOpeningMarginMiB;
-    if (const char* text = std::getenv("PDFTOPJL_OPEN_MEMORY_MIB")) {
-        char* end = nullptr;
-        const long long value = std::strtoll(text, &end, 10);
-        if (end != text && *end == '\0' && value > 0 && value < (1ll << 30)) mib = static_cast<uint64_t>(value);
-    }
+    const auto mib = static_cast<uint64_t>(
+        mebibytesSetting("PDFTOPJL_OPEN_MEMORY_MIB", kDefaultOpeningMarginMiB, 1ll << 30));
     return static_cast<uint64_t>(std::max<int64_t>(intake.size, 0)) + (mib << 20);
 }
 

@@ -195,20 +195,16 @@ std::string PrivateCupsd::ErrorLog() const { return ReadFile(root_ + "/log/error
 
 std::string PrivateCupsd::PageLog() const { return ReadFile(root_ + "/log/page_log"); }
 
-namespace {
-
-std::map<std::string, std::string> Attributes(int port, ipp_op_t operation, const char* uriName,
-                                              const std::string& uri)
+std::map<std::string, std::string> IppAnswer(int port, ipp_t* request, const char* resource)
 {
     std::map<std::string, std::string> attributes;
     http_t* http = httpConnect2("127.0.0.1", port, nullptr, AF_INET, HTTP_ENCRYPTION_NEVER, 1,
                                 5000, nullptr);
-    if (http == nullptr) return attributes;
-    ipp_t* request = ippNewRequest(operation);
-    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, uriName, nullptr, uri.c_str());
-    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
-                 "root");
-    if (ipp_t* response = cupsDoRequest(http, request, "/")) {
+    if (http == nullptr) {
+        ippDelete(request);
+        return attributes;
+    }
+    if (ipp_t* response = cupsDoRequest(http, request, resource)) {
         for (ipp_attribute_t* a = ippFirstAttribute(response); a != nullptr;
              a = ippNextAttribute(response)) {
             if (ippGetName(a) == nullptr) continue;
@@ -220,6 +216,18 @@ std::map<std::string, std::string> Attributes(int port, ipp_op_t operation, cons
     }
     httpClose(http);
     return attributes;
+}
+
+namespace {
+
+std::map<std::string, std::string> Attributes(int port, ipp_op_t operation, const char* uriName,
+                                              const std::string& uri)
+{
+    ipp_t* request = ippNewRequest(operation);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, uriName, nullptr, uri.c_str());
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
+                 "root");
+    return IppAnswer(port, request, "/");
 }
 
 }  // namespace

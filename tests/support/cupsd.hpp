@@ -1,10 +1,17 @@
 #pragma once
 
+#include <cups/ipp.h>
+
 #include <map>
 #include <string>
 #include <vector>
 
 namespace testsupport {
+
+// Sends `request` (taken) to the IPP server on the loopback `port`; the
+// answer's attributes, each as text (ippAttributeString), none when no
+// answer came.
+std::map<std::string, std::string> IppAnswer(int port, ipp_t* request, const char* resource);
 
 // A private CUPS scheduler for end-to-end tests: its own configuration,
 // spool, log and state directories under a temporary folder, listening on a
