@@ -307,10 +307,16 @@ TEST_F(AppRuntimeJobs, CrashWhilePrintingLosesNothing)
     EXPECT_GT(after, stored.back());
     EXPECT_EQ(server_.WaitForJob("net", after, 60000)["job-state"], "completed");
 
-    // Only the (empty) work folder stays in the spool.
+    // Only the (empty) work folder stays in the spool, once PAPPL has
+    // removed the last job's files, which it does just after the job ends.
     std::vector<std::string> left;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(spool))
-        left.push_back(entry.path().filename().string());
+    for (int waited = 0; waited < 5000; waited += 100) {
+        left.clear();
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(spool))
+            left.push_back(entry.path().filename().string());
+        if (left == std::vector<std::string>{"work"}) break;
+        usleep(100000);
+    }
     EXPECT_EQ(left, std::vector<std::string>{"work"});
 
     // Nothing holds up the server's shutdown.
