@@ -6,10 +6,11 @@ set -eu
 SRC=${1:-"$(dirname "$0")/../src"}
 LAYERS="job
 encoding
+ticket
 settings
 host
 pjl pages
-driver
+driver core
 tools"
 
 rank() {

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <string>
+
+// What the printer is, as far as a job needs to know: read from its PPD by
+// the CUPS adapter, or from the model table by the Printer Application.
+namespace pdftopjl {
+
+enum class CodeSet : uint8_t { ShiftJis, Utf8 };
+
+// Which way the printer turns landscape pages; a reversed orientation turns
+// them the other way, which the filter makes up with a half turn.
+enum class LandscapeDirection : uint8_t { Unknown, Plus90, Minus90 };
+
+struct PrinterProfile {
+    // False when nothing describes the printer (no PPD): pages are then sent
+    // as the job gave them.
+    bool described = false;
+    CodeSet codeSet = CodeSet::ShiftJis;
+    std::string bypassTrayName = "TRAY5";  // PJL MEDIASOURCE of the bypass tray
+    LandscapeDirection landscape = LandscapeDirection::Unknown;
+    // The MIME type the printer's own filter takes, which names the layout
+    // filter; empty when there is none.
+    std::string filterInputType;
+    // The document was laid out before it reached this filter (CUPS ran the
+    // layout filter in its own chain).
+    bool laidOutBefore = false;
+};
+
+}  // namespace pdftopjl
