@@ -1,6 +1,6 @@
 #include "job_settings.hpp"
 
-#include "settings/standard_options.hpp"
+#include "ticket/passcode.hpp"
 
 #include <cctype>
 #include <cstring>

@@ -1,6 +1,6 @@
 #include <cstring>
 
-#include "driver/filter.hpp"
+#include "cups/filter.hpp"
 #include "filter_run.hpp"
 #include "printer_app.hpp"
 
