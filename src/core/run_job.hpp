@@ -57,6 +57,9 @@ struct JobServices {
     std::function<time_t()> clock;  // empty: time()
 };
 
+// One job at a time in a process: the messages' sink, the cancel check, the
+// job copy and the temporary files are the process's.  Without a cancel hook
+// the call installs the filter's SIGTERM and SIGPIPE handlers.
 Outcome RunJob(const JobTicket& ticket, const PrinterProfile& printer, const JobDocument& document,
                FILE* output, const JobHooks& hooks, const JobServices& services = {});
 

@@ -64,8 +64,13 @@ Outcome RunJob(const JobTicket& ticket, const PrinterProfile& printer, const Job
                FILE* output, const JobHooks& hooks, const JobServices& services)
 {
     HookScope hookScope(hooks);
-    job::InstallSignalHandlers();
-    std::optional<BeforeOutputScope> beforeOutput(std::in_place);
+    // A caller with its own cancel owns the process's signals; the filter's
+    // SIGTERM also ends a job that has sent nothing where it stands.
+    std::optional<BeforeOutputScope> beforeOutput;
+    if (!hooks.cancelled) {
+        job::InstallSignalHandlers();
+        beforeOutput.emplace();
+    }
     // Looked up while the document is staged.
     HostIdentityLookup hostLookup(services.host);
     // Encoded once, now: a text the printer cannot take is reported before

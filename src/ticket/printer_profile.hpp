@@ -22,7 +22,9 @@ struct PrinterProfile {
     // as the job gave them.
     bool described = false;
     CodeSet codeSet = CodeSet::ShiftJis;
-    std::string bypassTrayName = "TRAY5";  // PJL MEDIASOURCE of the bypass tray
+    // PJL MEDIASOURCE of the bypass tray; a PPD without a ModelName leaves it
+    // empty, as such queues have always printed.
+    std::string bypassTrayName = "TRAY5";
     LandscapeDirection landscape = LandscapeDirection::Unknown;
     // The MIME type the printer's own filter takes, which names the layout
     // filter; empty when there is none.
