@@ -1,6 +1,6 @@
 #!/bin/sh
 # A job's settings work for 200 options and a 300 KiB PPD: open the PPD,
-# parse the options, GatherSettings and WriteJobHeader, beside one bare PPD
+# parse the options, the CUPS adapter and the header, beside one bare PPD
 # parse and one option parse, both measured in one run.
 # Target: median ratio whole job / bare parses at most 1.3.
 #   bench/gather.sh [build-dir] [runs]
