@@ -239,14 +239,19 @@ bool RunCore(pappl_job_t* job, JobOutput& output, const std::string& pdfPath, co
 
     // The job goes over a socket, whose send cannot raise SIGPIPE in the
     // server when the process has died.
-    int jobPair[2], outPipe[2], errPipe[2], reportPipe[2];
     UniqueFd jobOurs, jobTheirs, outRead, outWrite, errRead, errWrite, reportRead, reportWrite;
-    bool made = socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, jobPair) == 0;
-    if (made) jobOurs.reset(jobPair[0]), jobTheirs.reset(jobPair[1]);
-    for (auto [fds, read, write] : {std::tuple{outPipe, &outRead, &outWrite}, std::tuple{errPipe, &errRead, &errWrite},
-                                    std::tuple{reportPipe, &reportRead, &reportWrite}}) {
-        if (made && (made = pipe2(fds, O_CLOEXEC) == 0)) read->reset(fds[0]), write->reset(fds[1]);
-    }
+    auto channel = [](bool socket, UniqueFd& ours, UniqueFd& theirs) {
+        int fds[2];
+        const bool made = socket ? socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) == 0
+                                 : pipe2(fds, O_CLOEXEC) == 0;
+        if (made) {
+            ours.reset(fds[0]);
+            theirs.reset(fds[1]);
+        }
+        return made;
+    };
+    const bool made = channel(true, jobOurs, jobTheirs) && channel(false, outRead, outWrite) &&
+                      channel(false, errRead, errWrite) && channel(false, reportRead, reportWrite);
     if (!made) {
         FailJob(job, std::string("Cannot create a pipe for the job: ") + std::strerror(errno),
                 PAPPL_JREASON_ERRORS_DETECTED);
