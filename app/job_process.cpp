@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -36,7 +37,8 @@ constexpr int kReportFd = 4;
 // The records between the two processes.
 constexpr uint32_t kRecordJob = 'J';      // document path, ticket, profile
 constexpr uint32_t kRecordLog = 'L';      // level, line
-constexpr uint32_t kRecordPages = 'P';    // pages, copies
+constexpr uint32_t kRecordImpressions = 'I';  // impressions, before the job goes out
+constexpr uint32_t kRecordPages = 'P';    // pages, copies, once it has
 constexpr uint32_t kRecordOutcome = 'O';  // the core's outcome
 
 // A private directory for the core's temporary files, removed with the job.
@@ -98,13 +100,18 @@ struct Reports {
                 papplLogJob(job, papplLevel(level), "%s", line.c_str());
                 return;
             }
+        } else if (record.type == kRecordImpressions) {
+            int64_t count = 0;
+            if (in.i64(&count) && in.complete()) {
+                if (accounting != Accounting::None)
+                    papplJobSetImpressions(job, static_cast<int>(std::clamp<int64_t>(count, 0, INT32_MAX)));
+                return;
+            }
         } else if (record.type == kRecordPages) {
             int64_t pages = 0;
             int32_t copies = 0;
             if (in.i64(&pages) && in.i32(&copies) && in.complete()) {
                 impressions = pages * copies;
-                if (accounting != Accounting::None)
-                    papplJobSetImpressions(job, static_cast<int>(std::min<int64_t>(impressions, INT32_MAX)));
                 return;
             }
         } else if (record.type == kRecordOutcome) {
@@ -214,6 +221,11 @@ int RunJobProcess()
         out.i64(pages);
         out.i32(copies);
         report(kRecordPages, out);
+    };
+    hooks.impressionsKnown = [&](int64_t impressions) {
+        RecordBuilder out;
+        out.i64(impressions);
+        report(kRecordImpressions, out);
     };
     JobDocument document;
     document.path = path;

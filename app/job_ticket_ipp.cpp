@@ -1,14 +1,10 @@
 #include "job_ticket_ipp.hpp"
 
 #include <cctype>
-#include <charconv>
 #include <cstring>
 #include <string_view>
 
-// Until the core's rule has a header of its own below the CUPS adapter.
-namespace pdftopjl {
-bool PasscodeFollowsTheRule(std::string_view passcode);
-}
+#include "ticket/passcode.hpp"
 
 namespace pdftopjl::app {
 
@@ -169,11 +165,13 @@ std::string pageRanges(ipp_attribute_t* attr)
     return ranges;
 }
 
-int32_t positive(const std::string& value, int32_t fallback)
+const char* sidesKeyword(pappl_sides_t sides)
 {
-    int32_t number = 0;
-    const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), number);
-    return error == std::errc() && end == value.data() + value.size() && number > 0 ? number : fallback;
+    switch (sides) {
+    case PAPPL_SIDES_TWO_SIDED_LONG_EDGE: return "two-sided-long-edge";
+    case PAPPL_SIDES_TWO_SIDED_SHORT_EDGE: return "two-sided-short-edge";
+    default: return "one-sided";
+    }
 }
 
 const char* scalingKeyword(pappl_scaling_t scaling)
@@ -209,14 +207,17 @@ JobTicket TicketFromIpp(const IppJob& job, const std::optional<JobPassword>& pas
 {
     const pappl_pr_options_t& o = *job.options;
     JobTicket t;
+    t.jobId = job.jobId;
     t.user = job.user;
     t.title = job.title;
     // The printer makes the copies; IPP collates them unless told not to.
     t.copies = o.copies > 0 ? o.copies : 1;
-    if (t.copies > 1)
+    if (t.copies > 1) {
         t.collation = text(job.attribute("multiple-document-handling")) == "separate-documents-uncollated-copies"
                           ? Collation::Uncollated
                           : Collation::Collated;
+        t.layout.collate = t.collation == Collation::Collated ? "true" : "false";
+    }
 
     // Paper: the job's, else the default.  A job that names a size but no
     // tray leaves the tray to the printer; one that names no paper at all
@@ -224,7 +225,10 @@ JobTicket TicketFromIpp(const IppJob& job, const std::optional<JobPassword>& pas
     // is left to it.
     const MediaRequest media = mediaRequest(job);
     const bool namesPaper = !media.size.empty() || !media.source.empty() || !media.type.empty();
-    const pwg_media_t* size = pwgMediaForPWG(MediaSizeName(job).c_str());
+    // The layout filter is told the paper and sides too, as under CUPS.
+    t.layout.media = MediaSizeName(job);
+    t.layout.sides = sidesKeyword(o.sides);
+    const pwg_media_t* size = pwgMediaForPWG(t.layout.media.c_str());
     t.paper = lookup(kPapers, size != nullptr && size->ppd != nullptr ? size->ppd : "").value_or(Paper::Other);
     t.tray = lookup(kTrays, namesPaper ? media.source : o.media.source).value_or(Tray::Auto);
     t.mediaType = lookup(kMediaTypes, namesPaper ? media.type : o.media.type).value_or(MediaType::Default);
@@ -248,8 +252,8 @@ JobTicket TicketFromIpp(const IppJob& job, const std::optional<JobPassword>& pas
 
     // Layout, through the same layout filter as under CUPS.  Portrait, the
     // default, is the document as it is.
-    t.layout.pageRanges = pageRanges(job.attribute("page-ranges"));
-    t.layout.numberUp = positive(vendorValue(job, kNumberUp), 1);
+    if (ipp_attribute_t* ranges = job.attribute("page-ranges")) t.layout.pageRanges = pageRanges(ranges);
+    if (std::string numberUp = vendorValue(job, kNumberUp); !numberUp.empty()) t.layout.numberUp = numberUp;
     switch (o.orientation_requested) {
     case IPP_ORIENT_LANDSCAPE:
         t.layout.orientation = Orientation::Landscape;
@@ -273,11 +277,7 @@ JobTicket TicketFromIpp(const IppJob& job, const std::optional<JobPassword>& pas
         account = preset;
     else if (ipp_attribute_t* user = job.attribute("job-accounting-user-id"))
         account = text(user);
-    if (account && !account->empty()) {
-        t.accounting.manageType = 2;
-        t.accounting.adminUserIdListCtrl = 2;
-        t.accounting.userId = *account;
-    }
+    if (account) t.accounting.accountId = *account;
 
     t.halfTurn = vendorValue(job, kTurnPage) == "true";
     t.raster = vendorValue(job, kPrintAsImage) == "true";
@@ -302,6 +302,7 @@ IppJob IppJobOf(pappl_job_t* job, const pappl_pr_options_t* options, ipp_t* prin
     IppJob view;
     view.attribute = [job](const char* name) { return papplJobGetAttribute(job, name); };
     view.printerAttributes = printerAttributes;
+    view.jobId = std::to_string(papplJobGetID(job));
     view.options = options;
     const char* user = papplJobGetUsername(job);
     const char* title = papplJobGetName(job);

@@ -33,6 +33,7 @@ struct IppJob {
     // PAPPL's reading of the job, its defaults applied (copies, sides,
     // colour, quality, orientation, scaling, output bin, default media).
     const pappl_pr_options_t* options = nullptr;
+    std::string jobId;
     std::string user;
     std::string title;
 };

@@ -147,8 +147,10 @@ bool printThroughCore(pappl_job_t* job, pappl_device_t* device, const std::strin
     IppHandle printerAttrs(papplPrinterGetDriverAttributes(papplJobGetPrinter(job)));
     JobTicket ticket = TicketFromIpp(IppJobOf(job, options, printerAttrs.get()), password);
     if (password) explicit_bzero(password->value.data(), password->value.size());
+    PrinterProfile printer = ProfileForModel(*model);
+    printer.queueName = papplPrinterGetName(papplJobGetPrinter(job));
     JobOutput output(job, device);
-    const bool ok = RunCore(job, output, pdf, ticket, ProfileForModel(*model), accounting);
+    const bool ok = RunCore(job, output, pdf, ticket, printer, accounting);
     explicit_bzero(ticket.held.passcode.data(), ticket.held.passcode.size());
     return ok;
 }

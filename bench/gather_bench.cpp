@@ -1,5 +1,5 @@
 // A job's settings work with 200 options and a 300 KiB PPD: opening the PPD,
-// parsing the options, GatherSettings and WriteJobHeader, against the bare
+// parsing the options, AdaptCupsJob and the header, against the bare
 // library work it cannot avoid (one ppdOpenFile and one cupsParseOptions).
 // Both are timed in the same loop, turn about, so that load from other
 // processes falls on both alike.  Prints medians and the ratio.
@@ -16,8 +16,8 @@
 
 #include "pjl/header.hpp"
 #include "pjl/writer.hpp"
-#include "settings/gather.hpp"
-#include "settings/job_inputs.hpp"
+#include "cups/adapter.hpp"
+#include "cups/job_inputs.hpp"
 
 using namespace pdftopjl;
 
@@ -110,15 +110,15 @@ int main(int argc, char** argv)
     }
 
     // The whole job's settings work; the record is checked once afterwards.
-    PrintOptions record{};
+    CupsJob record;
     bool headerOk = true;
     auto wholeJob = [&] {
         JobInputs job(args, OpenPpd(ppdPath.c_str()));
-        record = GatherSettings(job);
+        record = AdaptCupsJob(job, 1);
+        const HeaderTexts texts = EncodeHeaderTexts(record.ticket, record.printer);
         PjlWriter out(sink);
-        headerOk &= WriteJobHeader(HeaderInputs{record, job.args.user, job.args.copies, host,
-                                                time(nullptr), 123456},
-                                   out);
+        headerOk &= StoredJobPasscodeUsable(record.ticket);
+        WriteJobHeader(HeaderInputs{record.ticket, record.printer, texts, host, time(nullptr), 123456}, out);
         std::fflush(sink);
     };
     auto anchor = [&] {
@@ -147,13 +147,13 @@ int main(int argc, char** argv)
             bare.push_back(TimeMs(anchor));
             whole.push_back(TimeMs(wholeJob));
         }
-        gather.push_back(TimeMs([&] { record = GatherSettings(opened); }));
+        gather.push_back(TimeMs([&] { record = AdaptCupsJob(opened, 1); }));
     }
     std::fclose(sink);
     std::remove(ppdPath.c_str());
 
-    if (!headerOk || !(record.ppd.printerLanguageEncoding == "UTF-8") ||
-        !(record.kvr.loginName == "login")) {
+    if (!headerOk || record.printer.codeSet != CodeSet::Utf8 ||
+        record.ticket.accounting.loginName != "login") {
         std::fprintf(stderr, "the settings work did not read the job\n");
         return 2;
     }
@@ -162,8 +162,8 @@ int main(int argc, char** argv)
     const double bareMs = Median(bare);
     const double ratio = wholeMs / bareMs;
     std::printf("runs:      %d\n", runs);
-    std::printf("GatherSettings alone (PPD and options ready) median: %.3f ms\n", Median(gather));
-    std::printf("whole job (open PPD + parse options + GatherSettings + WriteJobHeader) median: %.2f ms\n",
+    std::printf("AdaptCupsJob alone (PPD and options ready) median: %.3f ms\n", Median(gather));
+    std::printf("whole job (open PPD + parse options + AdaptCupsJob + header) median: %.2f ms\n",
                 wholeMs);
     std::printf("bare ppdOpenFile + cupsParseOptions median: %.2f ms\n", bareMs);
     std::printf("ratio whole / bare: %.3f (target <= %.1f)\n", ratio, kTargetRatio);

@@ -14,7 +14,8 @@
 #include "fuzz_check.hpp"
 #include "pjl/header.hpp"
 #include "pjl/jobstream.hpp"
-#include "settings/gather.hpp"
+#include "cups/adapter.hpp"
+#include "job/text.hpp"
 
 using namespace pdftopjl;
 
@@ -99,9 +100,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     args.optionText = parts[0];
     args.title = parts[1];
     args.user = part(3, "user");
-    args.copies = part(4, "1");
+    const int32_t copies = ParseDecimalInt32(part(4, "1"));
     const JobInputs job(std::move(args), OpenFuzzedPpd(parts[2]));
-    const PrintOptions settings = GatherSettings(job);
+    const CupsJob adapted = AdaptCupsJob(job, copies);
+    const JobTicket& ticket = adapted.ticket;
+    const HeaderTexts texts = EncodeHeaderTexts(ticket, adapted.printer);
     const HostIdentity host{part(5, "host"), parts[6]};
 
     // The input itself is the document, so the stream can be read back whole.
@@ -110,8 +113,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     FILE* out = open_memstream(&buffer, &length);
     PjlWriter writer(out);
     const int64_t fileSize = static_cast<int64_t>(size);
-    const bool written = WriteJobHeader(
-        HeaderInputs{settings, job.args.user, job.args.copies, host, 1700000000, fileSize}, writer);
+    const bool written = StoredJobPasscodeUsable(ticket);
+    if (written)
+        WriteJobHeader(HeaderInputs{ticket, adapted.printer, texts, host, 1700000000, fileSize}, writer);
     std::fflush(out);
     const std::string header(buffer, length);
     if (written) {
@@ -124,8 +128,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     if (!written) {
         FUZZ_REQUIRE(header.empty(), "a refused job writes no byte");
-        FUZZ_REQUIRE(settings.printType.printType == 2 && !settings.printType.password.empty(),
-                     "only a stored job's passcode refuses a job");
+        FUZZ_REQUIRE(ticket.held.type == PrintType::Store, "only a stored job's passcode refuses a job");
         return 0;
     }
     CheckHeader(header, fileSize);

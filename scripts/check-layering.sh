@@ -7,10 +7,11 @@ SRC=${1:-"$(dirname "$0")/../src"}
 LAYERS="job
 encoding
 ticket
-settings
 host
 pjl pages
-driver core
+core
+driver
+cups
 tools"
 
 rank() {

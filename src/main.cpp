@@ -1,7 +1,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "driver/filter.hpp"
+#include "cups/filter.hpp"
 
 int main(int argc, char* argv[])
 {

@@ -104,7 +104,7 @@ TEST_P(IppTicket, HasTheJobsSettings)
 }
 
 // Who the job is accounted to, in the owner block.
-std::string account(const JobTicket& t) { return t.accounting.manageType == 2 ? t.accounting.userId : ""; }
+std::string account(const JobTicket& t) { return t.accounting.accountId; }
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, IppTicket,
@@ -127,7 +127,11 @@ INSTANTIATE_TEST_SUITE_P(
                  EXPECT_EQ(t.collation, Collation::Unset);
                  EXPECT_EQ(t.held.type, PrintType::Normal);
                  EXPECT_EQ(account(t), "");
-                 EXPECT_EQ(t.layout.numberUp, 1);
+                 EXPECT_EQ(t.layout.numberUp, "1");
+                 EXPECT_EQ(t.layout.media, "iso_a4_210x297mm");
+                 EXPECT_EQ(t.layout.sides, "one-sided");
+                 EXPECT_EQ(t.layout.collate, "");
+                 EXPECT_FALSE(t.layout.pageRanges.has_value());
                  EXPECT_EQ(t.layout.orientation, Orientation::Unset);
                  EXPECT_FALSE(t.halfTurn || t.raster);
              }},
@@ -200,13 +204,20 @@ INSTANTIATE_TEST_SUITE_P(
              [](const JobTicket& t) { EXPECT_EQ(t.finishing.punch, Punch::None); }},
         // IPP collates copies unless told not to.
         Case{"Copies", [](Request& r) { r.options.copies = 3; },
-             [](const JobTicket& t) { EXPECT_EQ(t.copies, 3); EXPECT_EQ(t.collation, Collation::Collated); }},
+             [](const JobTicket& t) {
+                 EXPECT_EQ(t.copies, 3);
+                 EXPECT_EQ(t.collation, Collation::Collated);
+                 EXPECT_EQ(t.layout.collate, "true");
+             }},
         Case{"UncollatedCopies",
              [](Request& r) {
                  r.options.copies = 2;
                  r.keyword("multiple-document-handling", "separate-documents-uncollated-copies");
              },
-             [](const JobTicket& t) { EXPECT_EQ(t.collation, Collation::Uncollated); }},
+             [](const JobTicket& t) {
+                 EXPECT_EQ(t.collation, Collation::Uncollated);
+                 EXPECT_EQ(t.layout.collate, "false");
+             }},
         Case{"PageRanges",
              [](Request& r) {
                  const int lower[] = {2, 5}, upper[] = {3, 6};
@@ -214,7 +225,7 @@ INSTANTIATE_TEST_SUITE_P(
              },
              [](const JobTicket& t) { EXPECT_EQ(t.layout.pageRanges, "2-3,5-6"); }},
         Case{"NumberUp", [](Request& r) { r.integer("number-up", 4); },
-             [](const JobTicket& t) { EXPECT_EQ(t.layout.numberUp, 4); }},
+             [](const JobTicket& t) { EXPECT_EQ(t.layout.numberUp, "4"); }},
         Case{"Landscape", [](Request& r) { r.options.orientation_requested = IPP_ORIENT_LANDSCAPE; },
              [](const JobTicket& t) {
                  EXPECT_EQ(t.layout.orientation, Orientation::Landscape);

@@ -38,7 +38,11 @@ enum class LogLevel : uint8_t { Error, Warning, Info, Debug };
 struct JobHooks {
     std::function<void(LogLevel, std::string_view)> log;  // empty: standard error, CUPS style
     std::function<bool()> cancelled;                      // empty: only the process's SIGTERM
+    // Once the whole job reached the output: its pages, each made `copies`
+    // times by the printer.
     std::function<void(int64_t pages, int32_t copies)> pagesSent;
+    // Before the first byte goes out: the impressions the job will make.
+    std::function<void(int64_t impressions)> impressionsKnown;
 };
 
 // The document: a path, or (no path) an open descriptor such as standard input.

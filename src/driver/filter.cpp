@@ -1,167 +1,32 @@
 #include "driver/filter.hpp"
 
-#include <cups/file.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
+#include <cstdio>
 #include <optional>
 #include <string>
 
-#include "driver/platform.hpp"
+#include "driver/staging.hpp"
 #include "job/channel.hpp"
 #include "job/tempfiles.hpp"
-#include "pjl/docblock.hpp"
 #include "pjl/header.hpp"
-#include "settings/gather.hpp"
-
-// Test builds name a marker of their own, so that a machine's marker never
-// reaches their jobs.
-#ifndef PDFTOPJL_JOBCOPY_MARKER
-#define PDFTOPJL_JOBCOPY_MARKER ""
-#endif
 
 namespace pdftopjl {
 
 namespace {
 
+Outcome endJob(Outcome outcome)
+{
+    if (outcome == Outcome::Cancelled) job::Log(job::Severity::Info, "Job cancelled");
+    job::RemoveAllTempFiles();
+    job::CloseJobCopy();
+    return outcome;
+}
+
 // The reason was given where the job failed; the printer tools' own line
 // for the phase follows it.
-int failJob(const char* historicalText)
+Outcome failJob(Outcome outcome, const char* historicalText)
 {
     job::LogHistorical(historicalText);
-    job::RemoveAllTempFiles();
-    job::CloseJobCopy();
-    return 1;
-}
-
-int cancelJob()
-{
-    job::Log(job::Severity::Info, "Job cancelled");
-    job::RemoveAllTempFiles();
-    job::CloseJobCopy();
-    return 1;
-}
-
-// The copies argument goes into the header as it is, so only a plain count
-// the printer takes may reach it: decimal digits, 1 to 9999.  Anything else
-// (a sign, spaces, quotes, no digits) prints one copy.
-constexpr int kMaxCopies = 9999;
-
-int validatedCopies(const std::string& text)
-{
-    int count = 0;
-    bool digits = !text.empty();
-    for (char c : text) {
-        if (c < '0' || c > '9' || count > kMaxCopies) {
-            digits = false;
-            break;
-        }
-        count = count * 10 + (c - '0');
-    }
-    if (digits && count >= 1 && count <= kMaxCopies) return count;
-    // Shown printable and short: the argument may hold anything, line ends
-    // included.
-    std::string shown;
-    for (char c : text.substr(0, 32)) shown += (c >= 0x20 && c < 0x7f) ? c : '?';
-    if (text.size() > 32) shown += "...";
-    job::Logf(job::Severity::Warning,
-              "The copies argument \"%s\" is not a count from 1 to %d; one copy is printed",
-              shown.c_str(), kMaxCopies);
-    return 1;
-}
-
-// A PPD larger than this is refused unread: real ones stay under a few
-// hundred kilobytes, and CUPS's reader takes time by the square of the
-// options (14 s for 4 MiB of them here, minutes for a few more).
-constexpr off_t kMaxPpdBytes = 4 << 20;
-
-// Why the PPD at `path` cannot be used, or empty with the PPD opened into
-// `ppd`.  The open never waits on what is at the path: a FIFO is no PPD.
-std::string readPpd(const char* path, PpdHandle* ppd)
-{
-    if (path == nullptr || *path == '\0') return "PPD is not set";
-    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return std::strerror(errno);
-    struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        close(fd);
-        return "it is not a regular file";
-    }
-    if (st.st_size > kMaxPpdBytes) {
-        close(fd);
-        return "it is larger than " + std::to_string(kMaxPpdBytes >> 20) + " MiB";
-    }
-    cups_file_t* file = cupsFileOpenFd(fd, "r");
-    if (file == nullptr) {
-        close(fd);
-        return "it cannot be read";
-    }
-    ppd->reset(ppdOpen2(file));
-    cupsFileClose(file);  // closes fd
-    if (*ppd) return {};
-    int line = 0;
-    const ppd_status_t status = ppdLastError(&line);
-    return std::string(ppdErrorString(status)) + " on line " + std::to_string(line);
-}
-
-// The printer's PPD; without it, a warning says what the job goes without.
-PpdHandle openPrinterPpd(const char* path)
-{
-    PpdHandle ppd;
-    const std::string why = readPpd(path, &ppd);
-    if (!ppd)
-        job::Logf(job::Severity::Warning,
-                  "The printer's PPD %s cannot be read (%s); the job goes without the printer's "
-                  "defaults (quality, colour, trapping, tray, media type, finishing, duplex), its "
-                  "UTF-8 text mode, page turning, rasterising and the bypass tray's feed edge, and "
-                  "the layout filter",
-                  path != nullptr && *path != '\0' ? path : "(none)", why.c_str());
-    return ppd;
-}
-
-// The job-copy marker: the build's own when it names one, else
-// $CUPS_SERVERROOT/pdftopjl/jobcopy (/etc/cups/pdftopjl/jobcopy).
-std::string jobCopyMarker()
-{
-    if (*PDFTOPJL_JOBCOPY_MARKER != '\0') return PDFTOPJL_JOBCOPY_MARKER;
-    return std::string(platform::CupsDirectory("CUPS_SERVERROOT", platform::kDefaultCupsServerRoot)) +
-           "/pdftopjl/jobcopy";
-}
-
-// The Printer Application writes a PPD for each job and names it again in
-// PDFTOPJL_JOB_PPD; cupsd never sets that variable.
-bool ppdIsTheJobsOwn(const char* ppdPath)
-{
-    const char* own = std::getenv("PDFTOPJL_JOB_PPD");
-    return own != nullptr && ppdPath != nullptr && *own != '\0' && std::strcmp(own, ppdPath) == 0;
-}
-
-// CUPS counts what its last filter reports: each page of the body, with the
-// copies the printer makes of it.
-void reportPages(const StagedDocument& staged, int64_t copies)
-{
-    for (int64_t page = 1; page <= staged.pages; ++page)
-        job::WriteText("PAGE: " + std::to_string(page) + " " + std::to_string(copies) + "\n",
-                       stderr);
-}
-
-// Standard input, output or error closed when the filter starts would be
-// the first pipe or file the job opens (the host lookup's pipe read as the
-// document): each missing one is opened on /dev/null.
-void openMissingStandardDescriptors()
-{
-    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
-        if (fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
-        const int opened = open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
-        if (opened >= 0 && opened != fd) {
-            dup2(opened, fd);
-            close(opened);
-        }
-    }
+    return endJob(outcome);
 }
 
 // Until the job's output begins, a cancel is honoured within a second
@@ -171,77 +36,80 @@ struct BeforeOutputScope {
     ~BeforeOutputScope() { job::BeforeOutput(false); }
 };
 
+// The caller's hooks for the length of the job.
+struct HookScope {
+    explicit HookScope(const JobHooks& hooks)
+    {
+        if (hooks.log)
+            job::SetLogSink([&log = hooks.log](job::Severity severity, std::string_view text) {
+                log(static_cast<LogLevel>(severity), text);
+            });
+        if (hooks.cancelled) job::SetCancelCheck(hooks.cancelled);
+    }
+    ~HookScope()
+    {
+        job::SetLogSink({});
+        job::SetCancelCheck({});
+    }
+};
+
+static_assert(static_cast<int>(LogLevel::Error) == static_cast<int>(job::Severity::Error) &&
+              static_cast<int>(LogLevel::Debug) == static_cast<int>(job::Severity::Debug));
+
 }  // namespace
 
-int RunJob(int argc, char* argv[], const JobServices& services)
+int ExitStatus(Outcome outcome) { return outcome == Outcome::Printed ? 0 : 1; }
+
+Outcome RunJob(const JobTicket& ticket, const PrinterProfile& printer, const JobDocument& document,
+               FILE* output, const JobHooks& hooks, const JobServices& services)
 {
+    HookScope hookScope(hooks);
     job::InstallSignalHandlers();
     std::optional<BeforeOutputScope> beforeOutput(std::in_place);
-    std::optional<JobArguments> args = JobArguments::FromCommandLine(argc, argv);
-    if (!args) {
-        fputs(kFilterUsage, stderr);
-        return 1;
-    }
-    job::OpenJobCopy(jobCopyMarker().c_str());
-    // Looked up while the settings are gathered and the document is staged.
+    // Looked up while the document is staged.
     HostIdentityLookup hostLookup(services.host);
-    // Everything below (the header, the page counts, the pre-filter) sees the
-    // count as the printer will.
-    const int copies = validatedCopies(args->copies);
-    args->copies = std::to_string(copies);
-
-    JobContext job(std::move(*args), openPrinterPpd(std::getenv("PPD")));
-    job.inputs.ppdIsTheJobsOwn = ppdIsTheJobsOwn(std::getenv("PPD"));
-    job.settings = GatherSettings(job.inputs);
+    // Encoded once, now: a text the printer cannot take is reported before
+    // any work.
+    const HeaderTexts texts = EncodeHeaderTexts(ticket, printer);
     // Messages from here on reach the log at once.
     setvbuf(stderr, nullptr, _IONBF, 0);
-    if (job::Cancelled()) return cancelJob();
+    if (job::Cancelled()) return endJob(Outcome::Cancelled);
     // Before the document is read: a job that cannot be held as asked never
     // prints.
-    if (!StoredJobPasscodeUsable(job.settings)) return failJob("output KPJL Command fail");
+    if (!StoredJobPasscodeUsable(ticket))
+        return failJob(Outcome::PasscodeRefused, "output KPJL Command fail");
 
-    job.staged = StageDocument(job.inputs, job.settings);
-    if (job::Cancelled()) return cancelJob();
-    if (!job.staged) return failJob("Process Data fail");
+    Outcome stagingFailure = Outcome::Failed;
+    std::optional<StagedDocument> staged = StageDocument(ticket, printer, document, &stagingFailure);
+    if (job::Cancelled()) return endJob(Outcome::Cancelled);
+    if (!staged) return failJob(stagingFailure, "Process Data fail");
 
     // The address only when the dialog did not give one.
-    job.host = hostLookup.finish(job.settings.utf8Mode(), job.settings.kvr.ipAddress.empty());
-    if (job::Cancelled()) return cancelJob();
-    PjlWriter out(services.jobStream);
-    const HeaderInputs header{job.settings,
-                              job.inputs.args.user,
-                              job.inputs.args.copies,
-                              job.host,
-                              services.clock ? services.clock() : time(nullptr),
-                              job.staged->size};
-    job::WriteText("ATTR: job-impressions=" + std::to_string(job.staged->pages * copies) + "\n",
-                   stderr);
+    const HostIdentity host =
+        hostLookup.finish(printer.codeSet == CodeSet::Utf8, ticket.accounting.clientAddress.empty());
+    if (job::Cancelled()) return endJob(Outcome::Cancelled);
+    PjlWriter out(output);
+    const HeaderInputs header{ticket, printer, texts, host,
+                              services.clock ? services.clock() : time(nullptr), staged->size};
+    if (hooks.impressionsKnown) hooks.impressionsKnown(staged->pages * ticket.copies);
     beforeOutput.reset();
     WriteJobHeader(header, out);
 
     // Once the header is out the trailer always follows, so the printer is
     // left in step even when the body fails or the job is cancelled.
-    const bool bodyOk = SendStagedDocument(*job.staged, services.jobStream);
+    const bool bodyOk = SendStagedDocument(*staged, output);
     WriteJobTrailer(out);
 
-    const bool outputOk = fflush(services.jobStream) == 0 && !ferror(services.jobStream);
+    const bool outputOk = fflush(output) == 0 && !ferror(output);
     if (!outputOk && !job::OutputClosed())
         job::Log(job::Severity::Error,
                  "Cannot write the job to standard output; the printer may have received part "
                  "of it");
-    if (job::Cancelled()) job::Log(job::Severity::Info, "Job cancelled");
-
-    const bool complete = !job::OutputClosed() && !job::Cancelled() && bodyOk && outputOk;
-    if (complete) reportPages(*job.staged, copies);
-    job::RemoveAllTempFiles();
-    job::CloseJobCopy();
-    return complete ? 0 : 1;
-}
-
-int FilterMain(int argc, char* argv[])
-{
-    openMissingStandardDescriptors();
-    return RunJob(argc, argv, JobServices{});
+    if (job::Cancelled()) return endJob(Outcome::Cancelled);
+    if (job::OutputClosed() || !outputOk) return endJob(Outcome::WriteFailed);
+    if (!bodyOk) return endJob(Outcome::Failed);
+    if (hooks.pagesSent) hooks.pagesSent(staged->pages, ticket.copies);
+    return endJob(Outcome::Printed);
 }
 
 }  // namespace pdftopjl

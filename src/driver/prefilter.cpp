@@ -47,15 +47,6 @@ std::optional<std::string> joinWithin(size_t size, std::initializer_list<std::st
     return joined;
 }
 
-// The first space-separated token; tabs belong to the token.
-std::string_view firstToken(std::string_view value)
-{
-    const size_t start = value.find_first_not_of(' ');
-    if (start == std::string_view::npos) return {};
-    value.remove_prefix(start);
-    return value.substr(0, value.find(' '));
-}
-
 // Digits only, as the pattern guarantees; any length without overflow.
 bool costBelowLimit(std::string_view digits)
 {
@@ -165,9 +156,9 @@ std::optional<std::string> ChooseFilter(std::string_view sourceType)
     return joinWithin(kPrefilterPathSize, {serverBin, "/filter/", programName});
 }
 
-std::optional<std::string> FindLayoutPreFilter(const ppd_file_t* ppd)
+std::optional<std::string> FindLayoutPreFilter(const PrinterProfile& printer)
 {
-    if (ppd == nullptr) {
+    if (!printer.described) {
         job::Log(job::Severity::Error,
                  "The printer's PPD cannot be read, and the job's layout options need it; "
                  "nothing was sent to the printer");
@@ -175,15 +166,7 @@ std::optional<std::string> FindLayoutPreFilter(const ppd_file_t* ppd)
         std::fputs("ppdOpenFile return NULL\n", stderr);
         return std::nullopt;
     }
-    // Only the first token matters, so a long program path after it does no
-    // harm.  A token too long for the field leaves the source type empty.
-    std::string sourceType;
-    ppd_attr_t* attr = FindAttributeByPrefix(ppd, "cupsFilter");
-    if (attr != nullptr && attr->value != nullptr) {
-        const std::string_view token = firstToken(attr->value);
-        if (token.size() < kTypeSize) sourceType = token;
-    }
-
+    const std::string& sourceType = printer.filterInputType;
     if (sourceType.empty()) {
         job::Log(job::Severity::Error,
                  "The printer's PPD gives no input type in its cupsFilter line, so the job's "
@@ -303,17 +286,100 @@ void PreFilterMessages::finish(bool failed)
     kept_.clear();
 }
 
-void ExecuteFilter(const std::string& prefilterPath, const JobArguments& args)
+namespace {
+
+// A value as cupsParseOptions reads it back: quoted when it holds what
+// would end it.
+std::string optionValue(std::string_view value)
+{
+    if (!value.empty() && value.find_first_of(" \t\n\r\f\v\"'\\{}") == std::string_view::npos)
+        return std::string(value);
+    std::string quoted = "\"";
+    for (char c : value) {
+        if (c == '"' || c == '\\') quoted += '\\';
+        quoted += c;
+    }
+    return quoted + "\"";
+}
+
+void addOption(std::string& options, const char* name, std::string_view value)
+{
+    options += name;
+    options += '=';
+    options += optionValue(value);
+    options += ' ';
+}
+
+void addGiven(std::string& options, const char* name, const std::string& value)
+{
+    if (!value.empty()) addOption(options, name, value);
+}
+
+void addGiven(std::string& options, const char* name, const std::optional<std::string>& value)
+{
+    if (value) addOption(options, name, *value);
+}
+
+const char* orientationValue(Orientation orientation)
+{
+    switch (orientation) {
+    case Orientation::Portrait: return "3";
+    case Orientation::Landscape: return "4";
+    case Orientation::ReverseLandscape: return "5";
+    case Orientation::ReversePortrait: return "6";
+    case Orientation::Unset: break;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+std::string LayoutFilterOptions(const JobTicket& ticket)
+{
+    const Layout& l = ticket.layout;
+    std::string options;
+    addGiven(options, "number-up", l.numberUp);
+    addGiven(options, "number-up-layout", l.numberUpLayout);
+    addGiven(options, "page-ranges", l.pageRanges);
+    if (const char* orientation = orientationValue(l.orientation))
+        addOption(options, "orientation-requested", orientation);
+    addGiven(options, "landscape", l.landscape);
+    addGiven(options, "fit-to-page", l.fitToPage);
+    addGiven(options, "fitplot", l.fitPlot);
+    addGiven(options, "print-scaling", l.scaling);
+    addGiven(options, "scaling", l.scalingPercent);
+    addGiven(options, "natural-scaling", l.naturalScalingPercent);
+    addGiven(options, "position", l.position);
+    addGiven(options, "page-left", l.pageLeft);
+    addGiven(options, "page-right", l.pageRight);
+    addGiven(options, "page-top", l.pageTop);
+    addGiven(options, "page-bottom", l.pageBottom);
+    addGiven(options, "page-set", l.pageSet);
+    addGiven(options, "mirror", l.mirror);
+    addGiven(options, "page-border", l.pageBorder);
+    addGiven(options, "OutputOrder", l.outputOrder);
+    addGiven(options, "PageSize", l.pageSize);
+    addGiven(options, "media", l.media);
+    addGiven(options, "sides", l.sides);
+    addGiven(options, "Duplex", l.duplex);
+    addGiven(options, "Collate", l.collate);
+    addGiven(options, "multiple-document-handling", l.documentHandling);
+    // The filter is CUPS's last filter and counts the pages itself.
+    return options + kPreFilterPageLogging;
+}
+
+void ExecuteFilter(const std::string& prefilterPath, const JobTicket& ticket,
+                   const PrinterProfile& printer, const JobDocument& document)
 {
     // The macOS layout filter writes every copy into the document, and the
     // copies rule of the edit decision keeps one copy's pages; elsewhere the
     // printer makes them all from the job header.
-    const std::string copies = platform::kPreFilterMakesCopies ? args.copies : "1";
-    const std::string options = args.optionText + " " + kPreFilterPageLogging;
-    std::vector<const char*> argv = {args.program.c_str(), args.jobId.c_str(),
-                                     args.user.c_str(),    args.title.c_str(),
-                                     copies.c_str(),       options.c_str()};
-    if (args.documentPath) argv.push_back(args.documentPath->c_str());
+    const std::string copies = platform::kPreFilterMakesCopies ? std::to_string(ticket.copies) : "1";
+    const std::string options = LayoutFilterOptions(ticket);
+    std::vector<const char*> argv = {printer.queueName.c_str(), ticket.jobId.c_str(),
+                                     ticket.user.c_str(),       ticket.title.c_str(),
+                                     copies.c_str(),            options.c_str()};
+    if (document.path) argv.push_back(document.path->c_str());
     argv.push_back(nullptr);
     execv(prefilterPath.c_str(), const_cast<char* const*>(argv.data()));
 }

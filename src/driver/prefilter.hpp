@@ -1,7 +1,5 @@
 #pragma once
 
-#include <cups/ppd.h>
-
 #include <atomic>
 #include <cstddef>
 #include <deque>
@@ -10,9 +8,10 @@
 #include <string_view>
 #include <thread>
 
+#include "core/run_job.hpp"
 #include "job/fd.hpp"
-
-#include "settings/job_inputs.hpp"
+#include "ticket/job_ticket.hpp"
+#include "ticket/printer_profile.hpp"
 
 // Finding and starting the system's PDF layout filter (the pre-filter): the
 // printer's PPD names, in cupsFilter, the type its own filter accepts; the
@@ -39,9 +38,9 @@ extern const char kConversionLinePattern[];
 constexpr size_t kPrefilterPathSize = 64;
 constexpr size_t kProgramNameSize = 16;
 
-// The pre-filter's full path for the job's PPD; nothing, after a message,
+// The pre-filter's full path for the printer; nothing, after a message,
 // when there is none.
-std::optional<std::string> FindLayoutPreFilter(const ppd_file_t* ppd);
+std::optional<std::string> FindLayoutPreFilter(const PrinterProfile& printer);
 
 // The pre-filter for a source type, or nothing when no program can be
 // chosen.
@@ -91,9 +90,14 @@ private:
 // last filter and counts them itself.
 inline constexpr char kPreFilterPageLogging[] = "page-logging=off";
 
-// Replaces the calling process with the pre-filter, passing on the filter's
-// arguments (with a copies argument of 1 where the printer makes the
+// What the pre-filter is told, as a CUPS option string: the ticket's layout
+// requests under the names the layout filter reads, and page-logging=off.
+std::string LayoutFilterOptions(const JobTicket& ticket);
+
+// Replaces the calling process with the pre-filter, with the arguments a
+// CUPS filter gets (a copies argument of 1 where the printer makes the
 // copies); returns only when it cannot be started.
-void ExecuteFilter(const std::string& prefilterPath, const JobArguments& args);
+void ExecuteFilter(const std::string& prefilterPath, const JobTicket& ticket,
+                   const PrinterProfile& printer, const JobDocument& document);
 
 }  // namespace pdftopjl

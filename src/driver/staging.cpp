@@ -34,6 +34,17 @@ using job::Log;
 using job::Logf;
 using job::Severity;
 
+// Why staging failed, for the job's outcome: set where the failure is
+// reported, read when StageDocument gives up.
+Outcome gFailure = Outcome::Failed;
+
+template <typename T = std::optional<StagedDocument>>
+T failed(Outcome why, T nothing = {})
+{
+    gFailure = why;
+    return nothing;
+}
+
 // Reports a failed copy; nothing is said for a cancel, the caller reports it.
 void reportCopyFailure(const CopyOutcome& outcome, const char* what)
 {
@@ -117,7 +128,7 @@ std::optional<StagedDocument> copyIntoStagingFile(int fd, bool viaChannel, const
              "(PDFTOPJL_MAX_STAGING_MIB); nothing was sent to the printer",
              subject.c_str(), static_cast<long long>(limit >> 20));
         job::RemoveTempFile(temp.path);
-        return std::nullopt;
+        return failed(Outcome::TooLarge);
     }
     return StagedDocument{temp.path, std::move(temp.fd), outcome.bytes};
 }
@@ -158,7 +169,8 @@ int readExecError(int fd)
 }
 
 // Runs the pre-filter on the document; its output becomes the intake file.
-std::optional<StagedDocument> stageThroughPreFilter(const JobInputs& job)
+std::optional<StagedDocument> stageThroughPreFilter(const JobTicket& ticket, const PrinterProfile& printer,
+                                                    const JobDocument& document)
 {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) {
@@ -169,7 +181,7 @@ std::optional<StagedDocument> stageThroughPreFilter(const JobInputs& job)
     job::UniqueFd readEnd(fds[0]);
     job::UniqueFd writeEnd(fds[1]);
 
-    const std::optional<std::string> prefilter = FindLayoutPreFilter(job.ppd.get());
+    const std::optional<std::string> prefilter = FindLayoutPreFilter(printer);
     if (!prefilter) return std::nullopt;
 
     int execFds[2];
@@ -198,7 +210,8 @@ std::optional<StagedDocument> stageThroughPreFilter(const JobInputs& job)
         else
             dup2(fds[1], STDOUT_FILENO);
         messages.redirectChild();
-        ExecuteFilter(*prefilter, job.args);
+        if (!document.path && document.fd != STDIN_FILENO) dup2(document.fd, STDIN_FILENO);
+        ExecuteFilter(*prefilter, ticket, printer, document);
         int error = errno;
         (void)!write(execFds[1], &error, sizeof error);
         _exit(127);
@@ -260,17 +273,17 @@ std::optional<StagedDocument> inPlace(int fd)
 // The job's document (standard input with six arguments, else the file named
 // by argument 6): in place when it can be, else copied into a new temporary
 // file through the output channel.
-std::optional<StagedDocument> stageCopy(const JobArguments& args)
+std::optional<StagedDocument> stageCopy(const JobDocument& document)
 {
-    int in = STDIN_FILENO;
+    int in = document.fd;
     job::UniqueFd input;
-    if (args.documentPath) {
+    if (document.path) {
         // Never a blocking open: a FIFO is read as a pipe is, in slices that
         // notice a cancel.
-        in = open(args.documentPath->c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        in = open(document.path->c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
         if (in < 0) {
             Logf(Severity::Error, "Cannot open the document %s: %s; nothing was sent to the printer",
-                 args.documentPath->c_str(), std::strerror(errno));
+                 document.path->c_str(), std::strerror(errno));
             return std::nullopt;
         }
         input.reset(in);
@@ -286,7 +299,7 @@ std::unique_ptr<SourceDocument> openIntake(const StagedDocument& intake, const M
 {
     if (intake.size == 0) {
         Log(Severity::Error, "The document is empty; nothing was sent to the printer");
-        return nullptr;
+        return failed<std::unique_ptr<SourceDocument>>(Outcome::NoPages);
     }
     auto document = std::make_unique<SourceDocument>();
     try {
@@ -294,7 +307,8 @@ std::unique_ptr<SourceDocument> openIntake(const StagedDocument& intake, const M
                            intake.path.empty() ? "the document" : intake.path);
     } catch (const QPDFExc& e) {
         if (ceiling.reached()) throw std::bad_alloc();  // qpdf took it for damage
-        if (e.getErrorCode() == qpdf_e_password)
+        const bool locked = e.getErrorCode() == qpdf_e_password;
+        if (locked)
             Log(Severity::Error,
                 "The document needs a password to be opened; print it from an application that "
                 "can open it, or remove the password; nothing was sent to the printer");
@@ -303,7 +317,7 @@ std::unique_ptr<SourceDocument> openIntake(const StagedDocument& intake, const M
                  "The document is not a readable PDF (%s); nothing was sent to the printer",
                  e.getMessageDetail().c_str());
         job::LogHistorical("CGPDFDocumentCreateWithURL error");
-        return nullptr;
+        return failed<std::unique_ptr<SourceDocument>>(locked ? Outcome::NeedsPassword : Outcome::NotPdf);
     } catch (const std::bad_alloc&) {
         throw;  // the caller names the limit
     } catch (const std::exception& e) {
@@ -311,11 +325,11 @@ std::unique_ptr<SourceDocument> openIntake(const StagedDocument& intake, const M
         Logf(Severity::Error, "The document is not a readable PDF (%s); nothing was sent to the printer",
              e.what());
         job::LogHistorical("CGPDFDocumentCreateWithURL error");
-        return nullptr;
+        return failed<std::unique_ptr<SourceDocument>>(Outcome::NotPdf);
     }
     if (document->pages.empty()) {
         Log(Severity::Error, "The document has no pages; nothing was sent to the printer");
-        return nullptr;
+        return failed<std::unique_ptr<SourceDocument>>(Outcome::NoPages);
     }
     return document;
 }
@@ -373,7 +387,7 @@ uint64_t openingMemoryLimit(const StagedDocument& intake)
 }
 
 // The document opened, checked and rewritten as the settings say.
-std::optional<StagedDocument> stageOpened(const JobInputs& job, const PrintOptions& settings,
+std::optional<StagedDocument> stageOpened(const JobTicket& ticket, const PrinterProfile& printer,
                                           StagedDocument intakeDocument, bool preFiltered,
                                           const MemoryCeiling& ceiling)
 {
@@ -388,7 +402,7 @@ std::optional<StagedDocument> stageOpened(const JobInputs& job, const PrintOptio
     intake->pages = pageCount;
     EditPlan plan;
     const bool holdsCopies = preFiltered && platform::kPreFilterMakesCopies;
-    if (DecideEdits(job.options, settings.features, job.ppd.get(), pageCount, holdsCopies, &plan) &&
+    if (DecideEdits(ticket, printer, pageCount, holdsCopies, &plan) &&
         !job::Cancelled()) {
         std::optional<StagedDocument> rewritten;
         if (!rewrite(source.get(), plan, &rewritten)) {
@@ -411,57 +425,42 @@ std::optional<StagedDocument> stageOpened(const JobInputs& job, const PrintOptio
 
 }  // namespace
 
-bool NeedsLayoutPreFilter(const FeaturesOption& f, const JobOptions& options)
+bool NeedsLayoutPreFilter(const Layout& l)
 {
-    auto given = [&](const char* name) { return options.get(name) != nullptr; };
-    auto is = [&](const char* name, const char* value) {
-        const char* v = options.get(name);
-        return v != nullptr && std::strcmp(v, value) == 0;
-    };
-    auto otherThan = [&](const char* name, const char* neutral) {
-        const char* v = options.get(name);
-        return v != nullptr && std::strcmp(v, neutral) != 0;
+    auto otherThan = [](const std::string& value, const char* neutral) {
+        return !value.empty() && value != neutral;
     };
     // Values clients send for "as it is" ask for no layout.
-    if (given("page-ranges") || is("landscape", "true") || is("orientation-requested", "4") ||
-        is("fit-to-page", "true") || is("fitplot", "true") || is("print-scaling", "fit") ||
-        is("print-scaling", "fill") || is("print-scaling", "none") ||
-        otherThan("scaling", "100") || otherThan("natural-scaling", "100") ||
-        otherThan("position", "center") || given("page-left") || given("page-right") ||
-        given("page-top") || given("page-bottom") || otherThan("number-up-layout", "lrtb"))
+    if (l.pageRanges || l.landscape == "true" || l.orientation == Orientation::Landscape ||
+        l.fitToPage == "true" || l.fitPlot == "true" || l.scaling == "fit" || l.scaling == "fill" ||
+        l.scaling == "none" || otherThan(l.scalingPercent, "100") ||
+        otherThan(l.naturalScalingPercent, "100") || otherThan(l.position, "center") || l.pageLeft ||
+        l.pageRight || l.pageTop || l.pageBottom || otherThan(l.numberUpLayout, "lrtb"))
         return true;
-    if (!f.scaling.empty() && !(f.scaling == "1")) return true;
-    // "N1" is an explicit one page per sheet (cupsd sends number-up=1 with
+    if (otherThan(l.dialogScaling, "1")) return true;
+    // number-up=1 is an explicit one page per sheet (cupsd sends it with
     // every job): no layout to apply.
-    if (!f.numberUp.empty() && !(f.numberUp == "1") && !(f.numberUp == "N1")) return true;
-    if (!f.pageBorder.empty()) return true;
-    if (!f.outputOrder.empty() && !(f.outputOrder == "Normal")) return true;
-    if (!f.pageToPaperMapping.empty() && !(f.pageToPaperMapping == "1")) return true;
-    if (!f.pageSet.empty()) return true;
-    if (!f.mirror.empty()) return true;
+    if (l.numberUp ? *l.numberUp != "1" : l.dialogPagesPerSheet > 1) return true;
+    if (!l.pageBorder.empty()) return true;
+    if (otherThan(l.outputOrder, "Normal")) return true;
+    if (otherThan(l.dialogPageToPaperMapping, "1")) return true;
+    if (!l.pageSet.empty()) return true;
+    if (!l.mirror.empty()) return true;
     return false;
 }
 
-bool LaidOutByCups(const ppd_file_t* ppd)
-{
-    bool takesLaidOut = false;
-    for (int i = 0; ppd != nullptr && i < ppd->num_filters; ++i) {
-        const std::string_view entry = ppd->filters[i];
-        const std::string_view type = entry.substr(0, entry.find(' '));
-        if (type == platform::kLayoutDestinationType)
-            takesLaidOut = true;
-        else
-            return false;  // another type reaches the filter without the layout
-    }
-    return takesLaidOut;
-}
+namespace {
 
-std::optional<StagedDocument> StageDocument(const JobInputs& job, const PrintOptions& settings)
+std::optional<StagedDocument> stageDocument(const JobTicket& ticket, const PrinterProfile& printer,
+                                            const JobDocument& document)
 {
-    const bool preFiltered =
-        NeedsLayoutPreFilter(settings.features, job.options) && !LaidOutByCups(job.ppd.get());
-    std::optional<StagedDocument> intake = preFiltered ? stageThroughPreFilter(job) : stageCopy(job.args);
-    if (!intake) return std::nullopt;
+    const bool preFiltered = NeedsLayoutPreFilter(ticket.layout) && !printer.laidOutBefore;
+    std::optional<StagedDocument> intake = preFiltered ? stageThroughPreFilter(ticket, printer, document)
+                                                       : stageCopy(document);
+    if (!intake) {
+        if (preFiltered && gFailure == Outcome::Failed) gFailure = Outcome::LayoutFailed;
+        return std::nullopt;
+    }
     if (job::Cancelled()) {
         job::RemoveTempFile(intake->path);
         return std::nullopt;
@@ -474,7 +473,7 @@ std::optional<StagedDocument> StageDocument(const JobInputs& job, const PrintOpt
     const std::string intakePath = intake->path;
     MemoryCeiling ceiling(memoryLimit);
     try {
-        return stageOpened(job, settings, std::move(*intake), preFiltered, ceiling);
+        return stageOpened(ticket, printer, std::move(*intake), preFiltered, ceiling);
     } catch (const std::bad_alloc&) {
         Logf(Severity::Error,
              "The document needs more than its limit of %llu MiB of memory to be opened; nothing "
@@ -482,8 +481,19 @@ std::optional<StagedDocument> StageDocument(const JobInputs& job, const PrintOpt
              static_cast<unsigned long long>(memoryLimit >> 20));
         job::LogHistorical("CGPDFDocumentCreateWithURL error");
         job::RemoveTempFile(intakePath);
-        return std::nullopt;
+        return failed(Outcome::TooLarge);
     }
+}
+
+}  // namespace
+
+std::optional<StagedDocument> StageDocument(const JobTicket& ticket, const PrinterProfile& printer,
+                                           const JobDocument& document, Outcome* failure)
+{
+    gFailure = Outcome::Failed;
+    std::optional<StagedDocument> staged = stageDocument(ticket, printer, document);
+    if (!staged) *failure = job::Cancelled() ? Outcome::Cancelled : gFailure;
+    return staged;
 }
 
 bool SendStagedDocument(const StagedDocument& staged, FILE* out)

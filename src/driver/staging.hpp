@@ -5,9 +5,10 @@
 #include <optional>
 #include <string>
 
+#include "core/run_job.hpp"
 #include "job/fd.hpp"
-#include "settings/job_inputs.hpp"
-#include "settings/print_options.hpp"
+#include "ticket/job_ticket.hpp"
+#include "ticket/printer_profile.hpp"
 
 namespace pdftopjl {
 
@@ -24,20 +25,17 @@ struct StagedDocument {
 
 // True when the layout settings need the system pre-filter: the print
 // dialog's (n-up, scaling, borders, order, page set, mirror) and the
-// standard CUPS layout options (page ranges, landscape, fitting, scaling,
+// standard layout requests (page ranges, landscape, fitting, scaling,
 // position, margins, n-up layout).
-bool NeedsLayoutPreFilter(const FeaturesOption& features, const JobOptions& options);
-
-// True when CUPS laid the document out before this filter: the printer's
-// PPD takes only the layout filter's output type, so pdftopdf ran in the
-// CUPS filter chain and must not run again.
-bool LaidOutByCups(const ppd_file_t* ppd);
+bool NeedsLayoutPreFilter(const Layout& layout);
 
 // Stages the document: through the pre-filter when the layout asks for it,
 // else copied; rewritten when the edit decision says so.  Nothing, after a
-// message, when the document cannot be staged or is no printable PDF (empty,
-// unreadable, locked by a user password, without pages).
-std::optional<StagedDocument> StageDocument(const JobInputs& job, const PrintOptions& settings);
+// message and with `failure` saying why, when the document cannot be staged
+// or is no printable PDF (empty, unreadable, locked by a user password,
+// without pages).
+std::optional<StagedDocument> StageDocument(const JobTicket& ticket, const PrinterProfile& printer,
+                                           const JobDocument& document, Outcome* failure);
 
 // Sends the staged file to `out` through the output channel and removes it.
 // False after a message when it cannot be read in full.

@@ -21,6 +21,8 @@ namespace {
 FILE* gJobCopy = nullptr;
 bool gKeepSecrets = false;
 MessageSink gMessageSink;
+LogSink gLogSink;
+std::function<bool()> gCancelCheck;
 volatile sig_atomic_t gCancelled = 0;
 volatile sig_atomic_t gOutputClosed = 0;
 // Nothing has gone out yet: a cancel may end the process where it stands.
@@ -119,8 +121,16 @@ void writeLine(const std::string& line)
 
 }  // namespace
 
+void SetLogSink(LogSink sink) { gLogSink = std::move(sink); }
+
+void SetCancelCheck(std::function<bool()> check) { gCancelCheck = std::move(check); }
+
 void Log(Severity severity, std::string_view text)
 {
+    if (gLogSink && !gMessageSink) {
+        gLogSink(severity, text);
+        return;
+    }
     static constexpr const char* kPrefix[] = {"ERROR: ", "WARNING: ", "INFO: ", "DEBUG: "};
     std::string line = kPrefix[static_cast<int>(severity)];
     line += text;
@@ -130,6 +140,10 @@ void Log(Severity severity, std::string_view text)
 
 void LogHistorical(std::string_view text)
 {
+    if (gLogSink && !gMessageSink) {
+        gLogSink(Severity::Debug, text);
+        return;
+    }
     std::string line(text);
     line += '\n';
     writeLine(line);
@@ -153,7 +167,11 @@ void Logf(Severity severity, const char* format, ...)
     Log(severity, line);
 }
 
-bool Cancelled() { return gCancelled != 0; }
+bool Cancelled()
+{
+    if (gCancelled == 0 && gCancelCheck && gCancelCheck()) gCancelled = 1;
+    return gCancelled != 0;
+}
 bool OutputClosed() { return gOutputClosed != 0; }
 
 void InstallSignalHandlers()

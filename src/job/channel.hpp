@@ -43,13 +43,23 @@ void LogHistorical(std::string_view text);
 // printf-shaped, for messages that carry values.
 void Logf(Severity severity, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
+// Where the job's message lines go instead of standard error (a caller that
+// keeps its own log): the severity and the text without prefix or line end;
+// the printer tools' historical lines arrive as Debug.  Empty: standard
+// error, CUPS style.
+using LogSink = std::function<void(Severity severity, std::string_view text)>;
+void SetLogSink(LogSink sink);
+
+// A caller's own cancel, asked wherever the job looks for SIGTERM's.
+void SetCancelCheck(std::function<bool()> check);
+
 // This process is a worker of the job (see pages/worker.hpp): its message
 // lines go to `sink`, for the job's process to write out, and it leaves the
 // job copy to the job's process.
 using MessageSink = std::function<void(std::string_view line)>;
 void EnterWorker(MessageSink sink);
 
-// Set from signal context only.
+// Set by SIGTERM, or once the caller's cancel check says so.
 bool Cancelled();
 bool OutputClosed();
 // Installs the SIGTERM and SIGPIPE handlers; interrupted calls are resumed.

@@ -1,6 +1,5 @@
 #include "pages/edit_decision.hpp"
 
-#include <cstring>
 #include <string>
 
 #include "job/channel.hpp"
@@ -9,18 +8,6 @@
 namespace pdftopjl {
 
 namespace {
-
-constexpr char kCopiesOption[] = "com.apple.print.PrintSettings.PMCopies..n.";
-constexpr char kTotalSidesOption[] = "com.apple.print.PrintSettings.PMTotalSidesImaged..n.";
-constexpr char kPageSetOption[] = "page-set";
-constexpr char kCollateOption[] = "Collate";
-constexpr char kOrientationOption[] = "orientation-requested";
-constexpr char kLandscapeOrientationKey[] = "LandscapeOrientation";
-
-bool equals(const char* value, const char* expected)
-{
-    return value != nullptr && std::strcmp(value, expected) == 0;
-}
 
 int32_t toInt32(int64_t v)
 {
@@ -34,10 +21,10 @@ void addHalfTurn(EditPlan* plan)
 }
 
 // The pages of one copy after the page-set rule: the odd or the even ones.
-int64_t afterPageSet(int64_t pages, const char* pageSet)
+int64_t afterPageSet(int64_t pages, const std::string& pageSet)
 {
-    if (equals(pageSet, "odd")) return pages / 2 + pages % 2;
-    if (equals(pageSet, "even")) return pages / 2;
+    if (pageSet == "odd") return pages / 2 + pages % 2;
+    if (pageSet == "even") return pages / 2;
     return pages;
 }
 
@@ -46,24 +33,23 @@ int64_t afterPageSet(int64_t pages, const char* pageSet)
 // only when the document is exactly that many copies of what the tickets
 // say one copy is; a document that is not goes out whole, with a warning,
 // never with fewer pages than one copy or none at all.
-bool checkNumPages(EditPlan* plan, const JobOptions& options, bool holdsCopies)
+bool checkNumPages(EditPlan* plan, const JobTicket& ticket, bool holdsCopies)
 {
-    const char* copiesText = options.get(kCopiesOption);
-    if (copiesText == nullptr) return false;
-    const int64_t copies = ParseDecimalInt32(copiesText);
+    if (!ticket.dialogCopies) return false;
+    const int64_t copies = *ticket.dialogCopies;
     if (copies < 2) return false;
 
     // 64-bit: pages times copies must not wrap.
     const int64_t pages = plan->pageCount;
-    const char* sides = options.get(kTotalSidesOption);
+    const std::optional<int32_t>& sides = ticket.dialogTotalSides;
     // Without the total, only a document that holds the copies is taken to be
     // copies of equal length.
-    if (sides == nullptr && !holdsCopies) return false;
-    const int64_t totalSides = sides != nullptr ? ParseDecimalInt32(sides) : -1;
+    if (!sides && !holdsCopies) return false;
+    const int64_t totalSides = sides ? *sides : -1;
     int64_t perCopy = 0;
-    if (sides != nullptr) {
+    if (sides) {
         if (totalSides > 0 && totalSides % copies == 0)
-            perCopy = afterPageSet(totalSides / copies, options.get(kPageSetOption));
+            perCopy = afterPageSet(totalSides / copies, ticket.layout.pageSet);
     } else if (pages % copies == 0) {
         perCopy = pages / copies;
     }
@@ -71,7 +57,7 @@ bool checkNumPages(EditPlan* plan, const JobOptions& options, bool holdsCopies)
     if (perCopy > 0 && pages == perCopy) return false;  // one copy already
     if (perCopy <= 0 || !holdsCopies || pages != perCopy * copies) {
         const std::string total =
-            sides != nullptr ? std::to_string(totalSides) + " sides in all" : "no total of sides";
+            sides ? std::to_string(totalSides) + " sides in all" : "no total of sides";
         job::Logf(job::Severity::Warning,
                   "The document's %lld pages do not match the print settings (%lld copies, %s); "
                   "no pages are left out",
@@ -79,9 +65,8 @@ bool checkNumPages(EditPlan* plan, const JobOptions& options, bool holdsCopies)
         return false;
     }
 
-    const char* collate = options.get(kCollateOption);
-    if (collate == nullptr) return true;
-    if (equals(collate, "true")) {
+    if (ticket.collation == Collation::Unset) return true;
+    if (ticket.collation == Collation::Collated) {
         plan->lastPage = toInt32(perCopy);
         plan->pageStep = 1;
     } else {
@@ -91,63 +76,64 @@ bool checkNumPages(EditPlan* plan, const JobOptions& options, bool holdsCopies)
     return true;
 }
 
-bool checkPageOrientation(EditPlan* plan, const JobOptions& options, const ppd_file_t* ppd)
+// A reversed orientation: the printer turns landscape pages one way, so the
+// other landscape comes out upside down unless the pages are turned.
+bool checkPageOrientation(EditPlan* plan, const JobTicket& ticket, const PrinterProfile& printer)
 {
-    const char* orientation = options.get(kOrientationOption);
-    if (orientation == nullptr) return false;
-    if (equals(orientation, "6")) {
+    const Orientation orientation = ticket.layout.orientation;
+    if (orientation == Orientation::ReversePortrait) {
         addHalfTurn(plan);
         return true;
     }
-    ppd_attr_t* attr = ppd != nullptr ? ppdFindAttr(const_cast<ppd_file_t*>(ppd), kLandscapeOrientationKey, nullptr) : nullptr;
-    if (attr == nullptr) return false;
-    // An attribute without a value counts as any value other than "Minus90".
-    const char* turning = equals(attr->value, "Minus90") ? "4" : "5";
-    if (!equals(orientation, turning)) return false;
+    if (printer.landscape == LandscapeDirection::Unknown) return false;
+    const Orientation turning = printer.landscape == LandscapeDirection::Minus90
+                                    ? Orientation::Landscape
+                                    : Orientation::ReverseLandscape;
+    if (orientation != turning) return false;
     addHalfTurn(plan);
     return true;
 }
 
-bool checkMSIOrientation(EditPlan* plan, const FeaturesOption& features)
+bool checkBypassFeedEdge(EditPlan* plan, const JobTicket& ticket)
 {
-    const auto& edge = features.msiLeadingEdge;
-    if (!(features.inputSlot == "BypassTray") || !(edge == "LongEdgeR" || edge == "ShortEdgeR"))
+    const FeedEdge edge = ticket.bypassFeedEdge;
+    if (ticket.tray != Tray::Bypass || !(edge == FeedEdge::LongTurned || edge == FeedEdge::ShortTurned))
         return false;
     addHalfTurn(plan);
     return true;
 }
 
-bool checkTurnPage(EditPlan* plan, const FeaturesOption& features)
+bool checkHalfTurn(EditPlan* plan, const JobTicket& ticket)
 {
-    if (!(features.turnPage == "true")) return false;
+    if (!ticket.halfTurn) return false;
     addHalfTurn(plan);
     return true;
 }
 
-bool checkRasterMode(EditPlan* plan, const FeaturesOption& features)
+bool checkRaster(EditPlan* plan, const JobTicket& ticket)
 {
-    if (!(features.pdfRasterizedMode == "true")) return false;
+    if (!ticket.raster) return false;
     plan->raster = true;
     return true;
 }
 
 }  // namespace
 
-bool DecideEdits(const JobOptions& options, const FeaturesOption& features, const ppd_file_t* ppd,
-                 int32_t pageCount, bool holdsCopies, EditPlan* plan)
+bool DecideEdits(const JobTicket& ticket, const PrinterProfile& printer, int32_t pageCount,
+                 bool holdsCopies, EditPlan* plan)
 {
     *plan = EditPlan{};
     plan->pageCount = pageCount;
     plan->lastPage = pageCount;
-    if (ppd == nullptr) return false;
+    if (!printer.described) return false;
 
     // Every rule runs, whatever the others said.
     bool fired = false;
-    fired |= checkNumPages(plan, options, holdsCopies);
-    fired |= checkPageOrientation(plan, options, ppd);
-    fired |= checkMSIOrientation(plan, features);
-    fired |= checkTurnPage(plan, features);
-    fired |= checkRasterMode(plan, features);
+    fired |= checkNumPages(plan, ticket, holdsCopies);
+    fired |= checkPageOrientation(plan, ticket, printer);
+    fired |= checkBypassFeedEdge(plan, ticket);
+    fired |= checkHalfTurn(plan, ticket);
+    fired |= checkRaster(plan, ticket);
     return fired;
 }
 

@@ -2,8 +2,8 @@
 
 #include <cstdint>
 
-#include "settings/job_inputs.hpp"
-#include "settings/print_options.hpp"
+#include "ticket/job_ticket.hpp"
+#include "ticket/printer_profile.hpp"
 
 namespace pdftopjl {
 
@@ -18,13 +18,14 @@ struct EditPlan {
     bool raster = false;
 };
 
-// Decides from the job's options, its settings (tray, feed edge, half turn
-// and print-as-image, queue defaults included) and the PPD whether the pages
-// of a document of `pageCount` pages must be rewritten: one copy's pages of a
-// document that holds every copy, a half turn (reverse orientations, a bypass
-// tray fed from the reversed edge, ZRTurnPage), 300 dpi painting
-// (ZRPDFRasterizedMode).  Without a PPD nothing is rewritten.
-bool DecideEdits(const JobOptions& options, const FeaturesOption& features, const ppd_file_t* ppd,
-                 int32_t pageCount, bool holdsCopies, EditPlan* plan);
+// Decides from the ticket (tray, feed edge, orientation, half turn and
+// painting requests, queue defaults included) and the printer whether the
+// pages of a document of `pageCount` pages must be rewritten: one copy's
+// pages of a document that holds every copy, a half turn (reverse
+// orientations, a bypass tray fed from the reversed edge, the half-turn
+// request), 300 dpi painting.  For a printer nothing describes, nothing is
+// rewritten.
+bool DecideEdits(const JobTicket& ticket, const PrinterProfile& printer, int32_t pageCount,
+                 bool holdsCopies, EditPlan* plan);
 
 }  // namespace pdftopjl

@@ -1,11 +1,6 @@
 #include "pjl/docblock.hpp"
 
-#include <cstdio>
-#include <cstring>
 #include <string>
-
-#include "job/channel.hpp"
-#include "settings/standard_options.hpp"
 
 namespace pdftopjl {
 
@@ -21,121 +16,132 @@ std::string quoted(std::string_view text)
     return value;
 }
 
-enum Orientation { kLandscape = 0, kReverseLandscape = 1, kOther = 2 };
-
-Orientation orientationCase(const FeaturesOption& f)
+// Finishing positions by how the sheet lies: landscape, reverse landscape,
+// other.
+int orientationCase(FinishingOrientation orientation)
 {
-    if ((f.pageFormatOrientation == "2" && f.printSettingsOrientation == "2") ||
-        f.orientationRequested == "4")
-        return kLandscape;
-    if ((f.pageFormatOrientation == "4" && f.printSettingsOrientation == "4") ||
-        f.orientationRequested == "5")
-        return kReverseLandscape;
-    return kOther;
+    switch (orientation) {
+    case FinishingOrientation::Landscape: return 0;
+    case FinishingOrientation::ReverseLandscape: return 1;
+    case FinishingOrientation::Other: break;
+    }
+    return 2;
 }
-
-// Finishing positions by orientation case: landscape, reverse landscape, other.
-struct FinishRow {
-    const char* setting;
-    const char* positions[3];
-};
 
 // "BOTTON" is what the printers expect.
 const char* const kPunchPositions[3] = {"BOTTON", "TOP", "LEFT"};
 
-const FinishRow kStaplePositions[] = {
-    {"UpperLeftSinglePort", {"BOTTOMLEFT", "TOPRIGHT", "TOPLEFT"}},
-    {"LeftDoublePort", {"BOTTOMDUAL", "TOPDUAL", "LEFTDUAL"}},
-    {"TopDoublePort", {"LEFTDUAL", "RIGHTDUAL", "TOPDUAL"}},
-};
+const char* const* staplePositions(Staple staple)
+{
+    static const char* const kTopLeft[3] = {"BOTTOMLEFT", "TOPRIGHT", "TOPLEFT"};
+    static const char* const kDualLeft[3] = {"BOTTOMDUAL", "TOPDUAL", "LEFTDUAL"};
+    static const char* const kDualTop[3] = {"LEFTDUAL", "RIGHTDUAL", "TOPDUAL"};
+    switch (staple) {
+    case Staple::TopLeft: return kTopLeft;
+    case Staple::DualLeft: return kDualLeft;
+    case Staple::DualTop: return kDualTop;
+    default: return nullptr;
+    }
+}
 
-struct PaperRow {
-    const char* media;
-    const char* paper;
-};
+const char* paperName(Paper paper)
+{
+    switch (paper) {
+    case Paper::A3: return "A3";
+    case Paper::JisB4: return "JISB4";
+    case Paper::A4: return "A4";
+    case Paper::JisB5: return "JISB5";
+    case Paper::A5: return "A5";
+    case Paper::Letter: return "LETTER";
+    case Paper::Legal: return "LEGAL";
+    case Paper::Ledger: return "LEDGER";
+    default: return nullptr;
+    }
+}
 
-const PaperRow kPapers[] = {
-    {"A3", "A3"},         {"B4", "JISB4"},  {"A4", "A4"},         {"B5", "JISB5"},
-    {"A5", "A5"},         {"Letter", "LETTER"}, {"Legal", "LEGAL"}, {"Tabloid", "LEDGER"},
-};
+const char* trayName(Tray tray)
+{
+    switch (tray) {
+    case Tray::Tray1: return "TRAY1";
+    case Tray::Tray2: return "TRAY2";
+    case Tray::Tray3: return "TRAY3";
+    case Tray::Tray4: return "TRAY4";
+    default: return nullptr;
+    }
+}
 
-struct SlotRow {
-    const char* slot;
-    const char* source;
-};
-
-const SlotRow kTrays[] = {
-    {"1stTray", "TRAY1"}, {"2ndTray", "TRAY2"}, {"3rdTray", "TRAY3"}, {"4thTray", "TRAY4"}};
-
-struct NameRow {
-    const char* setting;
-    const char* pjl;
-};
-
-const NameRow kMediaTypes[] = {
-    {"Default", "NORMAL"}, {"Plain", "PLAIN"}, {"Recycled", "RECYCLED"}, {"Thick", "THICK"}};
+const char* mediaTypeName(MediaType type)
+{
+    switch (type) {
+    case MediaType::Default: return "NORMAL";
+    case MediaType::Plain: return "PLAIN";
+    case MediaType::Recycled: return "RECYCLED";
+    case MediaType::Thick: return "THICK";
+    default: return nullptr;
+    }
+}
 
 // The main tray unless the job or the queue chose another bin.
-const char* outputBinName(const FixedText<64>& bin)
+const char* outputBinName(OutputBin bin)
 {
-    static const NameRow kBins[] = {{"FaceUp", "FACEUPTRAY"},
-                                    {"Stacker1", "STACKER1"},
-                                    {"Stacker2", "STACKER2"}};
-    for (const NameRow& row : kBins)
-        if (bin == row.setting) return row.pjl;
+    switch (bin) {
+    case OutputBin::FaceUp: return "FACEUPTRAY";
+    case OutputBin::Stacker1: return "STACKER1";
+    case OutputBin::Stacker2: return "STACKER2";
+    case OutputBin::Main: break;
+    }
     return "MAINTRAY";
 }
 
-const char* outputModeQuality(const FixedText<64>& mode)
+const char* qualityName(Quality quality)
 {
-    if (mode == "HighSpeed") return "SPEED";
-    if (mode == "Standard") return "STANDARD";
-    if (mode == "HighQuality") return "QUALITY2";
-    return nullptr;
+    switch (quality) {
+    case Quality::Speed: return "SPEED";
+    case Quality::Standard: return "STANDARD";
+    case Quality::High: return "QUALITY2";
+    default: return nullptr;
+    }
 }
 
-void writeDocumentSettings(const PrintOptions& settings, std::string_view copies, PjlWriter& out)
+void writeDocumentSettings(const JobTicket& ticket, const HeaderTexts& texts, PjlWriter& out)
 {
-    const PrintTypeOption& printType = settings.printType;
-    const FeaturesOption& features = settings.features;
+    const HeldJob& held = ticket.held;
+    out.comment("DNAME=" + texts.documentName);
 
-    out.comment("DNAME=" + std::string(settings.documentName.view()));
-
-    if (printType.printType == 3) {
+    if (held.type == PrintType::Proof) {
         out.set("HOLD", "PROOF");
-    } else if (printType.printType == 2) {
+    } else if (held.type == PrintType::Store) {
         out.set("HOLD", "STORE");
-        if (!printType.password.empty()) {
+        if (!held.passcode.empty()) {
             out.set("HOLDTYPE", "PRIVATE");
-            out.set("HOLDENCRYPTKEY", quoted(printType.password.view()));
+            out.set("HOLDENCRYPTKEY", quoted(held.passcode));
         }
     }
 
-    if (!printType.userName.empty()) out.set("USERNAME", quoted(printType.userName.view()));
+    if (!texts.userName.empty()) out.set("USERNAME", quoted(texts.userName));
 
-    if (printType.documentNameType == 1) {
-        out.set("JOBNAME", quoted(settings.documentName.view()));
-    } else if (printType.documentNameType == 2 && !printType.documentName.empty()) {
-        out.set("JOBNAME", quoted(printType.documentName.view()));
-    }
+    if (texts.jobNameIsTitle)
+        out.set("JOBNAME", quoted(texts.documentName));
+    else if (!texts.jobName.empty())
+        out.set("JOBNAME", quoted(texts.jobName));
 
-    out.set(features.collate == "true" ? "QTY" : "COPIES", copies);
+    out.set(ticket.collation == Collation::Collated ? "QTY" : "COPIES", std::to_string(ticket.copies));
 
     out.attr("FSTP", "0");
     out.attr("LSTP", "0");
-    out.set("OUTBIN", outputBinName(features.outputBin));
+    out.set("OUTBIN", outputBinName(ticket.outputBin));
     out.attr("LOUT", "NOSCALING");
 
-    const char* quality = outputModeQuality(features.outputMode);
-    const char* collation = features.collate == "false"  ? "OFF"
-                            : features.collate == "true" ? "COLLATENORMAL"
-                                                         : nullptr;
-    if (!features.outputMode.empty() && !features.colorMode.empty()) {
+    const char* quality = qualityName(ticket.quality);
+    const char* collation = ticket.collation == Collation::Uncollated ? "OFF"
+                            : ticket.collation == Collation::Collated ? "COLLATENORMAL"
+                                                                      : nullptr;
+    if (ticket.quality != Quality::Unset && ticket.colour != ColourMode::Unset) {
         if (quality != nullptr) out.attr("DIPQ", quality);
         if (collation != nullptr) out.set("COLLATE", collation);
-        if (features.colorMode == "Color")
+        if (ticket.colour == ColourMode::Colour)
             out.set("RENDERMODE", "AUTOCOLOR");
-        else if (features.colorMode == "Black")
+        else if (ticket.colour == ColourMode::Black)
             out.set("RENDERMODE", "GRAYSCALE");
     } else {
         // Without a colour mode the quality implies greyscale.
@@ -146,106 +152,69 @@ void writeDocumentSettings(const PrintOptions& settings, std::string_view copies
         if (collation != nullptr) out.set("COLLATE", collation);
     }
 
-    if (features.trapping == "true")
+    if (ticket.trapping == Trapping::On)
         out.attr("TRAP", "ON");
-    else if (features.trapping == "false")
+    else if (ticket.trapping == Trapping::Off)
         out.attr("TRAP", "OFF");
 }
 
-void writeMediaSettings(const PrintOptions& settings, PjlWriter& out)
+void writeMediaSettings(const JobTicket& ticket, const PrinterProfile& printer,
+                        const HeaderTexts& texts, PjlWriter& out)
 {
-    const FeaturesOption& features = settings.features;
-
-    bool bypass = false;
-    if (features.inputSlot == "AutoSelect") {
+    if (ticket.tray == Tray::Auto)
         out.set("AUTOSELECT", "ON");
-    } else if (features.inputSlot == "BypassTray") {
-        out.set("MEDIASOURCE", settings.ppd.bypassTrayName.view());
-        bypass = true;
-    } else {
-        for (const SlotRow& tray : kTrays)
-            if (features.inputSlot == tray.slot) out.set("MEDIASOURCE", tray.source);
-    }
+    else if (ticket.tray == Tray::Bypass)
+        out.set("MEDIASOURCE", printer.bypassTrayName);
+    else if (const char* tray = trayName(ticket.tray))
+        out.set("MEDIASOURCE", tray);
 
-    for (const PaperRow& paper : kPapers)
-        if (features.media == paper.media) out.set("PAPER", paper.paper);
+    if (const char* paper = paperName(ticket.paper)) out.set("PAPER", paper);
+    if (const char* type = mediaTypeName(ticket.mediaType)) out.set("MEDIATYPE", type);
 
-    for (const NameRow& type : kMediaTypes)
-        if (features.mediaType == type.setting) out.set("MEDIATYPE", type.pjl);
-
-    if (bypass && !features.msiLeadingEdge.empty()) {
-        const FixedText<64>& edge = features.msiLeadingEdge;
-        if (edge == "LongEdge" || edge == "LongEdgeR")
+    if (ticket.tray == Tray::Bypass) {
+        const FeedEdge edge = ticket.bypassFeedEdge;
+        if (edge == FeedEdge::Long || edge == FeedEdge::LongTurned)
             out.set("PAPERDIRECTION", "LEF");
-        else if (edge == "ShortEdge" || edge == "ShortEdgeR")
+        else if (edge == FeedEdge::Short || edge == FeedEdge::ShortTurned)
             out.set("PAPERDIRECTION", "SEF");
     }
 
-    if (features.duplexing == 1) {
+    if (ticket.sides == Sides::OneSided) {
         out.set("DUPLEX", "OFF");
     } else {
         out.set("DUPLEX", "ON");
-        if (features.duplexing == 3)
+        if (ticket.sides == Sides::TwoSidedShortEdge)
             out.set("BINDING", "SHORTEDGE");
-        else if (features.duplexing == 2)
+        else if (ticket.sides == Sides::TwoSidedLongEdge)
             out.set("BINDING", "LONGEDGE");
     }
 
-    if (!features.staple.empty() && !(features.staple == "None" && features.punch == "None")) {
-        const Orientation orientation = orientationCase(features);
-        if (features.punch == "True" || features.punch == "true") {
-            if (features.staple == "None") out.set("FINISH", "ON");
+    const Finishing& finishing = ticket.finishing;
+    if (finishing.staple != Staple::Unset &&
+        !(finishing.staple == Staple::None && finishing.punch == Punch::None)) {
+        const int orientation = orientationCase(finishing.orientation);
+        if (finishing.punch == Punch::On) {
+            if (finishing.staple == Staple::None) out.set("FINISH", "ON");
             out.set("PUNCH", kPunchPositions[orientation]);
         }
-        for (const FinishRow& staple : kStaplePositions) {
-            if (features.staple == staple.setting) {
-                out.set("FINISH", "ON");
-                out.set("STAPLE", staple.positions[orientation]);
-            }
+        if (const char* const* positions = staplePositions(finishing.staple)) {
+            out.set("FINISH", "ON");
+            out.set("STAPLE", positions[orientation]);
         }
     }
 
     out.set("TIMEOUT", "0");
 
-    if (features.numberUp.empty() || features.numberUp == "1")
-        out.attr("NLPP", "1");
-    else
-        out.attr("NLPP", features.numberUp.view());
+    out.attr("NLPP", texts.numberUp.empty() ? "1" : texts.numberUp);
 }
 
 }  // namespace
 
-void WriteDocumentBlock(const PrintOptions& settings, std::string_view copies, PjlWriter& out)
+void WriteDocumentBlock(const JobTicket& ticket, const PrinterProfile& printer,
+                        const HeaderTexts& texts, PjlWriter& out)
 {
-    writeDocumentSettings(settings, copies, out);
-    writeMediaSettings(settings, out);
-}
-
-bool StoredJobPasscodeUsable(const PrintOptions& settings)
-{
-    const PrintTypeOption& printType = settings.printType;
-    if (printType.printType != 2) return true;
-    constexpr const char* kNothingSent = "; nothing was sent to the printer";
-    switch (settings.passcodeIssue) {
-    case PasscodeIssue::QueueDefault:
-        job::Logf(job::Severity::Error, "%s%s", kQueuePasscodeUnused, kNothingSent);
-        return false;
-    case PasscodeIssue::Encrypted:
-        job::Logf(job::Severity::Error,
-                  "The job's passcode was sent encrypted; the printer takes it only as sent, %zu "
-                  "to %zu digits%s",
-                  kPasscodeMinDigits, kPasscodeMaxDigits, kNothingSent);
-        return false;
-    case PasscodeIssue::Empty:
-    case PasscodeIssue::None:
-        break;
-    }
-    if (settings.passcodeIssue == PasscodeIssue::None &&
-        (printType.password.empty() || PasscodeFollowsTheRule(printType.password.view())))
-        return true;
-    job::Logf(job::Severity::Error, "The stored job's passcode must be %zu to %zu digits%s",
-              kPasscodeMinDigits, kPasscodeMaxDigits, kNothingSent);
-    return false;
+    writeDocumentSettings(ticket, texts, out);
+    writeMediaSettings(ticket, printer, texts, out);
 }
 
 }  // namespace pdftopjl

@@ -22,20 +22,20 @@ std::string codedText(const std::string& text)
     return converted;
 }
 
-void putDateAndTime(const KVROption& kvr, time_t now, PjlWriter& out)
+void putDateAndTime(const Accounting& kvr, time_t now, PjlWriter& out)
 {
     struct tm local {};
     localtime_r(&now, &local);
     char text[64];
     if (!kvr.printDate.empty()) {
-        out.comment("DATE=" + std::string(kvr.printDate.view()));
+        out.comment("DATE=" + kvr.printDate);
     } else {
         snprintf(text, sizeof text, "DATE=%02d/%02d/%d", local.tm_mon + 1, local.tm_mday,
                  local.tm_year + 1900);
         out.comment(text);
     }
     if (!kvr.printTime.empty()) {
-        out.comment("TIME=" + std::string(kvr.printTime.view()));
+        out.comment("TIME=" + kvr.printTime);
     } else {
         snprintf(text, sizeof text, "TIME=%02d:%02d:%02d", local.tm_hour, local.tm_min,
                  local.tm_sec);
@@ -45,12 +45,11 @@ void putDateAndTime(const KVROption& kvr, time_t now, PjlWriter& out)
 
 void putClientName(const OwnerInputs& in, PjlWriter& out)
 {
-    const KVROption& kvr = in.settings.kvr;
-    if (!kvr.macHostName.empty()) {
-        const std::string name(kvr.macHostName.view());
-        out.attr("CNAM", in.settings.utf8Mode() ? name : codedText(name));
-    } else if (!kvr.hostNameString.empty()) {
-        out.attr("CNAM", kvr.hostNameString.view());
+    const Accounting& kvr = in.accounting;
+    if (!kvr.clientName.empty()) {
+        out.attr("CNAM", in.utf8Mode ? kvr.clientName : codedText(kvr.clientName));
+    } else if (!kvr.clientHostName.empty()) {
+        out.attr("CNAM", kvr.clientHostName);
     } else {
         out.attr("CNAM", in.host.name);
     }
@@ -58,9 +57,9 @@ void putClientName(const OwnerInputs& in, PjlWriter& out)
 
 void putHostAddress(const OwnerInputs& in, PjlWriter& out)
 {
-    const KVROption& kvr = in.settings.kvr;
-    if (!kvr.ipAddress.empty())
-        out.attr("HOAD", kvr.ipAddress.view());
+    const Accounting& kvr = in.accounting;
+    if (!kvr.clientAddress.empty())
+        out.attr("HOAD", kvr.clientAddress);
     else if (!in.host.address.empty())
         out.attr("HOAD", HostAddressValue(in.host.address));
 }
@@ -68,7 +67,7 @@ void putHostAddress(const OwnerInputs& in, PjlWriter& out)
 void writeOwnerBlock(const OwnerInputs& in, const std::string& user, const std::string& second,
                      PjlWriter& out)
 {
-    putDateAndTime(in.settings.kvr, in.now, out);
+    putDateAndTime(in.accounting, in.now, out);
     putClientName(in, out);
     const std::string owner = !user.empty() ? user : std::string(in.requestingUser);
     out.attr("JOAU", codedText(owner));
@@ -95,32 +94,32 @@ std::string HostAddressValue(std::string_view address)
 
 void WriteOwnerBlocks(const OwnerInputs& in, PjlWriter& out)
 {
-    const KVROption& kvr = in.settings.kvr;
+    const Accounting& kvr = in.accounting;
     std::string user;
     std::string second;
 
     // The identity entered for this job, in a block of its own.
     auto putEnteredIdentity = [&] {
         if (kvr.adminUserInputRadio != 1) return;
-        user = ownerText(kvr.inputUserId.view());
-        if (!user.empty()) second = ownerText(kvr.inputUserPassword.view());
+        user = ownerText(kvr.inputUserId);
+        if (!user.empty()) second = ownerText(kvr.inputUserPassword);
         writeOwnerBlock(in, user, second, out);
     };
 
     if (kvr.manageType == 1) {
         putEnteredIdentity();
         if (kvr.adminUserIdListCtrl == 2)
-            user = ownerText(kvr.adminUserId.view());
+            user = ownerText(kvr.adminUserId);
         else if (kvr.adminUserIdListCtrl == 1)
-            user = ownerText(kvr.loginName.view());
-        if (!user.empty()) second = ownerText(kvr.adminPassword.view());
+            user = ownerText(kvr.loginName);
+        if (!user.empty()) second = ownerText(kvr.adminPassword);
     } else if (kvr.manageType == 2) {
         putEnteredIdentity();
         if (kvr.adminUserIdListCtrl == 2)
-            user = ownerText(kvr.userId.view());
+            user = ownerText(kvr.userId);
         else if (kvr.adminUserIdListCtrl == 1)
-            user = ownerText(kvr.loginName.view());
-        second = ownerText(kvr.password.view());
+            user = ownerText(kvr.loginName);
+        second = ownerText(kvr.password);
     }
     writeOwnerBlock(in, user, second, out);
 }

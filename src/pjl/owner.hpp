@@ -6,14 +6,15 @@
 
 #include "host/host_address.hpp"
 #include "pjl/writer.hpp"
-#include "settings/print_options.hpp"
+#include "ticket/job_ticket.hpp"
 
 namespace pdftopjl {
 
 // Who the job belongs to, for the owner blocks.
 struct OwnerInputs {
-    const PrintOptions& settings;
-    std::string_view requestingUser;  // the filter's user argument
+    const Accounting& accounting;  // its texts already in the printer's coding
+    bool utf8Mode;
+    std::string_view requestingUser;
     const HostIdentity& host;
     time_t now;
 };

@@ -33,7 +33,9 @@ enum class PrintType : uint8_t { Normal, Store, Proof };
 enum class Orientation : uint8_t { Unset, Portrait, Landscape, ReverseLandscape, ReversePortrait };
 // How the sheet lies for finishing positions (staple and punch).
 enum class FinishingOrientation : uint8_t { Other, Landscape, ReverseLandscape };
-enum class JobNameSource : uint8_t { Unset, Title, Given };
+// Other: a source was given that names neither (no job name, and the title
+// is not put in its place).
+enum class JobNameSource : uint8_t { Unset, Title, Given, Other };
 
 struct Finishing {
     Staple staple = Staple::Unset;
@@ -68,6 +70,8 @@ struct Accounting {
     std::string adminUserId, adminPassword;
     std::string inputUserId, inputUserPassword;
     std::string loginName;
+    // The account the job is charged to (a queue's or the job's account
+    // setting): with no manage type chosen, the owner block's user, as given.
     std::string accountId;
     // Given by the dialog in place of what this host would say.
     std::string clientName, clientHostName, clientAddress;
@@ -75,21 +79,45 @@ struct Accounting {
 };
 
 // What decides whether the system's layout filter runs, and what it is told.
+// Texts are the values the job gave (empty or unset: not given); the layout
+// filter reads them under its own option names.
 struct Layout {
-    int32_t numberUp = 1;
-    std::string numberUpLayout;  // "lrtb" and the like; empty for the default
-    std::string pageRanges;      // "1-3,7"; empty for every page
+    // Pages per sheet as the job gave it (the header's NLPP carries it as
+    // "N" + the value); unset when it gave none.
+    std::optional<std::string> numberUp;
+    // The print dialog's rows x columns, when it gave no number-up.
+    int32_t dialogPagesPerSheet = 1;
+    std::string numberUpLayout;  // "lrtb" and the like
+    std::optional<std::string> pageRanges;  // "1-3,7"
     Orientation orientation = Orientation::Unset;
-    std::string scaling;         // print-scaling, or empty
-    int32_t scalingPercent = 100;
-    std::string pageSet;         // "odd", "even" or empty
-    bool mirror = false;
+    std::string landscape;       // the older "landscape" request, as given
+    std::string fitToPage;       // fit-to-page, as given
+    std::string fitPlot;         // its older name, fitplot
+    std::string scaling;         // print-scaling: auto, auto-fit, fit, fill, none
+    std::string scalingPercent;  // scaling, as given
+    std::string naturalScalingPercent;
+    std::string position;        // "center", "top-left" and the like
+    std::optional<std::string> pageLeft, pageRight, pageTop, pageBottom;
+    std::string pageSet;         // "odd", "even"
+    std::string mirror;          // as given; any value asks for the layout filter
     std::string pageBorder;      // empty for none
-    bool reverseOrder = false;
+    std::string outputOrder;     // "Normal", "Reverse"
+    // The print dialog's own layout requests: its scaling (1 is none) and
+    // page-to-paper mapping (1 is none).
+    std::string dialogScaling;
+    std::string dialogPageToPaperMapping;
+    // Settings the layout filter also reads, as the job named them.
+    std::string pageSize;        // PageSize / media, as given
+    std::string media;
+    std::string sides;           // sides / Duplex, as given
+    std::string duplex;
+    std::string collate;         // Collate / multiple-document-handling, as given
+    std::string documentHandling;
 };
 
 struct JobTicket {
     // Who and what.
+    std::string jobId;  // the queue's job number, for the layout filter
     std::string user;   // the requesting user
     std::string title;  // the job's title, the document's name on the panel
     std::optional<int32_t> productType;  // the dialog's product type, for name limits

@@ -21,7 +21,7 @@ struct RecordHeader {
 template <typename Visit, typename Ticket>
 void ticketFields(Visit& v, Ticket& t)
 {
-    v(t.user), v(t.title), v(t.productType), v(t.copies), v(t.collation);
+    v(t.jobId), v(t.user), v(t.title), v(t.productType), v(t.copies), v(t.collation);
     v(t.held.type), v(t.held.passcode), v(t.held.userName), v(t.held.jobNameSource), v(t.held.jobName);
     v(t.passcodeIssue);
     auto& a = t.accounting;
@@ -31,30 +31,34 @@ void ticketFields(Visit& v, Ticket& t)
     v(t.tray), v(t.paper), v(t.mediaType), v(t.bypassFeedEdge), v(t.sides), v(t.colour), v(t.quality);
     v(t.trapping), v(t.outputBin), v(t.finishing.staple), v(t.finishing.punch), v(t.finishing.orientation);
     auto& l = t.layout;
-    v(l.numberUp), v(l.numberUpLayout), v(l.pageRanges), v(l.orientation), v(l.scaling), v(l.scalingPercent);
-    v(l.pageSet), v(l.mirror), v(l.pageBorder), v(l.reverseOrder);
+    v(l.numberUp), v(l.dialogPagesPerSheet), v(l.numberUpLayout), v(l.pageRanges), v(l.orientation);
+    v(l.landscape), v(l.fitToPage), v(l.fitPlot), v(l.scaling), v(l.scalingPercent), v(l.naturalScalingPercent);
+    v(l.position), v(l.pageLeft), v(l.pageRight), v(l.pageTop), v(l.pageBottom), v(l.pageSet), v(l.mirror);
+    v(l.pageBorder), v(l.outputOrder), v(l.dialogScaling), v(l.dialogPageToPaperMapping), v(l.pageSize);
+    v(l.media), v(l.sides), v(l.duplex), v(l.collate), v(l.documentHandling);
     v(t.halfTurn), v(t.raster), v(t.dialogCopies), v(t.dialogTotalSides);
 }
 
 template <typename Visit, typename Profile>
 void profileFields(Visit& v, Profile& p)
 {
-    v(p.described), v(p.codeSet), v(p.bypassTrayName), v(p.landscape), v(p.filterInputType), v(p.laidOutBefore);
+    v(p.queueName), v(p.described), v(p.codeSet), v(p.bypassTrayName), v(p.landscape), v(p.filterInputType), v(p.laidOutBefore);
 }
 
 // A field added to either struct must be added to its list above too.
-static_assert(sizeof(JobTicket) == 872, "a JobTicket field is missing from ticketFields");
-static_assert(sizeof(PrinterProfile) == 88, "a PrinterProfile field is missing from profileFields");
+static_assert(sizeof(JobTicket) == 1600, "a JobTicket field is missing from ticketFields");
+static_assert(sizeof(PrinterProfile) == 120, "a PrinterProfile field is missing from profileFields");
 
 struct Append {
     RecordBuilder& out;
     void operator()(const std::string& value) { out.text(value); }
     void operator()(int32_t value) { out.i32(value); }
     void operator()(bool value) { out.u8(value ? 1 : 0); }
-    void operator()(const std::optional<int32_t>& value)
+    template <typename T>
+    void operator()(const std::optional<T>& value)
     {
         out.u8(value ? 1 : 0);
-        if (value) out.i32(*value);
+        if (value) (*this)(*value);
     }
     template <typename E>
         requires std::is_enum_v<E>
@@ -74,13 +78,13 @@ struct Parse {
         uint8_t byte = 0;
         if (in.u8(&byte)) value = byte != 0;
     }
-    void operator()(std::optional<int32_t>& value)
+    template <typename T>
+    void operator()(std::optional<T>& value)
     {
         uint8_t present = 0;
-        int32_t number = 0;
         if (!in.u8(&present)) return;
         value.reset();
-        if (present != 0 && in.i32(&number)) value = number;
+        if (present != 0) (*this)(value.emplace());
     }
     template <typename E>
         requires std::is_enum_v<E>

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "cups/adapter.hpp"
+#include "cups/job_inputs.hpp"
 #include "pjl/header.hpp"
-#include "settings/gather.hpp"
-#include "settings/job_inputs.hpp"
 
 namespace testjob {
 
@@ -36,10 +36,11 @@ inline pdftopjl::JobInputs Inputs(const std::string& options, const std::string&
                                pdftopjl::OpenPpd(ppdPath.empty() ? nullptr : ppdPath.c_str()));
 }
 
-inline pdftopjl::PrintOptions Settings(const std::string& options, const std::string& ppdPath,
-                                       const std::string& title = "t")
+// The ticket and profile the CUPS adapter makes of the job.
+inline pdftopjl::CupsJob Adapt(const std::string& options, const std::string& ppdPath,
+                               const std::string& title = "t")
 {
-    return pdftopjl::GatherSettings(Inputs(options, ppdPath, title));
+    return pdftopjl::AdaptCupsJob(Inputs(options, ppdPath, title), 1);
 }
 
 // What a writer step put on the job stream.

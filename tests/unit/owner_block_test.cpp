@@ -53,14 +53,9 @@ protected:
         services.resolver = hostfakes::UseFakeResolver();
         Answer().addresses = {Address("192.168.1.20")};
 
-        std::memset(&options, 0, sizeof options);
-        // Absent integer tickets read -1.
-        options.kvr.manageType = -1;
-        options.kvr.userIdListCtrl = -1;
-        options.kvr.adminUserIdListCtrl = -1;
-        options.kvr.adminUserInputRadio = -1;
-        options.kvr.userInputRadio = -1;
-        options.ppd.printerLanguageEncoding.set("UTF-8");
+        ticket = JobTicket{};
+        ticket.user = user;
+        printer.codeSet = CodeSet::Utf8;
     }
     void TearDown() override
     {
@@ -71,14 +66,15 @@ protected:
     // The job's origin as the entry point looks it up.
     HostIdentity Host()
     {
-        return ResolveHostIdentity(options.utf8Mode(), options.kvr.ipAddress.empty(), services);
+        return ResolveHostIdentity(utf8Mode(), ticket.accounting.clientAddress.empty(), services);
     }
 
     std::vector<std::string> Run()
     {
         const HostIdentity host = Host();
+        const HeaderTexts texts = EncodeHeaderTexts(ticket, printer);
         return testjob::Lines(testjob::Captured([&](PjlWriter& out) {
-            WriteOwnerBlocks(OwnerInputs{options, user, host, gNow}, out);
+            WriteOwnerBlocks(OwnerInputs{texts.accounting, utf8Mode(), user, host, gNow}, out);
         }));
     }
 
@@ -98,8 +94,11 @@ protected:
         return "(none)";
     }
 
-    PrintOptions options;
+    bool utf8Mode() const { return printer.codeSet == CodeSet::Utf8; }
+
     std::string user = "alice";
+    JobTicket ticket;
+    PrinterProfile printer;
     HostServices services;
 };
 
@@ -127,17 +126,16 @@ class OwnerChoice : public OwnerBlock, public ::testing::WithParamInterface<Choi
 TEST_P(OwnerChoice, WritesTheChosenIdentities)
 {
     const ChoiceCase& c = GetParam();
-    options.kvr.manageType = c.manageType;
-    options.kvr.adminUserIdListCtrl = c.listCtrl;
-    options.kvr.userIdListCtrl = c.listCtrl;
-    options.kvr.adminUserInputRadio = c.radio;
-    options.kvr.inputUserId.set(c.inputUserId);
-    options.kvr.inputUserPassword.set("enteredpw");
-    options.kvr.adminUserId.set(c.adminUserId);
-    options.kvr.adminPassword.set("adminpw");
-    options.kvr.userId.set(c.userId);
-    options.kvr.password.set(c.password);
-    options.kvr.loginName.set(c.loginName);
+    ticket.accounting.manageType = c.manageType;
+    ticket.accounting.adminUserIdListCtrl = c.listCtrl;
+    ticket.accounting.adminUserInputRadio = c.radio;
+    ticket.accounting.inputUserId = c.inputUserId;
+    ticket.accounting.inputUserPassword = "enteredpw";
+    ticket.accounting.adminUserId = c.adminUserId;
+    ticket.accounting.adminPassword = "adminpw";
+    ticket.accounting.userId = c.userId;
+    ticket.accounting.password = c.password;
+    ticket.accounting.loginName = c.loginName;
 
     std::vector<std::string> expected;
     for (const auto& [owner, passcode] : c.blocks) {
@@ -221,14 +219,14 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(OwnerBlock, TicketDateAndTimeAreWrittenUnchanged)
 {
-    options.kvr.printDate.set("2026/12/06");
-    options.kvr.printTime.set("6:30");
+    ticket.accounting.printDate = "2026/12/06";
+    ticket.accounting.printTime = "6:30";
     std::vector<std::string> lines = Run();
     ASSERT_GE(lines.size(), 2u);
     EXPECT_EQ(lines[0], "@PJL COMMENT DATE=2026/12/06");
     EXPECT_EQ(lines[1], "@PJL COMMENT TIME=6:30");
 
-    options.kvr.printTime.set("");
+    ticket.accounting.printTime = "";
     EXPECT_EQ(LineOf("TIME"), "@PJL COMMENT TIME=06:30:05");
 }
 
@@ -236,8 +234,8 @@ TEST_F(OwnerBlock, TicketDateAndTimeAreWrittenUnchanged)
 TEST_F(OwnerBlock, BlocksShareTheJobsTime)
 {
     gNow = 1796601599;  // 23:59:59
-    options.kvr.manageType = 2;
-    options.kvr.adminUserInputRadio = 1;
+    ticket.accounting.manageType = 2;
+    ticket.accounting.adminUserInputRadio = 1;
     std::vector<std::string> lines = Run();
     ASSERT_EQ(lines.size(), 12u);
     for (size_t at : {0u, 6u}) {
@@ -262,9 +260,9 @@ class ClientName : public OwnerBlock, public ::testing::WithParamInterface<Clien
 
 TEST_P(ClientName, ComesFromTheFirstNonEmptySource)
 {
-    options.kvr.macHostName.set(GetParam().macHostName);
-    options.kvr.hostNameString.set(GetParam().hostNameString);
-    options.ppd.printerLanguageEncoding.set(GetParam().encoding);
+    ticket.accounting.clientName = GetParam().macHostName;
+    ticket.accounting.clientHostName = GetParam().hostNameString;
+    printer.codeSet = std::string(GetParam().encoding) == "UTF-8" ? CodeSet::Utf8 : CodeSet::ShiftJis;
     gHostName = "host-" + kA;
     EXPECT_EQ(LineOf("CNAM"), Attr("CNAM", GetParam().cnam));
 }
@@ -287,12 +285,12 @@ TEST_F(OwnerBlock, ClientNameIsEmptyWhenTheHostNameCannotBeRead)
 
 TEST_F(OwnerBlock, OwnerIsAlwaysConverted)
 {
-    options.kvr.manageType = 2;
-    options.kvr.adminUserIdListCtrl = 2;
-    options.kvr.userId.set("u-" + kA);
+    ticket.accounting.manageType = 2;
+    ticket.accounting.adminUserIdListCtrl = 2;
+    ticket.accounting.userId = "u-" + kA;
     EXPECT_EQ(LineOf("JOAU"), Attr("JOAU", "u-" + kASjis));
 
-    options.kvr.userId.set("");
+    ticket.accounting.userId = "";
     user = "r-" + kA;
     EXPECT_EQ(LineOf("JOAU"), Attr("JOAU", "r-" + kASjis));
 }
@@ -337,7 +335,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(OwnerBlock, TicketAddressIsWrittenUnchangedWithoutLookup)
 {
-    options.kvr.ipAddress.set("192.168.1.20");
+    ticket.accounting.clientAddress = "192.168.1.20";
     EXPECT_EQ(LineOf("HOAD"), Attr("HOAD", "192.168.1.20"));
     EXPECT_TRUE(Answer().askedFor.empty());
 }
@@ -367,15 +365,15 @@ INSTANTIATE_TEST_SUITE_P(Texts, HostAddressText,
 TEST_F(OwnerBlock, LongValuesAreCutToTheLine)
 {
     user = std::string(5000, 'u');
-    options.kvr.manageType = 1;
-    options.kvr.adminUserInputRadio = 1;
-    options.kvr.adminUserIdListCtrl = 1;
-    options.kvr.inputUserId.set(std::string(96, 'e'));
-    options.kvr.inputUserPassword.set(std::string(2047, 'p'));
-    options.kvr.loginName.set("");
-    options.kvr.adminPassword.set(std::string(2047, 'q'));
-    options.kvr.printDate.set(std::string(63, 'd'));
-    options.kvr.hostNameString.set(std::string(63, 'h'));
+    ticket.accounting.manageType = 1;
+    ticket.accounting.adminUserInputRadio = 1;
+    ticket.accounting.adminUserIdListCtrl = 1;
+    ticket.accounting.inputUserId = std::string(96, 'e');
+    ticket.accounting.inputUserPassword = std::string(2047, 'p');
+    ticket.accounting.loginName = "";
+    ticket.accounting.adminPassword = std::string(2047, 'q');
+    ticket.accounting.printDate = std::string(63, 'd');
+    ticket.accounting.clientHostName = std::string(63, 'h');
     std::vector<std::string> lines = Run();
     ASSERT_EQ(lines.size(), 12u);
     for (const std::string& line : lines) EXPECT_LE(line.size() + 1, kPJLLineMax) << line;
@@ -394,7 +392,8 @@ TEST_F(OwnerBlock, FollowsTheFixedCommentsInTheHeader)
 {
     const HostIdentity host = Host();
     std::vector<std::string> lines = testjob::Lines(testjob::Captured([&](PjlWriter& out) {
-        WriteJobHeader(HeaderInputs{options, user, "1", host, gNow, 7}, out);
+        const HeaderTexts texts = EncodeHeaderTexts(ticket, printer);
+        WriteJobHeader(HeaderInputs{ticket, printer, texts, host, gNow, 7}, out);
     }));
     ASSERT_GE(lines.size(), 10u);
     EXPECT_EQ(lines[3], "@PJL COMMENT Version:4.00");

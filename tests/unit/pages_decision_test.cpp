@@ -37,10 +37,8 @@ protected:
     Outcome Decide(const std::string& options, int pages = 12, int preFiltered = 0)
     {
         Outcome o{0, EditPlan{}};
-        JobInputs job = testjob::Inputs(options, ppdPath);
-        const PrintOptions settings = GatherSettings(job);
-        o.result = DecideEdits(job.options, settings.features, job.ppd.get(), pages,
-                               preFiltered != 0, &o.info);
+        const CupsJob job = testjob::Adapt(options, ppdPath);
+        o.result = DecideEdits(job.ticket, job.printer, pages, preFiltered != 0, &o.info);
         return o;
     }
 

@@ -6,6 +6,7 @@
 
 #include "pjl/header.hpp"
 #include "pjl/writer.hpp"
+#include "support/fixtures.hpp"
 #include "unit/job_fixture.hpp"
 
 using namespace pdftopjl;
@@ -121,11 +122,15 @@ class StringCodeSetTest : public ::testing::TestWithParam<EncodingCase> {};
 // 64-bit size in decimal.
 TEST_P(StringCodeSetTest, FollowsThePrinterEncoding)
 {
-    PrintOptions settings{};
-    settings.ppd.printerLanguageEncoding.set(GetParam().encoding);
+    testsupport::TempDir dir;
+    const std::string ppd = dir.file("p.ppd");
+    testsupport::WriteFile(ppd, testsupport::MakePpd(
+                                    {std::string("*ZRPrinterLanguageEncoding: \"") + GetParam().encoding + "\""}));
+    const CupsJob job = testjob::Adapt("", ppd);
+    const HeaderTexts texts = EncodeHeaderTexts(job.ticket, job.printer);
     const HostIdentity host;
     const std::vector<std::string> lines = testjob::Lines(testjob::Captured([&](PjlWriter& out) {
-        WriteJobHeader(HeaderInputs{settings, "alice", "1", host, 0, 5000000000LL}, out);
+        WriteJobHeader(HeaderInputs{job.ticket, job.printer, texts, host, 0, 5000000000LL}, out);
     }));
     ASSERT_GE(lines.size(), 3u);
     EXPECT_EQ(lines[1], std::string("@PJL SET STRINGCODESET=") + GetParam().line);

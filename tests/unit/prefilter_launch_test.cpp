@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "cups/adapter.hpp"
 #include "driver/prefilter.hpp"
 #include "driver/staging.hpp"
 #include "job/tempfiles.hpp"
@@ -91,22 +92,32 @@ struct Stage {
     std::string err;
 };
 
-JobArguments ArgumentsOf(std::vector<std::string> args)
+// The job as the CUPS adapter makes it of the filter's arguments.
+struct Adapted {
+    CupsJob job;
+    JobDocument document;
+};
+
+Adapted AdaptedOf(std::vector<std::string> args)
 {
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
-    return *JobArguments::FromCommandLine(static_cast<int>(args.size()), argv.data());
+    JobArguments arguments = *JobArguments::FromCommandLine(static_cast<int>(args.size()), argv.data());
+    JobDocument document;
+    document.path = arguments.documentPath;
+    const int copies = std::stoi(arguments.copies);
+    return {AdaptCupsJob(JobInputs(std::move(arguments), OpenPpd(std::getenv("PPD"))), copies), document};
 }
 
 // Stages as a two-up job, through the pre-filter.
 Stage Staged(std::vector<std::string> args)
 {
-    JobInputs job(ArgumentsOf(args), OpenPpd(std::getenv("PPD")));
-    PrintOptions settings{};
-    settings.features.numberUp.set("N2");
+    const Adapted adapted = AdaptedOf(args);
     ::testing::internal::CaptureStderr();
-    std::optional<StagedDocument> staged = StageDocument(job, settings);
+    Outcome failure = Outcome::Printed;
+    std::optional<StagedDocument> staged =
+        StageDocument(adapted.job.ticket, adapted.job.printer, adapted.document, &failure);
     std::string err = ::testing::internal::GetCapturedStderr();
     if (!staged) return {0, "", 0, err};
     return {1, staged->path, staged->size, err};
@@ -119,7 +130,7 @@ TEST_F(PreFilterLaunch, ExecuteFilterPassesOnSixOrSevenArguments)
         SCOPED_TRACE(argc);
         std::vector<std::string> args = Args(argc);
         args[4] = "3";
-        const JobArguments given = ArgumentsOf(args);
+        const Adapted given = AdaptedOf(args);
 
         ScopedStdin in(root.file("doc.pdf"));
         fflush(nullptr);
@@ -129,7 +140,7 @@ TEST_F(PreFilterLaunch, ExecuteFilterPassesOnSixOrSevenArguments)
         ASSERT_GE(child, 0);
         if (child == 0) {
             dup2(out[1], STDOUT_FILENO);
-            ExecuteFilter(program, given);
+            ExecuteFilter(program, given.job.ticket, given.job.printer, given.document);
             _exit(42);
         }
         close(out[1]);
@@ -157,12 +168,12 @@ TEST_F(PreFilterLaunch, ExecuteFilterPassesOnSixOrSevenArguments)
 TEST_F(PreFilterLaunch, ExecuteFilterReturnsWhenTheProgramCannotStart)
 {
     const std::string program = Program("layout", kRecordingFilter, 0644);
-    const JobArguments given = ArgumentsOf(Args(7));
+    const Adapted given = AdaptedOf(Args(7));
     fflush(nullptr);
     pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-        ExecuteFilter(program, given);
+        ExecuteFilter(program, given.job.ticket, given.job.printer, given.document);
         _exit(errno == EACCES ? 42 : 43);
     }
     int status = 0;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "driver/platform.hpp"
+#include "cups/adapter.hpp"
 #include "driver/prefilter.hpp"
 #include "support/fixtures.hpp"
 #include "unit/prefilter_fixture.hpp"
@@ -34,8 +35,9 @@ protected:
     Selection Select()
     {
         PpdHandle ppd = OpenPpd(std::getenv("PPD"));
+        const PrinterProfile printer = ProfileFromPpd(ppd.get());
         ::testing::internal::CaptureStderr();
-        std::optional<std::string> path = FindLayoutPreFilter(ppd.get());
+        std::optional<std::string> path = FindLayoutPreFilter(printer);
         std::string err = ::testing::internal::GetCapturedStderr();
         return {path ? 1 : -1, path.value_or(""), err};
     }

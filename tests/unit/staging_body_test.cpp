@@ -12,6 +12,7 @@
 #include "driver/staging.hpp"
 #include "job/tempfiles.hpp"
 #include "support/fixtures.hpp"
+#include "unit/job_fixture.hpp"
 #include "unit/prefilter_fixture.hpp"
 
 using namespace testsupport;
@@ -41,14 +42,12 @@ TEST(StagedDocumentBody, ComesFromItsDescriptorNotItsPath)
     for (const char* options : {"", "ZRTurnPage=true"}) {
         for (bool link : {false, true}) {
             SCOPED_TRACE(std::string(options) + (link ? ", link" : ", file"));
-            JobArguments args;
-            args.program = "pdftopjl";
-            args.copies = "1";
-            args.optionText = options;
-            args.documentPath = data.file("doc.pdf");
-            JobInputs job(args, OpenPpd(data.file("printer.ppd").c_str()));
+            const CupsJob job = testjob::Adapt(options, data.file("printer.ppd"));
+            JobDocument document;
+            document.path = data.file("doc.pdf");
+            Outcome failure = Outcome::Printed;
             ::testing::internal::CaptureStderr();
-            std::optional<StagedDocument> staged = StageDocument(job, PrintOptions{});
+            std::optional<StagedDocument> staged = StageDocument(job.ticket, job.printer, document, &failure);
             const std::string err = ::testing::internal::GetCapturedStderr();
             ASSERT_TRUE(staged) << err;
 
@@ -90,12 +89,11 @@ TEST(StagedDocumentBody, InPlaceKeepsTheAnnouncedSize)
     for (bool shorter : {false, true}) {
         SCOPED_TRACE(shorter ? "shorter" : "longer");
         WriteFile(data.file("doc.pdf"), doc);
-        JobArguments args;
-        args.program = "pdftopjl";
-        args.copies = "1";
-        args.documentPath = data.file("doc.pdf");
-        JobInputs job(args, OpenPpd(data.file("printer.ppd").c_str()));
-        std::optional<StagedDocument> staged = StageDocument(job, PrintOptions{});
+        const CupsJob job = testjob::Adapt("", data.file("printer.ppd"));
+        JobDocument document;
+        document.path = data.file("doc.pdf");
+        Outcome failure = Outcome::Printed;
+        std::optional<StagedDocument> staged = StageDocument(job.ticket, job.printer, document, &failure);
         ASSERT_TRUE(staged && staged->path.empty());
         ASSERT_EQ(truncate(data.file("doc.pdf").c_str(), shorter ? 100 : doc.size() + 5000), 0);
 

@@ -1,77 +1,60 @@
-// Which jobs need the layout pre-filter.
+// Which jobs need the layout pre-filter, from what the job asks through the
+// CUPS adapter.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "cups/ticket_keys.hpp"
 #include "driver/staging.hpp"
 #include "support/fixtures.hpp"
+#include "unit/job_fixture.hpp"
 
 using namespace pdftopjl;
 
 namespace {
 
-struct LayoutCase {
-    const char* name;
-    const char* scaling;
-    const char* numberUp;
-    const char* pageBorder;
-    const char* outputOrder;
-    const char* mapping;
-    const char* pageSet;
-    const char* mirror;
-    int expected;
-};
-
-class PreFilterDecision : public ::testing::TestWithParam<LayoutCase> {};
-
-TEST_P(PreFilterDecision, Decides)
+// The print dialog's own layout tickets and the standard CUPS layout
+// options; neutral values ask for nothing.
+TEST(PreFilterDecision, Decides)
 {
-    const LayoutCase& c = GetParam();
-    PrintOptions o{};
-    o.features.scaling.set(c.scaling);
-    o.features.numberUp.set(c.numberUp);
-    o.features.pageBorder.set(c.pageBorder);
-    o.features.outputOrder.set(c.outputOrder);
-    o.features.pageToPaperMapping.set(c.mapping);
-    o.features.pageSet.set(c.pageSet);
-    o.features.mirror.set(c.mirror);
-    EXPECT_EQ(NeedsLayoutPreFilter(o.features, JobOptions("")), c.expected != 0);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Fields, PreFilterDecision,
-    ::testing::Values(
-        LayoutCase{"AllEmpty", "", "", "", "", "", "", "", 0},
-        LayoutCase{"NeutralValues", "1", "1", "", "Normal", "1", "", "", 0},
+    const std::string scaling = kScalingTicketKey, mapping = kPageToPaperMappingTicketKey;
+    const std::string rows = kLayoutRowCountTicketKey, columns = kLayoutColumnCountTicketKey;
+    const std::pair<std::string, bool> cases[] = {
+        {"", false},
+        {scaling + "=1 " + mapping + "=1 OutputOrder=Normal", false},
         // cupsd sends number-up=1 with every job; it asks for no layout.
-        LayoutCase{"ExplicitOneUp", "", "N1", "", "", "", "", "", 0},
-        LayoutCase{"TwoUp", "", "N2", "", "", "", "", "", 1},
-        LayoutCase{"Scaling", "0.5", "1", "", "", "", "", "", 1},
-        LayoutCase{"AnyBorder", "", "", "none", "", "", "", "", 1},
-        LayoutCase{"ReverseOrder", "", "", "", "Reverse", "", "", "", 1},
-        LayoutCase{"OrderCaseMatters", "", "", "", "normal", "", "", "", 1},
-        LayoutCase{"Mapping", "", "", "", "", "2", "", "", 1},
-        LayoutCase{"AnyPageSet", "", "", "", "", "", "all", "", 1},
-        LayoutCase{"AnyMirror", "", "", "", "", "", "", "false", 1}),
-    [](const ::testing::TestParamInfo<LayoutCase>& info) { return std::string(info.param.name); });
-
-// The standard CUPS layout options, neutral values asking for nothing.
-TEST(PreFilterDecision, StandardLayoutOptions)
-{
-    const std::pair<const char*, bool> cases[] = {
-        {"page-ranges=2-3", true},        {"landscape", true},
-        {"orientation-requested=4", true}, {"orientation-requested=3", false},
-        {"fit-to-page", true},            {"print-scaling=fill", true},
-        {"print-scaling=auto", false},    {"scaling=50", true},
-        {"scaling=100", false},           {"natural-scaling=100", false},
-        {"position=top", true},           {"position=center", false},
-        {"page-left=36", true},           {"number-up-layout=btlr", true},
-        {"number-up-layout=lrtb", false}, {"media=A4 sides=one-sided", false}};
-    const PrintOptions none{};
+        {"number-up=1", false},
+        {"number-up=2", true},
+        {rows + "=2 " + columns + "=1", true},
+        {rows + "=1 " + columns + "=1", false},
+        {scaling + "=0.5", true},
+        {"page-border=none", true},
+        {"OutputOrder=Reverse", true},
+        {"OutputOrder=normal", true},
+        {mapping + "=2", true},
+        {"page-set=all", true},
+        {"mirror=false", true},
+        {"page-ranges=2-3", true},
+        {"landscape", true},
+        {"orientation-requested=4", true},
+        {"orientation-requested=3", false},
+        {"fit-to-page", true},
+        {"fitplot=true", true},
+        {"print-scaling=fill", true},
+        {"print-scaling=auto", false},
+        {"scaling=50", true},
+        {"scaling=100", false},
+        {"natural-scaling=100", false},
+        {"position=top", true},
+        {"position=center", false},
+        {"page-left=36", true},
+        {"number-up-layout=btlr", true},
+        {"number-up-layout=lrtb", false},
+        {"media=A4 sides=one-sided", false}};
     for (const auto& [options, expected] : cases)
-        EXPECT_EQ(NeedsLayoutPreFilter(none.features, JobOptions(options)), expected) << options;
+        EXPECT_EQ(NeedsLayoutPreFilter(testjob::Adapt(options, "").ticket.layout), expected) << options;
 }
 
 // A PPD that takes only laid-out PDF had pdftopdf run before the filter.
@@ -86,8 +69,7 @@ TEST(PreFilterDecision, LayoutAlreadyDoneByTheCupsChain)
         {{}, false}};
     for (const auto& [lines, expected] : cases) {
         testsupport::WriteFile(dir.file("p.ppd"), testsupport::MakePpd(lines));
-        PpdHandle ppd = OpenPpd(dir.file("p.ppd").c_str());
-        EXPECT_EQ(LaidOutByCups(ppd.get()), expected) << lines.size();
+        EXPECT_EQ(testjob::Adapt("", dir.file("p.ppd")).printer.laidOutBefore, expected) << lines.size();
     }
 }
 

@@ -31,7 +31,10 @@ JobTicket fullTicket()
     t.trapping = Trapping::Off;
     t.outputBin = OutputBin::Stacker2;
     t.finishing = {Staple::DualTop, Punch::On, FinishingOrientation::ReverseLandscape};
+    t.jobId = "42";
     t.layout.pageRanges = "1-3,7-7";
+    t.layout.numberUp = "4";
+    t.layout.pageTop = "";
     t.layout.orientation = Orientation::ReverseLandscape;
     t.halfTurn = true;
     t.raster = true;
@@ -50,6 +53,7 @@ std::string encoded(const JobTicket& ticket, const PrinterProfile& profile)
 TEST(TicketRecord, ReadsBackWhatWasSent)
 {
     PrinterProfile profile;
+    profile.queueName = "zx";
     profile.described = true;
     profile.codeSet = CodeSet::Utf8;
     profile.bypassTrayName = "SMH";
@@ -66,6 +70,8 @@ TEST(TicketRecord, ReadsBackWhatWasSent)
     EXPECT_EQ(ticket.held.passcode, "1234");
     EXPECT_EQ(ticket.productType, 3);
     EXPECT_FALSE(ticket.dialogCopies.has_value());
+    EXPECT_EQ(ticket.layout.pageTop, "");
+    EXPECT_FALSE(ticket.layout.pageLeft.has_value());
     EXPECT_EQ(ticket.finishing.staple, Staple::DualTop);
     EXPECT_EQ(printer.bypassTrayName, "SMH");
 }

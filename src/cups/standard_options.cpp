@@ -1,4 +1,4 @@
-#include "settings/standard_options.hpp"
+#include "cups/standard_options.hpp"
 
 #include <cups/cups.h>
 
@@ -8,13 +8,10 @@
 
 #include "job/channel.hpp"
 #include "job/text.hpp"
+#include "pjl/field_widths.hpp"
+#include "ticket/passcode.hpp"
 
 namespace pdftopjl {
-
-const char kQueuePasscodeUnused[] =
-    "The queue's default passcode is not used, since every user can read it from the printer's "
-    "PPD; give a stored job its own passcode with job-password or the print dialog's passcode "
-    "field";
 
 namespace {
 
@@ -81,10 +78,9 @@ std::vector<std::string_view> listItems(const char* value)
     return items;
 }
 
-template <std::size_t W>
-void fill(FixedText<W>& field, const char* value)
+void fill(std::string& field, const char* value)
 {
-    if (field.empty() && value != nullptr && *value != '\0') field.set(value);
+    if (field.empty() && value != nullptr && *value != '\0') field = value;
 }
 
 template <std::size_t N>
@@ -102,8 +98,7 @@ const char* fromMediaList(const Alias (&table)[N], const char* media)
     return nullptr;
 }
 
-template <std::size_t W>
-void fillFromDefault(FixedText<W>& field, const ppd_file_t* ppd, const char* option)
+void fillFromDefault(std::string& field, const ppd_file_t* ppd, const char* option)
 {
     fill(field, PpdDefaultChoice(ppd, option));
 }
@@ -121,16 +116,39 @@ std::string PaperName(std::string_view media)
     return pwg != nullptr && pwg->ppd != nullptr ? std::string(pwg->ppd) : std::string();
 }
 
-void ApplyStandardOptions(const JobOptions& options, PrintOptions& record)
+namespace {
+
+// The tray the standard options ask for: InputSlot, media-source, a source
+// in the media list.  The InputSlot default is the queue's, read with the
+// other defaults.
+const char* standardTray(const JobOptions& options)
 {
-    FeaturesOption& f = record.features;
+    if (const char* slot = mapped(kTrays, options.get("InputSlot"))) return slot;
+    if (const char* source = mapped(kTrays, options.get("media-source"))) return source;
+    return fromMediaList(kTrays, options.get("media"));
+}
+
+const char* standardQuality(const JobOptions& options)
+{
+    if (const char* quality = mapped(kQualities, options.get("cupsPrintQuality"))) return quality;
+    return mapped(kQualities, options.get("print-quality"));
+}
+
+// Only monochrome is a request: lp sends the queue's own print-color-mode
+// with every job, which must not undo the queue's default colour mode.
+const char* standardColour(const JobOptions& options)
+{
+    const char* mode = options.get("print-color-mode");
+    return mode != nullptr && std::strcmp(mode, "monochrome") == 0 ? "Black" : nullptr;
+}
+
+}  // namespace
+
+void ApplyStandardOptions(const JobOptions& options, Choices& f)
+{
     const char* media = options.get("media");
 
-    // Tray: the standard InputSlot, media-source, a source in the media list.
-    // The InputSlot default is the queue's, read with the other defaults.
-    fill(f.inputSlot, mapped(kTrays, options.get("InputSlot")));
-    fill(f.inputSlot, mapped(kTrays, options.get("media-source")));
-    fill(f.inputSlot, fromMediaList(kTrays, media));
+    fill(f.inputSlot, standardTray(options));
 
     // Paper: PageSize, then the size in the media list, as the PPD names it.
     // The media ticket, as sent, yields to its PPD name.
@@ -140,20 +158,13 @@ void ApplyStandardOptions(const JobOptions& options, PrintOptions& record)
         if (!paper.empty()) break;
         paper = PaperName(item);
     }
-    if (!paper.empty()) f.media.set(paper);
+    if (!paper.empty()) f.media = paper;
 
     fill(f.mediaType, mapped(kMediaTypes, options.get("media-type")));
     fill(f.mediaType, fromMediaList(kMediaTypes, media));
 
-    // Colour: only monochrome is a request; lp sends the queue's own
-    // print-color-mode with every job, which must not undo the queue's
-    // default colour mode.
-    if (const char* mode = options.get("print-color-mode"); mode != nullptr &&
-                                                            std::strcmp(mode, "monochrome") == 0)
-        fill(f.colorMode, "Black");
-
-    fill(f.outputMode, mapped(kQualities, options.get("cupsPrintQuality")));
-    fill(f.outputMode, mapped(kQualities, options.get("print-quality")));
+    fill(f.colorMode, standardColour(options));
+    fill(f.outputMode, standardQuality(options));
 
     fill(f.outputBin, mapped(kOutputBins, options.get("OutputBin")));
     fill(f.outputBin, mapped(kOutputBins, options.get("output-bin")));
@@ -172,9 +183,8 @@ void ApplyStandardOptions(const JobOptions& options, PrintOptions& record)
     }
 }
 
-void ApplyQueueDefaults(const ppd_file_t* ppd, PrintOptions& record)
+void ApplyQueueDefaults(const ppd_file_t* ppd, Choices& f)
 {
-    FeaturesOption& f = record.features;
     if (ppd == nullptr) return;
     // The standard tray's default counts only when it names a tray; its
     // AutoSelect leaves the choice to the printer's own option.
@@ -191,7 +201,7 @@ void ApplyQueueDefaults(const ppd_file_t* ppd, PrintOptions& record)
     fillFromDefault(f.outputBin, ppd, "OutputBin");
     fillFromDefault(f.turnPage, ppd, "ZRTurnPage");
     fillFromDefault(f.pdfRasterizedMode, ppd, "ZRPDFRasterizedMode");
-    if (f.media.empty()) f.media.set(PaperName(PpdDefaultChoice(ppd, "PageSize") ?: ""));
+    if (f.media.empty()) f.media = PaperName(PpdDefaultChoice(ppd, "PageSize") ?: "");
     if (f.inputSlot == "BypassTray") fillFromDefault(f.msiLeadingEdge, ppd, "ZRMSILeadingEdge");
 }
 
@@ -209,23 +219,15 @@ std::optional<std::string> CustomValue(const char* choice)
     return std::nullopt;
 }
 
-bool PasscodeFollowsTheRule(std::string_view passcode)
-{
-    if (passcode.size() < kPasscodeMinDigits || passcode.size() > kPasscodeMaxDigits) return false;
-    for (char c : passcode)
-        if (c < '0' || c > '9') return false;
-    return true;
-}
-
 void ApplyOfficeOptions(const JobOptions& options, const ppd_file_t* ppd, bool ppdIsTheJobsOwn,
-                        PrintOptions& record)
+                        JobTicket& ticket, Choices& choices)
 {
     // The job's own choice of a PPD option, else the queue's.
     auto choice = [&](const char* option) {
         const char* value = options.get(option);
         return value != nullptr ? value : PpdDefaultChoice(ppd, option);
     };
-    PrintTypeOption& printType = record.printType;
+    HeldJob& held = ticket.held;
 
     // job-password arrives plain from lp and IPP clients; a hashed one (or
     // one cupsd wrote as <hex>, which CUPS 2.4 garbles) cannot be sent.
@@ -242,57 +244,57 @@ void ApplyOfficeOptions(const JobOptions& options, const ppd_file_t* ppd, bool p
 
     // A passcode the job gives (the dialog's, the PPD option's or
     // job-password) without a print type makes a stored job.
-    if (printType.printType == -1) {
+    if (choices.printType == -1) {
         const char* type = options.get("ZRPrintType");
         const bool passcodeGiven =
-            !printType.password.empty() || jobCustomPasscode || jobPassword || jobPasswordEncrypted;
+            !held.passcode.empty() || jobCustomPasscode || jobPassword || jobPasswordEncrypted;
         if (type == nullptr && passcodeGiven) type = "Stored";
         if (type == nullptr) type = PpdDefaultChoice(ppd, "ZRPrintType");
-        if (type != nullptr && std::strcmp(type, "Stored") == 0) printType.printType = 2;
-        if (type != nullptr && std::strcmp(type, "Proof") == 0) printType.printType = 3;
+        if (type != nullptr && std::strcmp(type, "Stored") == 0) choices.printType = 2;
+        if (type != nullptr && std::strcmp(type, "Proof") == 0) choices.printType = 3;
     }
     // The dialog's passcode, else the PPD option's, else job-password.
-    if (printType.password.empty()) {
+    if (held.passcode.empty()) {
         const std::optional<std::string>& given = jobCustomPasscode ? jobCustomPasscode : jobPassword;
         if (given) {
-            printType.password.set(*given);
+            held.passcode = given->substr(0, header_width::kPassword);
             // Asked for, but nothing given: not a stored job for anyone.
-            if (given->empty()) record.passcodeIssue = PasscodeIssue::Empty;
+            if (given->empty()) ticket.passcodeIssue = PasscodeIssue::Empty;
         } else if (jobPasswordEncrypted) {
-            record.passcodeIssue = PasscodeIssue::Encrypted;
+            ticket.passcodeIssue = PasscodeIssue::Encrypted;
         } else if (jobPasscode == nullptr) {
             // The queue's default is in the PPD that cupsd hands every user
             // (/printers/NAME.ppd): no secret, so it never holds a job.
             if (std::optional<std::string> queue = CustomValue(PpdDefaultChoice(ppd, "ZRPasscode"))) {
                 if (ppdIsTheJobsOwn)
-                    printType.password.set(*queue);
+                    held.passcode = queue->substr(0, header_width::kPassword);
                 else
-                    record.passcodeIssue = PasscodeIssue::QueueDefault;
+                    ticket.passcodeIssue = PasscodeIssue::QueueDefault;
             }
         }
     }
-    if (printType.printType != 2) {
-        if (record.passcodeIssue == PasscodeIssue::QueueDefault)
+    if (choices.printType != 2) {
+        if (ticket.passcodeIssue == PasscodeIssue::QueueDefault)
             job::Log(job::Severity::Warning, kQueuePasscodeUnused);
-        else if (!printType.password.empty() || record.passcodeIssue != PasscodeIssue::None)
+        else if (!held.passcode.empty() || ticket.passcodeIssue != PasscodeIssue::None)
             job::Log(job::Severity::Warning,
                      "The passcode is used only by stored jobs (ZRPrintType=Stored); this job is "
                      "not held at the printer");
     }
-    if (printType.userName.empty())
+    if (held.userName.empty())
         if (std::optional<std::string> name = CustomValue(choice("ZRUserName")))
-            printType.userName.set(*name);
-    if (printType.documentNameType == -1) {
+            held.userName = *name;
+    if (choices.documentNameType == -1) {
         if (std::optional<std::string> name = CustomValue(choice("ZRJobName"))) {
-            printType.documentNameType = 2;
-            printType.documentName.set(*name);
+            choices.documentNameType = 2;
+            held.jobName = *name;
         }
     }
 
     // The accounting identity: the owner block's user, unless the dialog's
     // accounting tickets chose one.
-    KVROption& kvr = record.kvr;
-    if (kvr.manageType == -1) {
+    Accounting& accounting = ticket.accounting;
+    if (accounting.manageType == -1) {
         std::optional<std::string> account = CustomValue(options.get("ZRAccountId"));
         if (!account) {
             if (const char* id = options.get("job-account-id")) account = id;
@@ -301,11 +303,7 @@ void ApplyOfficeOptions(const JobOptions& options, const ppd_file_t* ppd, bool p
         if (!account) {
             if (const char* user = options.get("job-accounting-user-id")) account = user;
         }
-        if (account && !account->empty()) {
-            kvr.manageType = 2;
-            kvr.adminUserIdListCtrl = 2;
-            kvr.userId.set(*account);
-        }
+        if (account) accounting.accountId = *account;
     }
 }
 

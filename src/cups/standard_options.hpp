@@ -1,7 +1,7 @@
 #pragma once
 
-#include "settings/job_inputs.hpp"
-#include "settings/print_options.hpp"
+#include "cups/job_inputs.hpp"
+#include "cups/tickets.hpp"
 
 #include <optional>
 #include <string>
@@ -17,7 +17,7 @@ namespace pdftopjl {
 
 // Fills the settings the job left empty from its standard PPD options and
 // attributes: tray, paper, media type, colour, quality, finishing, output bin.
-void ApplyStandardOptions(const JobOptions& options, PrintOptions& record);
+void ApplyStandardOptions(const JobOptions& options, Choices& choices);
 
 // The office features from the PPD's options (ZRPrintType, ZRPasscode,
 // ZRUserName, ZRJobName, ZRAccountId, queue defaults included) and from the
@@ -27,16 +27,7 @@ void ApplyStandardOptions(const JobOptions& options, PrintOptions& record);
 // passcode is taken only from a PPD that is the job's own; otherwise
 // passcodeIssue says it was left out.
 void ApplyOfficeOptions(const JobOptions& options, const ppd_file_t* ppd, bool ppdIsTheJobsOwn,
-                        PrintOptions& record);
-
-// A stored job's passcode, the same everywhere (PPD, tickets, job-password,
-// the Printer Application): 4 to 8 ASCII digits.
-inline constexpr std::size_t kPasscodeMinDigits = 4;
-inline constexpr std::size_t kPasscodeMaxDigits = 8;
-bool PasscodeFollowsTheRule(std::string_view passcode);
-
-// Why the queue's default passcode was left out, and what to use instead.
-extern const char kQueuePasscodeUnused[];
+                        JobTicket& ticket, Choices& choices);
 
 // The value of a custom option choice: "Custom.1234" or "{Name=1234}" give
 // "1234"; anything else (a plain choice such as "None") gives nothing.
@@ -44,7 +35,7 @@ std::optional<std::string> CustomValue(const char* choice);
 
 // Then what is still empty from the queue's defaults: the PPD's default
 // choice of each option the printer offers.
-void ApplyQueueDefaults(const ppd_file_t* ppd, PrintOptions& record);
+void ApplyQueueDefaults(const ppd_file_t* ppd, Choices& choices);
 
 // The paper named by a media or PageSize value in any spelling CUPS uses
 // (PPD names, PWG self-describing names, legacy names), as the PPD names it;

@@ -88,6 +88,9 @@ inline constexpr const char* kPageFormatOrientationTicketKey =
 inline constexpr const char* kPrintSettingsOrientationTicketKey = "com.apple.print.PrintSettings.PMOrientation..n.";
 inline constexpr const char* kOrientationRequestedTicketKey = "orientation-requested";
 inline constexpr const char* kTurnPageTicketKey = "ZRTurnPage";
+inline constexpr const char* kDialogCopiesTicketKey = "com.apple.print.PrintSettings.PMCopies..n.";
+inline constexpr const char* kDialogTotalSidesTicketKey =
+    "com.apple.print.PrintSettings.PMTotalSidesImaged..n.";
 
 // The printer's code set, as a PPD main keyword (and, carried, as a job option).
 inline constexpr const char* KPPDPrinterLanguageEncodingKey = "ZRPrinterLanguageEncoding";

@@ -1,4 +1,4 @@
-#include "settings/docname.hpp"
+#include "pjl/docname.hpp"
 
 #include <cstring>
 #include <string>
@@ -146,12 +146,11 @@ bool IsValidDocumentName(const char* name, const DocumentNameRanges& ranges)
     return true;
 }
 
-DocumentName FitDocumentName(std::string_view title, bool utf8Mode,
-                             std::optional<int32_t> productType)
+std::string FitDocumentName(std::string_view title, bool utf8Mode,
+                            std::optional<int32_t> productType)
 {
-    DocumentName fitted{};
     // A title that would break the header's lines gets no name at all.
-    if (title.find_first_of("\r\n") != std::string_view::npos) return fitted;
+    if (title.find_first_of("\r\n") != std::string_view::npos) return {};
 
     NameBuffer coded = {};
     NameBuffer name = {};
@@ -159,8 +158,7 @@ DocumentName FitDocumentName(std::string_view title, bool utf8Mode,
     ConvertToPrinterCodeSet(titleText.c_str(), coded, static_cast<int>(kNameSize));
     fitToColumns(titleText, utf8Mode, coded, name);
     if (utf8Mode) fitToProduct(productType, name);
-    fitted.set(text(name));
-    return fitted;
+    return std::string(text(name));
 }
 
 }  // namespace pdftopjl

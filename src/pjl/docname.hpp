@@ -2,9 +2,8 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
-
-#include "settings/print_options.hpp"
 
 namespace pdftopjl {
 
@@ -30,8 +29,8 @@ extern const DocumentNameRanges kWideProductNameRanges;
 // the product's unit limit, and cleared when it holds what the printer cannot
 // show.  A title that is not UTF-8 or would break the header's lines gives an
 // empty name.
-DocumentName FitDocumentName(std::string_view title, bool utf8Mode,
-                             std::optional<int32_t> productType);
+std::string FitDocumentName(std::string_view title, bool utf8Mode,
+                            std::optional<int32_t> productType);
 
 // True when the whole text is made of allowed units.  A two-byte value may
 // take the terminating zero as its second byte.

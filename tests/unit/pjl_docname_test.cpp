@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "settings/docname.hpp"
-#include "settings/ticket_keys.hpp"
-#include "settings/tickets.hpp"
+#include "cups/ticket_keys.hpp"
+#include "cups/tickets.hpp"
+#include "pjl/docname.hpp"
 
 using namespace pdftopjl;
 
@@ -30,10 +30,9 @@ std::string Fit(const std::string& title, bool utf8Mode, const std::string& opti
 {
     JobOptions parsed(options.c_str());
     ::testing::internal::CaptureStderr();
-    DocumentName name =
-        FitDocumentName(title, utf8Mode, ReadTicketInteger(parsed, kPrintTypeProductType));
+    std::string name = FitDocumentName(title, utf8Mode, ReadTicketInteger(parsed, kPrintTypeProductType));
     ::testing::internal::GetCapturedStderr();
-    return std::string(name.view());
+    return name;
 }
 
 std::string ProductType(int type)

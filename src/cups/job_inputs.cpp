@@ -1,4 +1,4 @@
-#include "settings/job_inputs.hpp"
+#include "cups/job_inputs.hpp"
 
 #include <cstring>
 
