@@ -140,13 +140,22 @@ struct Stray {
     }
 };
 
-std::vector<std::string> childEnvironment(const std::string& tmpdir)
+std::vector<std::string> childEnvironment(const std::string& tmpdir, const std::string& ppd)
 {
     std::vector<std::string> env;
-    for (char** entry = environ; *entry != nullptr; ++entry)
-        if (!std::string_view(*entry).starts_with("TMPDIR=")) env.emplace_back(*entry);
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        const std::string_view var = *entry;
+        if (!var.starts_with("TMPDIR=") && !var.starts_with("PPD=")) env.emplace_back(var);
+    }
     env.push_back("TMPDIR=" + tmpdir);
+    env.push_back("PPD=" + ppd);
     return env;
+}
+
+bool writeFile(const std::string& path, std::string_view content)
+{
+    UniqueFd fd(open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    return fd && job::WriteAll(fd.get(), content.data(), content.size()) && close(fd.release()) == 0;
 }
 
 // The job's record: where the document is, the ticket and the profile.
@@ -238,7 +247,7 @@ int RunJobProcess()
 }
 
 bool RunCore(pappl_job_t* job, JobOutput& output, const std::string& pdfPath, const JobTicket& ticket,
-             const PrinterProfile& printer, Accounting accounting)
+             const PrinterProfile& printer, std::string_view layoutPpd, Accounting accounting)
 {
     WorkDir work;
     std::string pattern = JobWorkRoot() + "/job-" + std::to_string(papplJobGetID(job)) + "-XXXXXX";
@@ -248,6 +257,12 @@ bool RunCore(pappl_job_t* job, JobOutput& output, const std::string& pdfPath, co
         return false;
     }
     work.path = pattern;
+    const std::string ppd = work.path + "/printer.ppd";
+    if (!writeFile(ppd, layoutPpd)) {
+        FailJob(job, "Cannot write the printer's PPD to " + ppd + ": " + std::strerror(errno),
+                PAPPL_JREASON_ERRORS_DETECTED);
+        return false;
+    }
 
     // The job goes over a socket, whose send cannot raise SIGPIPE in the
     // server when the process has died.
@@ -274,7 +289,7 @@ bool RunCore(pappl_job_t* job, JobOutput& output, const std::string& pdfPath, co
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
-    std::vector<std::string> envStrings = childEnvironment(work.path);
+    std::vector<std::string> envStrings = childEnvironment(work.path, ppd);
     std::vector<char*> envp;
     for (std::string& var : envStrings) envp.push_back(var.data());
     envp.push_back(nullptr);

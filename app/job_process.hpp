@@ -3,6 +3,7 @@
 #include <pappl/pappl.h>
 
 #include <string>
+#include <string_view>
 
 #include "device_writer.hpp"
 #include "ticket/job_ticket.hpp"
@@ -29,9 +30,11 @@ int RunJobProcess();
 // adds one itself after a printed file, and counts raster pages itself.
 enum class Accounting { All, AllButOne, None };
 
-// False when the job failed, after setting its message and reasons.
+// False when the job failed, after setting its message and reasons.  The
+// layout filter (pdftopdf), when the job needs it, reads the printer's page
+// sizes and duplex from `layoutPpd`, as under CUPS.
 bool RunCore(pappl_job_t* job, JobOutput& output, const std::string& pdfPath, const JobTicket& ticket,
-             const PrinterProfile& printer, Accounting accounting);
+             const PrinterProfile& printer, std::string_view layoutPpd, Accounting accounting);
 
 // Marks a job that cannot print: its message and reasons.
 void FailJob(pappl_job_t* job, const std::string& message, pappl_jreason_t reason);

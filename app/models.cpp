@@ -6,6 +6,9 @@
 
 namespace pdftopjl::app {
 
+// The sample PPD, built in from samples/ (generated source).
+extern const std::string_view kSamplePpd;
+
 namespace {
 
 // The Zarelle ZX-4200: the sizes, trays, types and bins of the sample PPD.
@@ -26,6 +29,7 @@ const Model kModels[] = {
         .description = "Zarelle ZX-4200",
         .deviceId = "MFG:Zarelle;MDL:ZX-4200;",
         .makeAndModel = "Zarelle ZX-4200",
+        .ppd = kSamplePpd,
         .pagesPerMinute = 30,
         .media = kZx4200Media,
         .defaultMedia = "iso_a4_210x297mm",

@@ -150,7 +150,7 @@ bool printThroughCore(pappl_job_t* job, pappl_device_t* device, const std::strin
     PrinterProfile printer = ProfileForModel(*model);
     printer.queueName = papplPrinterGetName(papplJobGetPrinter(job));
     JobOutput output(job, device);
-    const bool ok = RunCore(job, output, pdf, ticket, printer, accounting);
+    const bool ok = RunCore(job, output, pdf, ticket, printer, model->ppd, accounting);
     explicit_bzero(ticket.held.passcode.data(), ticket.held.passcode.size());
     return ok;
 }
