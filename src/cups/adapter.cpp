@@ -275,6 +275,7 @@ CupsJob AdaptCupsJob(const JobInputs& job, int32_t copies)
     Choices choices;
     ReadTickets(options, adapted.printer.codeSet == CodeSet::Utf8, ticket, choices);
     if (choices.duplexing == -1) choices.duplexing = DuplexingFromCupsOptions(options, ppd);
+    YieldLegacyDefaults(options, ppd, choices);
     ApplyStandardOptions(options, choices);
     ApplyOfficeOptions(options, ppd, job.ppdIsTheJobsOwn, ticket, choices);
     ApplyQueueDefaults(ppd, choices);

@@ -142,7 +142,29 @@ const char* standardColour(const JobOptions& options)
     return mode != nullptr && std::strcmp(mode, "monochrome") == 0 ? "Black" : nullptr;
 }
 
+struct LegacyPair {
+    const char* legacy;  // the printer's own option
+    std::string Choices::*choice;
+    const char* (*standard)(const JobOptions&);
+};
+
+const LegacyPair kLegacyPairs[] = {
+    {"ZRInputSlot", &Choices::inputSlot, standardTray},
+    {"ZROutputMode", &Choices::outputMode, standardQuality},
+    {"ZRColorMode", &Choices::colorMode, standardColour},
+};
+
 }  // namespace
+
+void YieldLegacyDefaults(const JobOptions& options, const ppd_file_t* ppd, Choices& choices)
+{
+    for (const LegacyPair& pair : kLegacyPairs) {
+        const char* legacy = options.get(pair.legacy);
+        const char* queueDefault = PpdDefaultChoice(ppd, pair.legacy);
+        if (legacy == nullptr || queueDefault == nullptr || std::strcmp(legacy, queueDefault) != 0) continue;
+        if (const char* standard = pair.standard(options)) choices.*pair.choice = standard;
+    }
+}
 
 void ApplyStandardOptions(const JobOptions& options, Choices& f)
 {

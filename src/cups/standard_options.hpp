@@ -15,6 +15,13 @@
 // the PPD.
 namespace pdftopjl {
 
+// The printer's own (legacy ZR) tray, quality and colour options at their
+// queue default yield to the standard option the job sends: print dialogs
+// send every PPD option with its current value, which must not undo the
+// user's choice of the standard one.  A legacy choice that differs from its
+// default still wins.
+void YieldLegacyDefaults(const JobOptions& options, const ppd_file_t* ppd, Choices& choices);
+
 // Fills the settings the job left empty from its standard PPD options and
 // attributes: tray, paper, media type, colour, quality, finishing, output bin.
 void ApplyStandardOptions(const JobOptions& options, Choices& choices);

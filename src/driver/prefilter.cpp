@@ -237,9 +237,9 @@ void PreFilterMessages::passOn(std::string_view line)
     // Its own debug lines pass as they are; anything else is shown at debug
     // level with what it said first.
     if (line.starts_with("DEBUG:") || line.starts_with("DEBUG2:"))
-        job::WriteText(std::string(line) + "\n", stderr);
+        job::WriteMessageLine(std::string(line) + "\n");
     else
-        job::WriteText("DEBUG: " + std::string(line) + "\n", stderr);
+        job::WriteMessageLine("DEBUG: " + std::string(line) + "\n");
     if (repeatedOnFailure(line)) {
         kept_.emplace_back(line);
         if (kept_.size() > kKeptMessages) kept_.pop_front();
@@ -282,7 +282,7 @@ void PreFilterMessages::finish(bool failed)
     readEnd_.reset();
     writeEnd_.reset();
     if (failed)
-        for (const std::string& line : kept_) job::WriteText(line + "\n", stderr);
+        for (const std::string& line : kept_) job::WriteMessageLine(line + "\n");
     kept_.clear();
 }
 

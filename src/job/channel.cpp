@@ -9,6 +9,7 @@
 #include <cstdarg>
 #include <cstring>
 #include <ctime>
+#include <utility>
 
 #include "job/jobcopy.hpp"
 #include "job/tempfiles.hpp"
@@ -125,6 +126,24 @@ void SetLogSink(LogSink sink) { gLogSink = std::move(sink); }
 
 void SetCancelCheck(std::function<bool()> check) { gCancelCheck = std::move(check); }
 
+void WriteMessageLine(std::string_view line)
+{
+    if (!gLogSink || gMessageSink) {
+        WriteText(line, stderr);
+        return;
+    }
+    static constexpr std::pair<std::string_view, Severity> kPrefixes[] = {
+        {"ERROR: ", Severity::Error}, {"WARNING: ", Severity::Warning},
+        {"INFO: ", Severity::Info},   {"DEBUG: ", Severity::Debug}};
+    while (!line.empty() && line.back() == '\n') line.remove_suffix(1);
+    for (const auto& [prefix, severity] : kPrefixes)
+        if (line.starts_with(prefix)) {
+            gLogSink(severity, line.substr(prefix.size()));
+            return;
+        }
+    gLogSink(Severity::Debug, line);
+}
+
 void Log(Severity severity, std::string_view text)
 {
     if (gLogSink && !gMessageSink) {
@@ -156,6 +175,10 @@ void EnterWorker(MessageSink sink)
     gJobCopyFd = -1;
     gBeforeOutput = 0;
     gMessageSink = std::move(sink);
+    // The caller's hooks belong to the job's process: a worker learns of a
+    // cancel from it, and its lines reach the sink through it.
+    gLogSink = nullptr;
+    gCancelCheck = nullptr;
 }
 
 void Logf(Severity severity, const char* format, ...)
@@ -167,11 +190,9 @@ void Logf(Severity severity, const char* format, ...)
     Log(severity, line);
 }
 
-bool Cancelled()
-{
-    if (gCancelled == 0 && gCancelCheck && gCancelCheck()) gCancelled = 1;
-    return gCancelled != 0;
-}
+// The caller's answer is not kept: a process that runs many jobs asks it
+// again for each.
+bool Cancelled() { return gCancelled != 0 || (gCancelCheck && gCancelCheck()); }
 bool OutputClosed() { return gOutputClosed != 0; }
 
 void InstallSignalHandlers()

@@ -50,6 +50,11 @@ void Logf(Severity severity, const char* format, ...) __attribute__((format(prin
 using LogSink = std::function<void(Severity severity, std::string_view text)>;
 void SetLogSink(LogSink sink);
 
+// A message line written whole elsewhere (by a worker or the pre-filter),
+// CUPS prefix and line end included: to the log sink when one is set, read
+// by its prefix (an unknown one counts as Debug), else to standard error.
+void WriteMessageLine(std::string_view line);
+
 // A caller's own cancel, asked wherever the job looks for SIGTERM's.
 void SetCancelCheck(std::function<bool()> check);
 
@@ -59,7 +64,7 @@ void SetCancelCheck(std::function<bool()> check);
 using MessageSink = std::function<void(std::string_view line)>;
 void EnterWorker(MessageSink sink);
 
-// Set by SIGTERM, or once the caller's cancel check says so.
+// SIGTERM came, or the caller's cancel check says so.
 bool Cancelled();
 bool OutputClosed();
 // Installs the SIGTERM and SIGPIPE handlers; interrupted calls are resumed.

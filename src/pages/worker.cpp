@@ -240,7 +240,7 @@ WorkerResult WorkerPool::Running::collect()
             const std::string_view payload(pending.data() + at + sizeof header, header.size);
             at += sizeof header + header.size;
             if (header.type == kRecordMessage) {
-                job::WriteText(payload, stderr);
+                job::WriteMessageLine(payload);
             } else if (header.type == kRecordWriteError) {
                 if (payload.size() == sizeof writeError)
                     std::memcpy(&writeError, payload.data(), sizeof writeError);

@@ -251,6 +251,9 @@ INSTANTIATE_TEST_SUITE_P(
                    true},
         OptionCase{"ExplicitOptionWins", {"-o", "ZRInputSlot=1stTray", "-o", "media-source=tray-2"},
                    {"@PJL SET MEDIASOURCE=TRAY1"}, 4, true},
+        // A dialog that sends every option: the legacy one at its default yields.
+        OptionCase{"LegacyDefaultYields", {"-o", "InputSlot=Tray2", "-o", "ZRInputSlot=AutoSelect"},
+                   {"@PJL SET MEDIASOURCE=TRAY2"}, 4, true},
         // Office features from the PPD's options and IPP attributes alone.
         OptionCase{"StoredWithPasscode", {"-o", "ZRPrintType=Stored", "-o", "ZRPasscode=Custom.1234"},
                    {"@PJL SET HOLD=STORE", "@PJL SET HOLDTYPE=PRIVATE",

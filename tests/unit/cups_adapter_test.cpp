@@ -106,6 +106,26 @@ INSTANTIATE_TEST_SUITE_P(
                   "media-source=by-pass-tray media=iso_a5_148x210mm,stationery-recycled output-bin=face-up "
                   "cupsPrintQuality=High finishings=4,5 multiple-document-handling=separate-documents-collated-copies",
                   "tray=bypass paper=A5 type=recycled quality=high collate=yes bin=face-up staple=top-left punch=on"},
+        // A legacy (ZR) choice at its queue default yields to the standard
+        // option the job sends; one the user changed still wins.
+        AdaptCase{"LegacyTrayAtDefaultYields", {std::begin(kQueueDefaults), std::end(kQueueDefaults)},
+                  "ZRInputSlot=2ndTray InputSlot=Tray1",
+                  "tray=1 paper=A4 colour=colour quality=standard staple=none"},
+        AdaptCase{"LegacyTrayChosenWins", {std::begin(kQueueDefaults), std::end(kQueueDefaults)},
+                  "ZRInputSlot=BypassTray media-source=tray-1",
+                  "tray=bypass paper=A4 colour=colour quality=standard staple=none"},
+        AdaptCase{"LegacyQualityAtDefaultYields", {std::begin(kQueueDefaults), std::end(kQueueDefaults)},
+                  "ZROutputMode=Standard print-quality=5",
+                  "tray=2 paper=A4 colour=colour quality=high staple=none"},
+        AdaptCase{"LegacyQualityChosenWins", {std::begin(kQueueDefaults), std::end(kQueueDefaults)},
+                  "ZROutputMode=HighSpeed cupsPrintQuality=High",
+                  "tray=2 paper=A4 colour=colour quality=speed staple=none"},
+        AdaptCase{"LegacyColourAtDefaultYields", {std::begin(kQueueDefaults), std::end(kQueueDefaults)},
+                  "ZRColorMode=Color print-color-mode=monochrome",
+                  "tray=2 paper=A4 colour=black quality=standard staple=none"},
+        // Without the option in the PPD there is no default to compare with.
+        AdaptCase{"LegacyWithoutQueueDefaultWins", {}, "ZRColorMode=Color print-color-mode=monochrome",
+                  "colour=colour"},
         // lp sends the queue's own colour mode with every job: only monochrome asks.
         AdaptCase{"ColourModeAsksNothing", {}, "print-color-mode=color finishings=3", ""},
         AdaptCase{"UnknownChoiceIsStillGiven", {}, "ZRInputSlot=9thTray media=Plain", "tray=other paper=other type=plain"},
