@@ -6,7 +6,7 @@
 #include <string_view>
 
 // The printers the application drives, one row each: what IPP clients are
-// offered and the PPD the core reads for the same model.
+// offered and the PPD the layout filter reads for the same model.
 namespace pdftopjl::app {
 
 // A vendor job attribute and the PPD option it sets.
@@ -20,7 +20,7 @@ struct Model {
     const char* description;    // shown by "drivers" and the web interface
     const char* deviceId;       // IEEE 1284 MFG and MDL, for auto-adding
     const char* makeAndModel;
-    std::string_view ppd;       // the PPD the core reads
+    std::string_view ppd;       // the PPD the layout filter reads
     int pagesPerMinute;
     std::span<const char* const> media;    // PWG size names
     const char* defaultMedia;

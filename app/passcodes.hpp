@@ -4,7 +4,7 @@
 
 #include <optional>
 
-#include "job_settings.hpp"
+#include "job_ticket_ipp.hpp"
 
 // A stored job's passcode travels in "job-password", an operation attribute.
 // PAPPL 1.3 keeps only a request's job attributes with the job, so the

@@ -15,9 +15,9 @@
 #include <string>
 
 #include "device_writer.hpp"
-#include "filter_run.hpp"
 #include "image_pdf.hpp"
-#include "job_settings.hpp"
+#include "job_process.hpp"
+#include "job_ticket_ipp.hpp"
 #include "models.hpp"
 #include "passcodes.hpp"
 #include "runtime.hpp"
@@ -111,9 +111,19 @@ private:
     Outcome earlier_;
 };
 
-// The job's settings and the core's run on `pdf`.
-bool printThroughFilter(pappl_job_t* job, pappl_device_t* device, const std::string& pdf,
-                        Accounting accounting)
+struct IppDeleter {
+    void operator()(ipp_t* ipp) const { ippDelete(ipp); }
+};
+using IppHandle = std::unique_ptr<ipp_t, IppDeleter>;
+
+struct PrintOptionsDeleter {
+    void operator()(pappl_pr_options_t* options) const { papplJobDeletePrintOptions(options); }
+};
+
+// The job's ticket and the core's run on `pdf`; `options` are PAPPL's
+// reading of the job.
+bool printThroughCore(pappl_job_t* job, pappl_device_t* device, const std::string& pdf,
+                      const pappl_pr_options_t* options, Accounting accounting)
 {
     const Model* model = modelOf(job);
     if (model == nullptr) {
@@ -127,16 +137,21 @@ bool printThroughFilter(pappl_job_t* job, pappl_device_t* device, const std::str
                 PAPPL_JREASON_ERRORS_DETECTED);
         return false;
     }
-    FilterSettings settings = SettingsForJob(job, *model, password);
-    if (password) explicit_bzero(password->value.data(), password->value.size());
-    bool ok = false;
-    if (!settings.error.empty()) {
-        FailJob(job, settings.error, PAPPL_JREASON_ERRORS_DETECTED);
-    } else {
-        JobOutput output(job, device);
-        ok = RunFilter(job, output, pdf, settings, accounting);
+    if (password) {
+        if (const std::string error = PasscodeError(*password); !error.empty()) {
+            explicit_bzero(password->value.data(), password->value.size());
+            FailJob(job, error + "; nothing was sent to the printer", PAPPL_JREASON_ERRORS_DETECTED);
+            return false;
+        }
     }
-    explicit_bzero(settings.ppd.data(), settings.ppd.size());
+    IppHandle printerAttrs(papplPrinterGetDriverAttributes(papplJobGetPrinter(job)));
+    JobTicket ticket = TicketFromIpp(IppJobOf(job, options, printerAttrs.get()), password);
+    if (password) explicit_bzero(password->value.data(), password->value.size());
+    PrinterProfile printer = ProfileForModel(*model);
+    printer.queueName = papplPrinterGetName(papplJobGetPrinter(job));
+    JobOutput output(job, device);
+    const bool ok = RunCore(job, output, pdf, ticket, printer, model->ppd, accounting);
+    explicit_bzero(ticket.held.passcode.data(), ticket.held.passcode.size());
     return ok;
 }
 
@@ -178,9 +193,14 @@ bool printJpeg(pappl_job_t* job, pappl_device_t* device)
     std::ifstream in(document, std::ios::binary);
     const std::string jpeg((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     double width = 0, height = 0;
-    FilterSettings settings = SettingsForJob(job, *model, std::nullopt);
-    if (!pageSize(settings.media, &width, &height)) {
-        FailJob(job, "The job's paper size is unknown: " + settings.media, PAPPL_JREASON_ERRORS_DETECTED);
+    std::unique_ptr<pappl_pr_options_t, PrintOptionsDeleter> options(papplJobCreatePrintOptions(job, 0, true));
+    if (options == nullptr) {
+        FailJob(job, "Out of memory", PAPPL_JREASON_ERRORS_DETECTED);
+        return false;
+    }
+    const std::string media = MediaSizeName(IppJobOf(job, options.get(), nullptr));
+    if (!pageSize(media, &width, &height)) {
+        FailJob(job, "The job's paper size is unknown: " + media, PAPPL_JREASON_ERRORS_DETECTED);
         return false;
     }
     const std::string pdf = JpegToPdf(jpeg, width, height, model->marginHundredthsMm * 72.0 / 2540.0);
@@ -191,19 +211,19 @@ bool printJpeg(pappl_job_t* job, pappl_device_t* device)
     }
     TempFile file;
     std::ofstream(file.path, std::ios::binary) << pdf;
-    return printThroughFilter(job, device, file.path, Accounting::All);
+    return printThroughCore(job, device, file.path, options.get(), Accounting::All);
 }
 
 }  // namespace
 
-bool PrintPdf(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device)
+bool PrintPdf(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device)
 {
     PrintOnce once(job);
     if (!once.first()) return once.repeat(true);
     const char* document = documentOf(job);
     // PAPPL counts one impression for the file itself.
     return once.finish(document != nullptr &&
-                       printThroughFilter(job, device, document, Accounting::AllButOne));
+                       printThroughCore(job, device, document, options, Accounting::AllButOne));
 }
 
 bool PrintJpeg(pappl_job_t* job, pappl_device_t* device, void*)
@@ -279,7 +299,7 @@ bool RasterEndPage(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsig
     return true;
 }
 
-bool RasterEndJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device)
+bool RasterEndJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device)
 {
     std::unique_ptr<RasterJob> state(rasterJob(job));
     papplJobSetData(job, nullptr);
@@ -294,7 +314,7 @@ bool RasterEndJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device)
     // PAPPL has counted the pages as they came.  Raster jobs, which PAPPL
     // runs on the client's thread, also wait their turn for the device.
     PrintOnce once(job);
-    return printThroughFilter(job, device, state->file.path, Accounting::None);
+    return printThroughCore(job, device, state->file.path, options, Accounting::None);
 }
 
 }  // namespace pdftopjl::app

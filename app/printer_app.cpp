@@ -9,7 +9,7 @@
 #include "defaults_page.hpp"
 #include "device_status.hpp"
 #include "device_writer.hpp"
-#include "filter_run.hpp"
+#include "job_process.hpp"
 #include "models.hpp"
 #include "passcodes.hpp"
 #include "print_job.hpp"

@@ -171,6 +171,11 @@ INSTANTIATE_TEST_SUITE_P(
                 {"@PJL SET FINISH=ON", "@PJL SET STAPLE=LEFTDUAL"}, 4},
         IppCase{"StapleAndPunch", {}, {"ATTR enum finishings 4,5"}, "1", "number-up=1 finishings=4,5",
                 {"@PJL SET STAPLE=TOPLEFT", "@PJL SET PUNCH=LEFT"}, 4},
+        IppCase{"Punch", {}, {"ATTR enum finishings 5"}, "1", "number-up=1 finishings=5",
+                {"@PJL SET FINISH=ON", "@PJL SET PUNCH=LEFT"}, 4},
+        // Landscape moves the staple and goes through the layout filter.
+        IppCase{"LandscapeStaple", {}, {"ATTR enum finishings 20", "ATTR enum orientation-requested 4"}, "1",
+                "number-up=1 finishings=20 orientation-requested=4", {"@PJL SET STAPLE=BOTTOMLEFT"}, 4},
         IppCase{"FinishingTemplate", {},
                 {"ATTR collection finishings-col { MEMBER keyword finishing-template staple-dual-top }"}, "1",
                 "number-up=1 finishings=29", {"@PJL SET STAPLE=TOPDUAL"}, 4},
@@ -198,6 +203,7 @@ INSTANTIATE_TEST_SUITE_P(
         // The printer's own options, as vendor attributes.
         IppCase{"ProofPrint", {}, {"ATTR keyword print-type proof"}, "1", "number-up=1 ZRPrintType=Proof",
                 {"@PJL SET HOLD=PROOF"}, 4},
+        IppCase{"TurnPage", {}, {"ATTR boolean turn-page true"}, "1", "number-up=1 ZRTurnPage=true", {}, 4},
         IppCase{"BypassTrayFeedEdge", {},
                 {"ATTR collection media-col { MEMBER keyword media-source by-pass-tray }",
                  "ATTR keyword bypass-feed-edge long-edge"},
@@ -261,8 +267,10 @@ TEST_F(AppJobs, FailedJobsSayWhy)
         const char* reason;
     };
     WriteFile(documents_->file("broken.pdf"), "%PDF-1.7\nthis is not a PDF\n");
+    WriteFile(documents_->file("locked.pdf"), LockedPdf(2));
     for (const Case& c :
-         {Case{"Unreadable", documents_->file("broken.pdf"), {}, "not a readable PDF", "document-format-error"}}) {
+         {Case{"Unreadable", documents_->file("broken.pdf"), {}, "not a readable PDF", "document-format-error"},
+          Case{"Locked", documents_->file("locked.pdf"), {}, "needs a password", "document-password-error"}}) {
         std::string stream;
         auto job = Print(c.name, c.document, "application/pdf", c.operationAttrs, {}, &stream);
         EXPECT_EQ(job["job-state"], "aborted") << c.name;

@@ -88,18 +88,6 @@ std::string CupsdReporting::startError_;
 std::unique_ptr<PrivateCupsd> CupsdReporting::server_;
 std::unique_ptr<TempDir> CupsdReporting::documents_;
 
-std::string Encrypted()
-{
-    TempDir dir;
-    WriteFile(dir.file("in.pdf"), MakePdf(2));
-    RunOptions o;
-    o.program = "/usr/bin/qpdf";
-    o.args = {"qpdf", "--encrypt", "open-secret", "owner-secret", "256", "--",
-              dir.file("in.pdf"), dir.file("out.pdf")};
-    EXPECT_EQ(RunProgram(o).exitCode, 0);
-    return ReadFile(dir.file("out.pdf"));
-}
-
 struct FailureCase {
     const char* name;
     std::string document;
@@ -131,7 +119,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         FailureCase{"TruncatedPdf", MakePdf(4).substr(0, 300), {}, "not a readable PDF"},
         FailureCase{"Garbage", std::string(4000, 'g'), {}, "not a readable PDF"},
-        FailureCase{"UserPassword", Encrypted(), {}, "needs a password"},
+        FailureCase{"UserPassword", LockedPdf(2), {}, "needs a password"},
         FailureCase{"PasscodeTooLong", MakePdf(1),
                     {"-o", kTicket + "PrintTypeTicketKey=2", "-o",
                      kTicket + "PrintTypePasswordTicketKey=" + std::string(300, '7')},

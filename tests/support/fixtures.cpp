@@ -1,5 +1,7 @@
 #include "support/fixtures.hpp"
 
+#include "support/process.hpp"
+
 #include <dirent.h>
 #include <ftw.h>
 #include <unistd.h>
@@ -226,6 +228,18 @@ std::vector<std::string> BlockLines(const Job& job)
         if (line == "@PJL COMMENT Version:4.00") inside = true;
     }
     return lines;
+}
+
+std::string LockedPdf(int pageCount)
+{
+    TempDir dir;
+    WriteFile(dir.file("in.pdf"), MakePdf(pageCount));
+    RunOptions o;
+    o.program = "/usr/bin/qpdf";
+    o.args = {"qpdf", "--encrypt", "open-secret", "owner-secret", "256", "--", dir.file("in.pdf"),
+              dir.file("out.pdf")};
+    if (RunProgram(o).exitCode != 0) return "";
+    return ReadFile(dir.file("out.pdf"));
 }
 
 }  // namespace testsupport

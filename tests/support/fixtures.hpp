@@ -37,6 +37,8 @@ struct PdfPage {
 // text and a marker square in its lower left quarter.
 std::string MakePdf(const std::vector<PdfPage>& pages);
 std::string MakePdf(int pageCount, double width = 612, double height = 792);
+// A PDF of `pageCount` pages that opens only with a user password (qpdf).
+std::string LockedPdf(int pageCount);
 
 // A one-page PDF that carries `bytes` unchanged in a stream of its own, so a
 // body copy can be tested on any byte pattern; it ends with or without a line
