@@ -2,6 +2,8 @@
 
 #include <cctype>
 
+#include "ticket/job_ticket.hpp"
+
 namespace pdftopjl {
 
 namespace {

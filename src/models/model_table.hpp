@@ -4,13 +4,18 @@
 #include <span>
 #include <string_view>
 
-#include "ticket/job_ticket.hpp"
 #include "ticket/printer_profile.hpp"
 
 // The printers this project drives, one row each.  The PPDs the build writes
 // and the Printer Application's drivers both come from these rows, so adding
 // a model is adding a row to kModels (model_table.cpp).
 namespace pdftopjl {
+
+// The job ticket's names for these (ticket/job_ticket.hpp), declared without
+// their values so that this header also sits beside the settings' own types.
+enum class Tray : uint8_t;
+enum class OutputBin : uint8_t;
+enum class MediaType : uint8_t;
 
 // A paper source.  Tray choices are the standard InputSlot names, so that
 // cupsd lists them as media-source values.

@@ -54,6 +54,15 @@ const char* bypassTrayNameForModel(std::string_view model)
     return "TRAY5";
 }
 
+// A PJL token: what MEDIASOURCE= may carry without quotes.
+bool pjlToken(const char* value)
+{
+    if (value == nullptr || *value == '\0' || std::strlen(value) >= 16) return false;
+    for (const char* c = value; *c != '\0'; ++c)
+        if (!((*c >= 'A' && *c <= 'Z') || (*c >= '0' && *c <= '9') || *c == '_')) return false;
+    return true;
+}
+
 }  // namespace
 
 void NameHeldJob(const std::string& user, PrintOptions& record)
@@ -75,7 +84,10 @@ void NameHeldJob(const std::string& user, PrintOptions& record)
 void ApplyPrinterDefaults(const ppd_file_t* ppd, PrintOptions& record)
 {
     ApplyQueueDefaults(ppd, record);
-    if (ppd_attr_t* model = FindAttributeByPrefix(ppd, "ModelName"))
+    // The PPD names the bypass tray; older PPDs leave it to the model name.
+    if (ppd_attr_t* tray = FindAttributeByPrefix(ppd, "ZRBypassTray"); tray != nullptr && pjlToken(tray->value))
+        record.ppd.bypassTrayName.set(tray->value);
+    else if (ppd_attr_t* model = FindAttributeByPrefix(ppd, "ModelName"))
         record.ppd.bypassTrayName.set(
             bypassTrayNameForModel(model->value != nullptr ? model->value : ""));
 }

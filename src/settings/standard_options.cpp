@@ -54,6 +54,9 @@ const Alias kQualities[] = {
     {"Draft", "HighSpeed"}, {"Normal", "Standard"}, {"High", "HighQuality"},
 };
 
+// The standard ColorModel choices.
+const Alias kColourModels[] = {{"RGB", "Color"}, {"CMYK", "Color"}, {"Gray", "Black"}};
+
 // output-bin keywords and the OutputBin choices.
 const Alias kOutputBins[] = {
     {"face-down", "FaceDown"}, {"face-up", "FaceUp"},     {"stacker-1", "Stacker1"},
@@ -145,9 +148,10 @@ void ApplyStandardOptions(const JobOptions& options, PrintOptions& record)
     fill(f.mediaType, mapped(kMediaTypes, options.get("media-type")));
     fill(f.mediaType, fromMediaList(kMediaTypes, media));
 
-    // Colour: only monochrome is a request; lp sends the queue's own
-    // print-color-mode with every job, which must not undo the queue's
-    // default colour mode.
+    // Colour: the standard option, else print-color-mode, where only
+    // monochrome is a request: lp sends the queue's own print-color-mode with
+    // every job, which must not undo the queue's default colour mode.
+    fill(f.colorMode, mapped(kColourModels, options.get("ColorModel")));
     if (const char* mode = options.get("print-color-mode"); mode != nullptr &&
                                                             std::strcmp(mode, "monochrome") == 0)
         fill(f.colorMode, "Black");
@@ -182,8 +186,14 @@ void ApplyQueueDefaults(const ppd_file_t* ppd, PrintOptions& record)
         slot != nullptr && std::strcmp(slot, "AutoSelect") != 0)
         fill(f.inputSlot, slot);
     fillFromDefault(f.inputSlot, ppd, "ZRInputSlot");
+    // A PPD without that option leaves it to the standard default, AutoSelect too.
+    fill(f.inputSlot, mapped(kTrays, PpdDefaultChoice(ppd, "InputSlot")));
     fillFromDefault(f.outputMode, ppd, "ZROutputMode");
     fillFromDefault(f.colorMode, ppd, "ZRColorMode");
+    // The standard quality and colour options of the PPDs that no longer
+    // carry the printer's own.
+    fill(f.outputMode, mapped(kQualities, PpdDefaultChoice(ppd, "cupsPrintQuality")));
+    fill(f.colorMode, mapped(kColourModels, PpdDefaultChoice(ppd, "ColorModel")));
     fillFromDefault(f.trapping, ppd, "ZRTrapping");
     fillFromDefault(f.mediaType, ppd, "MediaType");
     fillFromDefault(f.staple, ppd, "ZRStaple");
