@@ -120,6 +120,8 @@ TEST(ModelPpd, ListedQueuedAndPrintedThroughCupsd)
         EXPECT_TRUE(Has(tray2, model.colour ? "@PJL SET RENDERMODE=AUTOCOLOR" : "@PJL SET RENDERMODE=GRAYSCALE"));
         EXPECT_EQ(Has(tray2, "@PJL SET STRINGCODESET=\"UTF8\""), model.codeSet == pdftopjl::CodeSet::Utf8);
         EXPECT_TRUE(Has(print({"-o", "InputSlot=MPTray"}), "@PJL SET MEDIASOURCE=" + std::string(model.bypassTray)));
+        // The standard colour option, beside the print-color-mode lp adds.
+        EXPECT_TRUE(Has(print({"-o", "ColorModel=Gray", "-o", "cupsPrintQuality=High"}), "@PJL SET RENDERMODE=GRAYSCALE"));
     }
 }
 
