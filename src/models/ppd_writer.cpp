@@ -4,6 +4,7 @@
 
 #include <cctype>
 #include <cmath>
+#include <initializer_list>
 #include <string_view>
 
 namespace pdftopjl {
@@ -78,6 +79,19 @@ private:
     }
     std::string out_;
 };
+
+struct Choice {
+    std::string_view name, text;
+};
+
+// An option whose choices are always the same.
+void pickOne(Ppd& ppd, std::string_view option, std::string_view text, std::string_view defaultChoice,
+             std::initializer_list<Choice> choices)
+{
+    ppd.openUi(option, text, "PickOne", defaultChoice);
+    for (const Choice& c : choices) ppd.choice(option, c.name, c.text);
+    ppd.closeUi(option);
+}
 
 void boolean(Ppd& ppd, std::string_view option, std::string_view text, bool on)
 {
@@ -192,13 +206,9 @@ void writeSizes(Ppd& ppd, const PrinterModel& m)
 
 void writeMedia(Ppd& ppd, const PrinterModel& m)
 {
-    if (m.duplex) {
-        ppd.openUi("Duplex", "Two-Sided", "PickOne", "None");
-        ppd.choice("Duplex", "None", "Off");
-        ppd.choice("Duplex", "DuplexNoTumble", "Long-Edge Binding");
-        ppd.choice("Duplex", "DuplexTumble", "Short-Edge Binding");
-        ppd.closeUi("Duplex");
-    }
+    if (m.duplex)
+        pickOne(ppd, "Duplex", "Two-Sided", "None",
+                {{"None", "Off"}, {"DuplexNoTumble", "Long-Edge Binding"}, {"DuplexTumble", "Short-Edge Binding"}});
 
     ppd.line("*% cupsd lists the choices as media-source-supported (Tray1 -> tray-1, MPTray -> by-pass-tray).");
     ppd.openUi("InputSlot", "Paper Source", "PickOne", "AutoSelect");
@@ -206,12 +216,11 @@ void writeMedia(Ppd& ppd, const PrinterModel& m)
     for (const TrayEntry& tray : m.trays) ppd.choice("InputSlot", tray.ppdChoice, tray.text);
     ppd.closeUi("InputSlot");
 
-    ppd.openUi("ZRMSILeadingEdge", "Bypass Tray Feed Edge", "PickOne", "ShortEdge");
-    ppd.choice("ZRMSILeadingEdge", "ShortEdge", "Short Edge");
-    ppd.choice("ZRMSILeadingEdge", "LongEdge", "Long Edge");
-    ppd.choice("ZRMSILeadingEdge", "ShortEdgeR", "Short Edge, Rotated");
-    ppd.choice("ZRMSILeadingEdge", "LongEdgeR", "Long Edge, Rotated");
-    ppd.closeUi("ZRMSILeadingEdge");
+    pickOne(ppd, "ZRMSILeadingEdge", "Bypass Tray Feed Edge", "ShortEdge",
+            {{"ShortEdge", "Short Edge"},
+             {"LongEdge", "Long Edge"},
+             {"ShortEdgeR", "Short Edge, Rotated"},
+             {"LongEdgeR", "Long Edge, Rotated"}});
 
     ppd.openUi("MediaType", "Paper Type", "PickOne", m.mediaTypes.front().ppdChoice);
     for (const MediaTypeEntry& type : m.mediaTypes) ppd.choice("MediaType", type.ppdChoice, type.text);
@@ -230,11 +239,8 @@ void writeColourAndQuality(Ppd& ppd, const PrinterModel& m)
     ppd.choice("ColorModel", "Gray", "Grayscale");
     ppd.closeUi("ColorModel");
 
-    ppd.openUi("cupsPrintQuality", "Print Quality", "PickOne", "Normal");
-    ppd.choice("cupsPrintQuality", "Draft", "High Speed");
-    ppd.choice("cupsPrintQuality", "Normal", "Standard");
-    ppd.choice("cupsPrintQuality", "High", "High Quality");
-    ppd.closeUi("cupsPrintQuality");
+    pickOne(ppd, "cupsPrintQuality", "Print Quality", "Normal",
+            {{"Draft", "High Speed"}, {"Normal", "Standard"}, {"High", "High Quality"}});
 
     // print-color-mode and print-quality reach the options through presets.
     // None for the printer's own colour at normal quality, so that an
@@ -268,12 +274,7 @@ void writeFinishing(Ppd& ppd, const PrinterModel& m)
         for (const auto& staple : kStaples) ppd.choice("ZRStaple", staple[0], staple[1]);
         ppd.closeUi("ZRStaple");
     }
-    if (Punches(m)) {
-        ppd.openUi("ZRPunch", "Punch", "PickOne", "None");
-        ppd.choice("ZRPunch", "None", "Off");
-        ppd.choice("ZRPunch", "true", "On");
-        ppd.closeUi("ZRPunch");
-    }
+    if (Punches(m)) pickOne(ppd, "ZRPunch", "Punch", "None", {{"None", "Off"}, {"true", "On"}});
     if (Staples(m) || Punches(m)) {
         ppd.line("*% IPP finishings onto the stapler and punch options (finishings-supported).");
         if (Staples(m)) ppd.line("*cupsIPPFinishings 4/staple: \"*ZRStaple UpperLeftSinglePort\"");
@@ -309,11 +310,10 @@ void writeOffice(Ppd& ppd)
     ppd.keyword("cupsJobAccountingUserId", "True");
     ppd.blank();
 
-    ppd.openUi("ZRPrintType", "Print Type", "PickOne", "Normal");
-    ppd.choice("ZRPrintType", "Normal", "Print Now");
-    ppd.choice("ZRPrintType", "Stored", "Stored Print (Held at the Printer)");
-    ppd.choice("ZRPrintType", "Proof", "Proof Print (One Copy First)");
-    ppd.closeUi("ZRPrintType");
+    pickOne(ppd, "ZRPrintType", "Print Type", "Normal",
+            {{"Normal", "Print Now"},
+             {"Stored", "Stored Print (Held at the Printer)"},
+             {"Proof", "Proof Print (One Copy First)"}});
 
     customText(ppd, "ZRPasscode", "Stored Print Passcode", "None", "Passcode", "Passcode",
                "Passcode (4 to 8 digits)", "passcode 4 8");
