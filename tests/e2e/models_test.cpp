@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -107,6 +108,17 @@ TEST(ModelPpd, ListedQueuedAndPrintedThroughCupsd)
         EXPECT_NE(listed.find(name + " " + model.modelName + ", pdftopjl\n"), std::string::npos) << listed;
         const std::string queue = std::string(model.driver);
         ASSERT_TRUE(cupsd.AddQueueFromModel(queue, name, &error)) << error;
+        // What IPP clients see of the queue is the row.
+        std::map<std::string, std::string> seen = cupsd.PrinterAttributes(queue);
+        std::string sources = "auto", sizes;
+        for (const pdftopjl::TrayEntry& tray : model.trays) sources += std::string(",") + tray.ippSource;
+        for (const char* size : model.sizes) sizes += (sizes.empty() ? "" : ",") + std::string(size);
+        EXPECT_EQ(seen["media-source-supported"], sources);
+        EXPECT_EQ(seen["media-supported"], sizes);
+        EXPECT_EQ(seen["printer-device-id"], model.deviceId);
+        EXPECT_EQ(seen["print-color-mode-supported"], model.colour ? "monochrome,color" : "monochrome");
+        EXPECT_EQ(seen["finishings-supported"].find("staple") != std::string::npos, pdftopjl::Staples(model));
+        EXPECT_EQ(seen["finishings-supported"].find("punch") != std::string::npos, pdftopjl::Punches(model));
 
         auto print = [&](const std::vector<std::string>& lpArgs) {
             unlink(cupsd.OutputFile(queue).c_str());
