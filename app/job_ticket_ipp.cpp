@@ -311,17 +311,6 @@ IppJob IppJobOf(pappl_job_t* job, const pappl_pr_options_t* options, ipp_t* prin
     return view;
 }
 
-PrinterProfile ProfileForModel(const Model&)
-{
-    // Every model the application drives takes UTF-8 texts, has its bypass
-    // tray as TRAY5, turns landscape pages by +90 degrees and takes PDF.
-    PrinterProfile profile;
-    profile.described = true;
-    profile.codeSet = CodeSet::Utf8;
-    profile.bypassTrayName = "TRAY5";
-    profile.landscape = LandscapeDirection::Plus90;
-    profile.filterInputType = "application/pdf";
-    return profile;
-}
+PrinterProfile ProfileForModel(const Model& model) { return ProfileOf(*model.row); }
 
 }  // namespace pdftopjl::app

@@ -1,48 +1,69 @@
 #include "models.hpp"
 
 #include <cstring>
+#include <deque>
 #include <string>
 #include <vector>
 
-namespace pdftopjl::app {
+#include "models/ppd_writer.hpp"
 
-// The sample PPD, built in from samples/ (generated source).
-extern const std::string_view kSamplePpd;
+namespace pdftopjl::app {
 
 namespace {
 
-// The Zarelle ZX-4200: the sizes, trays, types and bins of the sample PPD.
-constexpr const char* kZx4200Media[] = {
-    "iso_a3_297x420mm",  "iso_a4_210x297mm",  "iso_a5_148x210mm",   "jis_b4_257x364mm",
-    "jis_b5_182x257mm",  "na_letter_8.5x11in", "na_legal_8.5x14in", "na_ledger_11x17in",
+// What a Model points at, kept for the life of the program.
+struct ModelStore {
+    std::string ppd;
+    std::vector<const char*> sources, types, bins, templates;
 };
-constexpr const char* kZx4200Sources[] = {"tray-1", "tray-2", "tray-3", "tray-4", "by-pass-tray"};
-constexpr const char* kZx4200Types[] = {"stationery", "stationery-recycled", "cardstock"};
-constexpr const char* kZx4200Bins[] = {"face-down", "face-up", "stacker-1", "stacker-2"};
-constexpr int kZx4200Resolutions[] = {300, 600};
-constexpr const char* kZx4200Finishings[] = {"staple-top-left", "staple-dual-left", "staple-dual-top",
-                                             "punch"};
 
-const Model kModels[] = {
-    {
-        .driver = "zarelle_zx4200",
-        .description = "Zarelle ZX-4200",
-        .deviceId = "MFG:Zarelle;MDL:ZX-4200;",
-        .makeAndModel = "Zarelle ZX-4200",
-        .ppd = kSamplePpd,
-        .pagesPerMinute = 30,
-        .media = kZx4200Media,
-        .defaultMedia = "iso_a4_210x297mm",
-        // The PPD's imageable area leaves 12 points on every edge.
-        .marginHundredthsMm = 423,
-        .sources = kZx4200Sources,
-        .types = kZx4200Types,
-        .bins = kZx4200Bins,
-        .resolutions = kZx4200Resolutions,
-        .finishings = PAPPL_FINISHINGS_STAPLE | PAPPL_FINISHINGS_PUNCH,
-        .finishingTemplates = kZx4200Finishings,
-    },
-};
+Model modelOf(const PrinterModel& row, ModelStore& store)
+{
+    store.ppd = WritePpd(row);
+    for (const TrayEntry& tray : row.trays) store.sources.push_back(tray.ippSource);
+    for (const MediaTypeEntry& type : row.mediaTypes)
+        if (type.ippType != nullptr) store.types.push_back(type.ippType);
+    for (const OutputBinEntry& bin : row.bins) store.bins.push_back(bin.ippBin);
+    pappl_finishings_t finishings = PAPPL_FINISHINGS_NONE;
+    if (Staples(row)) {
+        finishings |= PAPPL_FINISHINGS_STAPLE;
+        store.templates.insert(store.templates.end(), {"staple-top-left", "staple-dual-left", "staple-dual-top"});
+    }
+    if (Punches(row)) {
+        finishings |= PAPPL_FINISHINGS_PUNCH;
+        store.templates.push_back("punch");
+    }
+    return Model{
+        .driver = row.driver,
+        .description = row.makeAndModel,
+        .deviceId = row.deviceId,
+        .makeAndModel = row.makeAndModel,
+        .ppd = store.ppd,
+        .pagesPerMinute = row.pagesPerMinute,
+        .media = row.sizes,
+        .defaultMedia = row.defaultSize,
+        .marginHundredthsMm = static_cast<int>(row.marginPoints * 2540 / 72),
+        .sources = store.sources,
+        .types = store.types,
+        .bins = store.bins,
+        .resolutions = row.resolutions,
+        .finishings = finishings,
+        .finishingTemplates = store.templates,
+        .row = &row,
+    };
+}
+
+// One Model a row of the model table, made once.
+const std::vector<Model>& models()
+{
+    static std::deque<ModelStore> stores;
+    static const std::vector<Model> list = [] {
+        std::vector<Model> made;
+        for (const PrinterModel& row : pdftopjl::Models()) made.push_back(modelOf(row, stores.emplace_back()));
+        return made;
+    }();
+    return list;
+}
 
 constexpr VendorKeyword kPrintTypes[] = {
     {"normal", "Normal"}, {"stored", "Stored"}, {"proof", "Proof"}};
@@ -86,20 +107,34 @@ pappl_media_col_t mediaCol(const Model& model, const char* size, const char* sou
 
 }  // namespace
 
-std::span<const Model> Models() { return kModels; }
+std::span<const Model> Models() { return models(); }
 
 const Model* FindModel(std::string_view driver)
 {
-    for (const Model& model : kModels)
+    for (const Model& model : models())
         if (driver == model.driver) return &model;
     return nullptr;
+}
+
+const char* MatchDevice(const char* deviceId)
+{
+    if (deviceId == nullptr) return nullptr;
+    cups_option_t* pairs = nullptr;
+    const int count = papplDeviceParseID(deviceId, &pairs);
+    const char* make = cupsGetOption("MANUFACTURER", count, pairs);
+    if (make == nullptr) make = cupsGetOption("MFG", count, pairs);
+    const char* model = cupsGetOption("MODEL", count, pairs);
+    if (model == nullptr) model = cupsGetOption("MDL", count, pairs);
+    const PrinterModel* row = make != nullptr && model != nullptr ? FindModelByDevice(make, model) : nullptr;
+    cupsFreeOptions(count, pairs);
+    return row != nullptr ? row->driver : nullptr;
 }
 
 std::span<pappl_pr_driver_t> DriverList()
 {
     static std::vector<pappl_pr_driver_t> list = [] {
         std::vector<pappl_pr_driver_t> drivers;
-        for (const Model& model : kModels)
+        for (const Model& model : models())
             drivers.push_back({model.driver, model.description, model.deviceId, nullptr});
         return drivers;
     }();
@@ -117,17 +152,20 @@ void FillDriverData(const Model& model, pappl_pr_driver_data_t* data, ipp_t** at
     data->format = "application/pdf";
     data->ppm = data->ppm_color = model.pagesPerMinute;
     data->kind = PAPPL_KIND_DOCUMENT;
-    data->color_supported = PAPPL_COLOR_MODE_COLOR | PAPPL_COLOR_MODE_MONOCHROME;
-    data->color_default = PAPPL_COLOR_MODE_COLOR;
+    const bool colour = model.row->colour;
+    if (!colour) data->ppm_color = 0;
+    data->color_supported = colour ? PAPPL_COLOR_MODE_COLOR | PAPPL_COLOR_MODE_MONOCHROME : PAPPL_COLOR_MODE_MONOCHROME;
+    data->color_default = colour ? PAPPL_COLOR_MODE_COLOR : PAPPL_COLOR_MODE_MONOCHROME;
     data->content_default = PAPPL_CONTENT_AUTO;
     data->orient_default = IPP_ORIENT_PORTRAIT;
     data->quality_default = IPP_QUALITY_NORMAL;
     data->scaling_default = PAPPL_SCALING_AUTO;
     // Raster arrives in 8 bits per colour only: each page becomes one image.
-    data->raster_types = PAPPL_PWG_RASTER_TYPE_SGRAY_8 | PAPPL_PWG_RASTER_TYPE_SRGB_8;
-    data->duplex = PAPPL_DUPLEX_NORMAL;
-    data->sides_supported = PAPPL_SIDES_ONE_SIDED | PAPPL_SIDES_TWO_SIDED_LONG_EDGE |
-                            PAPPL_SIDES_TWO_SIDED_SHORT_EDGE;
+    data->raster_types = PAPPL_PWG_RASTER_TYPE_SGRAY_8 | (colour ? PAPPL_PWG_RASTER_TYPE_SRGB_8 : 0);
+    data->duplex = model.row->duplex ? PAPPL_DUPLEX_NORMAL : PAPPL_DUPLEX_NONE;
+    data->sides_supported = PAPPL_SIDES_ONE_SIDED;
+    if (model.row->duplex)
+        data->sides_supported |= PAPPL_SIDES_TWO_SIDED_LONG_EDGE | PAPPL_SIDES_TWO_SIDED_SHORT_EDGE;
     data->sides_default = PAPPL_SIDES_ONE_SIDED;
     data->finishings = model.finishings;
     data->identify_supported = PAPPL_IDENTIFY_ACTIONS_DISPLAY;

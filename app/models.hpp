@@ -5,8 +5,11 @@
 #include <span>
 #include <string_view>
 
-// The printers the application drives, one row each: what IPP clients are
-// offered and the PPD the layout filter reads for the same model.
+#include "models/model_table.hpp"
+
+// The printers the application drives, one for each row of the model table
+// (src/models): what IPP clients are offered and the PPD the layout filter
+// reads for the same model, the one the build installs.
 namespace pdftopjl::app {
 
 // A vendor job attribute and the PPD option it sets.
@@ -18,7 +21,7 @@ struct VendorKeyword {
 struct Model {
     const char* driver;         // PAPPL driver name
     const char* description;    // shown by "drivers" and the web interface
-    const char* deviceId;       // IEEE 1284 MFG and MDL, for auto-adding
+    const char* deviceId;       // IEEE 1284 device ID
     const char* makeAndModel;
     std::string_view ppd;       // the PPD the layout filter reads
     int pagesPerMinute;
@@ -32,10 +35,14 @@ struct Model {
     pappl_finishings_t finishings;
     // The finishing templates offered as finishings-col ("staple-dual-left").
     std::span<const char* const> finishingTemplates;
+    const PrinterModel* row;  // the table's row
 };
 
 std::span<const Model> Models();
 const Model* FindModel(std::string_view driver);
+// The driver for an IEEE 1284 device ID: the model whose manufacturer and
+// model (MFG and MDL) it names, compared without regard to case; null for none.
+const char* MatchDevice(const char* deviceId);
 
 // The PAPPL driver list for papplMainloop.
 std::span<pappl_pr_driver_t> DriverList();

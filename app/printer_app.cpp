@@ -89,34 +89,20 @@ bool driverCallback(pappl_system_t* system, const char* driverName, const char* 
     return true;
 }
 
-const char* autoAdd(const char*, const char*, const char* deviceId, void*)
-{
-    if (deviceId == nullptr) return nullptr;
-    cups_option_t* pairs = nullptr;
-    const int count = papplDeviceParseID(deviceId, &pairs);
-    const char* make = cupsGetOption("MANUFACTURER", count, pairs);
-    if (make == nullptr) make = cupsGetOption("MFG", count, pairs);
-    const char* model = cupsGetOption("MODEL", count, pairs);
-    if (model == nullptr) model = cupsGetOption("MDL", count, pairs);
-    const char* found = nullptr;
-    for (const Model& m : Models()) {
-        const std::string wanted = std::string("MFG:") + (make ? make : "") + ";MDL:" + (model ? model : "") + ";";
-        if (make != nullptr && model != nullptr && wanted == m.deviceId) found = m.driver;
-    }
-    cupsFreeOptions(count, pairs);
-    return found;
-}
+const char* autoAdd(const char*, const char*, const char* deviceId, void*) { return MatchDevice(deviceId); }
 
 void printerCreated(pappl_printer_t* printer, void*)
 {
-    // Toner the application cannot measure: present, level unknown.
+    // Toner the application cannot measure: present, level unknown; black
+    // alone in a monochrome model.
     pappl_supply_t supplies[] = {
         {PAPPL_SUPPLY_COLOR_BLACK, "Black Toner", true, -1, PAPPL_SUPPLY_TYPE_TONER_CARTRIDGE},
         {PAPPL_SUPPLY_COLOR_CYAN, "Cyan Toner", true, -1, PAPPL_SUPPLY_TYPE_TONER_CARTRIDGE},
         {PAPPL_SUPPLY_COLOR_MAGENTA, "Magenta Toner", true, -1, PAPPL_SUPPLY_TYPE_TONER_CARTRIDGE},
         {PAPPL_SUPPLY_COLOR_YELLOW, "Yellow Toner", true, -1, PAPPL_SUPPLY_TYPE_TONER_CARTRIDGE},
     };
-    papplPrinterSetSupplies(printer, 4, supplies);
+    const Model* model = FindModel(papplPrinterGetDriverName(printer));
+    papplPrinterSetSupplies(printer, model != nullptr && !model->row->colour ? 1 : 4, supplies);
     AddDefaultsPage(printer);
 }
 

@@ -7,6 +7,7 @@ SRC=${1:-"$(dirname "$0")/../src"}
 LAYERS="job
 encoding
 ticket
+models
 host
 pjl pages
 core

@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "app_server.hpp"
+#include "models/model_table.hpp"
 #include "pjl/jobstream.hpp"
 #include "support/fixtures.hpp"
 #include "support/process.hpp"
@@ -361,6 +362,33 @@ TEST(AppShutdown, ReturnsOnceTheServerHasStoppedAndARestartWorks)
     EXPECT_NE(r.err.find("Server is not running."), std::string::npos) << r.err;
     ASSERT_TRUE(server.Start(&error)) << error;
     EXPECT_NE(server.Command({"printers"}).out.find("kept"), std::string::npos);
+}
+
+// Every row of the model table is a driver, and a printer made with it
+// offers the row's trays, colour and finishing.
+TEST_F(AppAdmin, EachModelIsADriverOfferingItsRow)
+{
+    const std::string listed = server_->Command({"drivers"}).out;
+    for (const pdftopjl::PrinterModel& model : pdftopjl::Models()) {
+        SCOPED_TRACE(model.driver);
+        EXPECT_NE(listed.find(std::string(model.driver) + " \"" + model.makeAndModel + "\" \"" + model.deviceId + "\""),
+                  std::string::npos)
+            << listed;
+        const std::string name = std::string("row-") + model.driver;
+        mkdir(server_->OutputDir(name).c_str(), 0755);
+        ASSERT_EQ(server_->Command({"add", "-d", name, "-m", model.driver, "-v", "file://" + server_->OutputDir(name)})
+                      .exitCode,
+                  0);
+        std::map<std::string, std::string> attrs = server_->PrinterAttributes(name);
+        std::string sources;
+        for (const pdftopjl::TrayEntry& tray : model.trays) sources += std::string(tray.ippSource) + ",";
+        EXPECT_EQ(attrs["media-source-supported"], sources + "auto");
+        EXPECT_EQ(attrs["color-supported"], model.colour ? "true" : "false");
+        EXPECT_EQ(attrs["print-color-mode-default"], model.colour ? "color" : "monochrome");
+        EXPECT_EQ(attrs["finishings-supported"].find("staple") != std::string::npos, pdftopjl::Staples(model));
+        EXPECT_EQ(attrs["finishings-supported"].find("punch") != std::string::npos, pdftopjl::Punches(model));
+        EXPECT_EQ(server_->Command({"delete", "-d", name}).exitCode, 0);
+    }
 }
 
 }  // namespace

@@ -101,14 +101,14 @@ std::vector<std::string> Settled(const std::vector<std::string>& header)
     return lines;
 }
 
-// The same settings given to the filter as CUPS gives them, with the sample PPD.
+// The same settings given to the filter as CUPS gives them, with the ZX-4200's PPD.
 JobStream RunFilter(const std::string& title, const std::string& copies, const std::string& options,
                     const std::string& document, std::string* out)
 {
     TempDir tmp;
     RunOptions o;
     o.args = {"pdftopjl", "1", "alice", title, copies, options, document};
-    o.env["PPD"] = std::string(PDFTOPJL_SOURCE_DIR) + "/samples/pdftopjl-sample.ppd";
+    o.env["PPD"] = std::string(PDFTOPJL_BUILD_DIR) + "/ppd/zx4200.ppd";
     o.env["TMPDIR"] = tmp.path();
     RunResult r = RunProgram(o);
     EXPECT_EQ(r.exitCode, 0) << r.err;

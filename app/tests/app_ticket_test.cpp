@@ -25,7 +25,7 @@ struct Request {
     {
         pappl_pr_driver_data_t data{};
         ipp_t* extra = nullptr;
-        FillDriverData(Models().front(), &data, &extra);
+        FillDriverData(app::Models().front(), &data, &extra);
         printer.reset(extra);
         options.copies = 1;
         options.media = data.media_default;

@@ -52,6 +52,15 @@ const char* bypassTrayNameForModel(std::string_view model)
     return "TRAY5";
 }
 
+// A PJL token: what MEDIASOURCE= may carry without quotes.
+bool pjlToken(const char* value)
+{
+    if (value == nullptr || *value == '\0' || std::strlen(value) >= 16) return false;
+    for (const char* c = value; *c != '\0'; ++c)
+        if (!((*c >= 'A' && *c <= 'Z') || (*c >= '0' && *c <= '9') || *c == '_')) return false;
+    return true;
+}
+
 // The PPD's choice names, typed; a name the printer does not know is Other.
 template <typename Enum, std::size_t N>
 Enum typed(const std::string& choice, const std::pair<const char*, Enum> (&names)[N], Enum other)
@@ -241,10 +250,14 @@ PrinterProfile ProfileFromPpd(const ppd_file_t* ppd)
         if (encoding == "UTF-8") printer.codeSet = CodeSet::Utf8;
         if (encoding == "ISOLatin1") printer.codeSet = CodeSet::IsoLatin1;
     }
-    // Without a model name the bypass tray goes unnamed, as it always has.
+    // The PPD names the bypass tray; older PPDs leave it to the model name,
+    // and without one it goes unnamed, as it always has.
     ppd_attr_t* model = FindAttributeByPrefix(ppd, "ModelName");
-    printer.bypassTrayName =
-        model != nullptr ? bypassTrayNameForModel(model->value != nullptr ? model->value : "") : "";
+    if (ppd_attr_t* tray = FindAttributeByPrefix(ppd, "ZRBypassTray"); tray != nullptr && pjlToken(tray->value))
+        printer.bypassTrayName = tray->value;
+    else
+        printer.bypassTrayName =
+            model != nullptr ? bypassTrayNameForModel(model->value != nullptr ? model->value : "") : "";
     if (ppd != nullptr) {
         // An attribute without a value counts as any value other than "Minus90".
         if (ppd_attr_t* attr = ppdFindAttr(const_cast<ppd_file_t*>(ppd), "LandscapeOrientation", nullptr))

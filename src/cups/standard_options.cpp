@@ -51,6 +51,9 @@ const Alias kQualities[] = {
     {"Draft", "HighSpeed"}, {"Normal", "Standard"}, {"High", "HighQuality"},
 };
 
+// The standard ColorModel choices.
+const Alias kColourModels[] = {{"RGB", "Color"}, {"CMYK", "Color"}, {"Gray", "Black"}};
+
 // output-bin keywords and the OutputBin choices.
 const Alias kOutputBins[] = {
     {"face-down", "FaceDown"}, {"face-up", "FaceUp"},     {"stacker-1", "Stacker1"},
@@ -134,10 +137,12 @@ const char* standardQuality(const JobOptions& options)
     return mapped(kQualities, options.get("print-quality"));
 }
 
-// Only monochrome is a request: lp sends the queue's own print-color-mode
-// with every job, which must not undo the queue's default colour mode.
+// The standard option, else print-color-mode, where only monochrome is a
+// request: lp sends the queue's own print-color-mode with every job, which
+// must not undo the queue's default colour mode.
 const char* standardColour(const JobOptions& options)
 {
+    if (const char* model = mapped(kColourModels, options.get("ColorModel"))) return model;
     const char* mode = options.get("print-color-mode");
     return mode != nullptr && std::strcmp(mode, "monochrome") == 0 ? "Black" : nullptr;
 }
@@ -214,8 +219,14 @@ void ApplyQueueDefaults(const ppd_file_t* ppd, Choices& f)
         slot != nullptr && std::strcmp(slot, "AutoSelect") != 0)
         fill(f.inputSlot, slot);
     fillFromDefault(f.inputSlot, ppd, "ZRInputSlot");
+    // A PPD without that option leaves it to the standard default, AutoSelect too.
+    fill(f.inputSlot, mapped(kTrays, PpdDefaultChoice(ppd, "InputSlot")));
     fillFromDefault(f.outputMode, ppd, "ZROutputMode");
     fillFromDefault(f.colorMode, ppd, "ZRColorMode");
+    // The standard quality and colour options of the PPDs that no longer
+    // carry the printer's own.
+    fill(f.outputMode, mapped(kQualities, PpdDefaultChoice(ppd, "cupsPrintQuality")));
+    fill(f.colorMode, mapped(kColourModels, PpdDefaultChoice(ppd, "ColorModel")));
     fillFromDefault(f.trapping, ppd, "ZRTrapping");
     fillFromDefault(f.mediaType, ppd, "MediaType");
     fillFromDefault(f.staple, ppd, "ZRStaple");

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "models/model_table.hpp"
+#include "models/ppd_writer.hpp"
 #include "support/fixtures.hpp"
 #include "support/process.hpp"
 
@@ -91,12 +93,15 @@ TEST(Install, LaysOutABuildWithoutTestsUnderThePrefix)
         ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
 
         const std::string root = dest + c.prefix;
-        const std::string ppd = "/share/cups/model/pdftopjl/pdftopjl-sample.ppd";
+        // The models' PPDs where lpinfo -m lists them (/usr/share/ppd).
+        std::vector<std::string> ppds;
+        for (const pdftopjl::PrinterModel& model : pdftopjl::Models())
+            ppds.push_back("/share/ppd/pdftopjl/" + pdftopjl::PpdFileName(model));
         const std::string module = "/" PDFTOPJL_MODULE_DIR "/pdftopjl-poppler.so";
         std::set<std::string> expected = {c.prefix + "/bin/pjlinspect", c.prefix + "/lib/cups/filter/pdftopjl",
-                                          c.prefix + module, c.prefix + ppd,
-                                          c.prefix + "/share/man/man1/pjlinspect.1",
+                                          c.prefix + module, c.prefix + "/share/man/man1/pjlinspect.1",
                                           c.prefix + "/share/man/man8/pdftopjl.8"};
+        for (const std::string& ppd : ppds) expected.insert(c.prefix + ppd);
         // The printer application, built where PAPPL is installed, with its
         // page and its systemd unit (in systemd's folder, else under the prefix).
         const bool app = access((build + "/pdftopjl-app").c_str(), X_OK) == 0;
@@ -132,7 +137,8 @@ TEST(Install, LaysOutABuildWithoutTestsUnderThePrefix)
         // cupsd refuses filters that others may write.
         EXPECT_EQ(st.st_mode & 07777, 0755u);
         EXPECT_EQ(access((root + "/bin/pjlinspect").c_str(), X_OK), 0);
-        EXPECT_EQ(ReadFile(root + ppd), ReadFile(kSamplePpd));
+        for (size_t i = 0; i < ppds.size(); ++i)
+            EXPECT_EQ(ReadFile(root + ppds[i]), pdftopjl::WritePpd(pdftopjl::Models()[i])) << ppds[i];
 
         // The installed filter finds its painting module where it was installed.
         WriteFile(tmp.file("doc.pdf"), MakePdf(1));
@@ -148,9 +154,11 @@ TEST(Install, LaysOutABuildWithoutTestsUnderThePrefix)
 
         if (c.prefixArgs.empty() && access("/usr/bin/cupstestppd", X_OK) == 0) {
             // -R looks for the filter under the staging root, as cupsd would under /.
-            r = Exec({"/usr/bin/cupstestppd", "-R", dest, root + ppd});
-            EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
-            EXPECT_NE(r.out.find("PASS"), std::string::npos) << r.out;
+            for (const std::string& ppd : ppds) {
+                r = Exec({"/usr/bin/cupstestppd", "-R", dest, root + ppd});
+                EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+                EXPECT_NE(r.out.find("PASS"), std::string::npos) << r.out;
+            }
         }
         if (access("/usr/bin/man", X_OK) == 0) {
             std::vector<std::string> pages = {"/share/man/man8/pdftopjl.8", "/share/man/man1/pjlinspect.1"};

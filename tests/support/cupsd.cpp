@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <regex>
 
 #include <cerrno>
@@ -27,6 +28,16 @@ namespace {
 const char kCupsd[] = "/usr/sbin/cupsd";
 const char kLp[] = "/usr/bin/lp";
 const char kLpadmin[] = "/usr/sbin/lpadmin";
+const char kLpinfo[] = "/usr/sbin/lpinfo";
+
+// Links to every entry of `from` but `except` in `to`, which is made.
+void linkEntries(const std::string& from, const std::string& to, const std::string& except)
+{
+    mkdir(to.c_str(), 0755);
+    for (const auto& entry : std::filesystem::directory_iterator(from))
+        if (entry.path().filename() != except)
+            symlink(entry.path().c_str(), (to + "/" + entry.path().filename().string()).c_str());
+}
 
 }  // namespace
 
@@ -95,7 +106,7 @@ bool PrivateCupsd::Launch(std::string* error)
                   "/spool\nTempDir " + root_ + "/spool/tmp\nCacheDir " + root_ +
                   "/cache\nStateDir " + root_ + "/state\nAccessLog " + root_ +
                   "/log/access_log\nErrorLog " + root_ + "/log/error_log\nPageLog " + root_ +
-                  "/log/page_log\nFileDevice Yes\nSandboxing relaxed\n");
+                  "/log/page_log\nFileDevice Yes\nSandboxing relaxed\n" + InstalledLayout());
 
     pid_t pid = fork();
     if (pid < 0) {
@@ -120,6 +131,35 @@ bool PrivateCupsd::Launch(std::string* error)
 
 void PrivateCupsd::Stop() { StopChild(&pid_, 5000); }
 
+void PrivateCupsd::ServeInstalled(const std::string& filter, const std::string& ppdDir)
+{
+    installedFilter_ = filter;
+    installedPpds_ = ppdDir;
+}
+
+std::string PrivateCupsd::InstalledLayout()
+{
+    if (installedFilter_.empty()) return "";
+    const std::string serverBin = root_ + "/serverbin", data = root_ + "/data";
+    const std::string lines = "ServerBin " + serverBin + "\nDataDir " + data + "\n";
+    if (access(serverBin.c_str(), F_OK) == 0) return lines;  // a second launch
+    // The system's own, with the filter and the PPDs beside them; copies,
+    // since the scheduler's helpers run as lp, which may not reach the build.
+    linkEntries("/usr/lib/cups", serverBin, "filter");
+    linkEntries("/usr/lib/cups/filter", serverBin + "/filter", "");
+    symlink(installedFilter_.c_str(), (serverBin + "/filter/pdftopjl").c_str());
+    linkEntries("/usr/share/cups", data, "model");
+    mkdir((data + "/model").c_str(), 0755);
+    mkdir((data + "/model/pdftopjl").c_str(), 0755);
+    for (const auto& entry : std::filesystem::directory_iterator(installedPpds_))
+        if (entry.path().extension() == ".ppd") {
+            const std::string copy = data + "/model/pdftopjl/" + entry.path().filename().string();
+            WriteFile(copy, ReadFile(entry.path().string()));
+            chmod(copy.c_str(), 0644);
+        }
+    return lines;
+}
+
 std::string PrivateCupsd::Server() const { return "127.0.0.1:" + std::to_string(port_); }
 
 std::string PrivateCupsd::OutputFile(const std::string& queue) const
@@ -132,10 +172,30 @@ bool PrivateCupsd::AddQueue(const std::string& name, const std::string& ppdText,
 {
     std::string ppd = root_ + "/" + name + ".ppd";
     WriteFile(ppd, ppdText);
+    return addQueue(name, {"-P", ppd}, error);
+}
+
+bool PrivateCupsd::AddQueueFromModel(const std::string& name, const std::string& model, std::string* error)
+{
+    return addQueue(name, {"-m", model}, error);
+}
+
+std::string PrivateCupsd::Models() const
+{
+    RunOptions o;
+    o.program = kLpinfo;
+    o.args = {"lpinfo", "-h", Server(), "-m"};
+    return RunProgram(o).out;
+}
+
+bool PrivateCupsd::addQueue(const std::string& name, const std::vector<std::string>& ppdArgs,
+                            std::string* error)
+{
     RunOptions o;
     o.program = kLpadmin;
-    o.args = {"lpadmin", "-h", Server(), "-p", name, "-E", "-v", "file://" + OutputFile(name),
-              "-P", ppd, "-o", "printer-error-policy=abort-job"};
+    o.args = {"lpadmin", "-h", Server(), "-p", name, "-E", "-v", "file://" + OutputFile(name)};
+    o.args.insert(o.args.end(), ppdArgs.begin(), ppdArgs.end());
+    o.args.insert(o.args.end(), {"-o", "printer-error-policy=abort-job"});
     RunResult r = RunProgram(o);
     if (r.exitCode != 0) {
         *error = "lpadmin failed: " + r.err;

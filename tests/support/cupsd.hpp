@@ -28,6 +28,11 @@ public:
     // Why the scheduler cannot run here (empty when it can).
     static std::string Unavailable();
 
+    // Before Start: the scheduler serves `filter` under its own name among
+    // the system's filters and lists the PPDs of `ppdDir` (lpinfo -m) as
+    // pdftopjl/NAME.ppd, as an installed filter and PPDs would be.
+    void ServeInstalled(const std::string& filter, const std::string& ppdDir);
+
     bool Start(std::string* error);
     void Stop();
 
@@ -38,6 +43,10 @@ public:
     // aborts a job whose filter fails.
     bool AddQueue(const std::string& name, const std::string& ppdText, std::string* error);
     std::string OutputFile(const std::string& queue) const;
+    // The same from a PPD the scheduler lists (lpadmin -m), as administrators add them.
+    bool AddQueueFromModel(const std::string& name, const std::string& model, std::string* error);
+    // What lpinfo -m lists: one "NAME MAKE-AND-MODEL" line a PPD.
+    std::string Models() const;
 
     // Sets queue defaults as an administrator does: lpadmin -o Option=Choice.
     bool SetDefaults(const std::string& queue, const std::vector<std::string>& options,
@@ -66,10 +75,15 @@ public:
     std::map<std::string, std::string> PrinterAttributes(const std::string& queue) const;
 
 private:
+    bool addQueue(const std::string& name, const std::vector<std::string>& ppdArgs, std::string* error);
     // One start on a newly chosen port.
     bool Launch(std::string* error);
 
+    // The ServerBin and DataDir lines of cups-files.conf, when ServeInstalled was called.
+    std::string InstalledLayout();
+
     std::string logLevel_;
+    std::string installedFilter_, installedPpds_;
     std::string root_;
     int port_ = 0;
     int pid_ = -1;
