@@ -61,7 +61,8 @@ bool RasterPdfWriter::beginImage(int width, int height, const ImageFormat& forma
     const bool indexed = n > 0 && n <= kMaxPaletteColours && (bits == 1 || bits == 2 || bits == 4 || bits == 8) &&
                          n <= (1 << bits);
     if (!ok_ || inImage_ || width <= 0 || height <= 0 || (format.components != 1 && format.components != 3) ||
-        !(plain || indexed))
+        (format.stencil ? n != 0 || bits != 1 : !(plain || indexed)) || (format.stencil && images_.empty()) ||
+        (format.fax && bits != 1))
         return ok_ = false;
     const std::string device = format.components == 1 ? "/DeviceGray" : "/DeviceRGB";
     std::string space = device;
@@ -74,14 +75,25 @@ bool RasterPdfWriter::beginImage(int width, int height, const ImageFormat& forma
         }
         space += ">]";
     }
-    std::string parameters;
-    if (format.predicted)
-        parameters = " /DecodeParms << /Predictor 15 /Colors " + std::to_string(indexed ? 1 : format.components) +
-                     " /BitsPerComponent " + std::to_string(bits) + " /Columns " + std::to_string(width) + " >>";
-    imageObject_ = beginObject();
+    std::string filter = " /Filter /FlateDecode", parameters, paint;
+    if (format.fax) {
+        filter = " /Filter /CCITTFaxDecode";
+        parameters = " /DecodeParms << /K -1 /Columns " + std::to_string(width) + " /Rows " + std::to_string(height) + " >>";
+    } else if (format.predicted)
+        parameters = " /DecodeParms << /Predictor 15 /Colors " +
+                     std::to_string(indexed || format.stencil ? 1 : format.components) + " /BitsPerComponent " +
+                     std::to_string(bits) + " /Columns " + std::to_string(width) + " >>";
+    if (format.stencil) {
+        space.clear();
+        for (int i = 0; i < format.components; ++i) paint += FormatNumber(format.palette[i] / 255.0) + " ";
+        paint += format.components == 1 ? "g" : "rg";
+    }
+    const int object = beginObject();
+    images_.push_back({object, paint});
     put("<< /Type /XObject /Subtype /Image /Width " + std::to_string(width) + " /Height " +
-        std::to_string(height) + " /ColorSpace " + space + " /BitsPerComponent " + std::to_string(bits) +
-        " /Filter /FlateDecode" + parameters + " /Length " + ref(imageObject_ + 1) + " >>\nstream\n");
+        std::to_string(height) + (format.stencil ? " /ImageMask true" : " /ColorSpace " + space) +
+        " /BitsPerComponent " + std::to_string(bits) + filter + parameters + " /Length " +
+        ref(object + 1) + " >>\nstream\n");
     inImage_ = true;
     streamBytes_ = 0;
     return ok_;
@@ -105,12 +117,17 @@ bool RasterPdfWriter::endImage()
 }
 
 bool RasterPdfWriter::addPage(const PageRect& mediaBox, int rotate, double userUnit,
-                              const PageRect& imageRect)
+                              const std::vector<PageRect>& imageRects)
 {
-    if (!ok_ || inImage_ || imageObject_ == 0) return ok_ = false;
-    const std::string content = "q " + FormatNumber(imageRect.w) + " 0 0 " +
-                                FormatNumber(imageRect.h) + " " + FormatNumber(imageRect.x) + " " +
-                                FormatNumber(imageRect.y) + " cm /Im0 Do Q\n";
+    if (!ok_ || inImage_ || images_.empty() || imageRects.size() != images_.size()) return ok_ = false;
+    std::string content, xobjects;
+    for (size_t i = 0; i < images_.size(); ++i) {
+        const PageRect& r = imageRects[i];
+        const std::string name = "/Im" + std::to_string(i);
+        content += "q " + (images_[i].paint.empty() ? "" : images_[i].paint + " ") + FormatNumber(r.w) + " 0 0 " +
+                   FormatNumber(r.h) + " " + FormatNumber(r.x) + " " + FormatNumber(r.y) + " cm " + name + " Do Q\n";
+        xobjects += (i == 0 ? "" : " ") + name + " " + ref(images_[i].object);
+    }
     const int contentObject = beginObject();
     put("<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content +
         "endstream\nendobj\n");
@@ -121,11 +138,10 @@ bool RasterPdfWriter::addPage(const PageRect& mediaBox, int rotate, double userU
                        " " + FormatNumber(mediaBox.y + mediaBox.h) + "]";
     if (rotate != 0) page += " /Rotate " + std::to_string(rotate);
     if (userUnit != 0) page += " /UserUnit " + FormatNumber(userUnit);
-    page += " /Resources << /XObject << /Im0 " + ref(imageObject_) + " >> >> /Contents " +
-            ref(contentObject) + " >>\nendobj\n";
+    page += " /Resources << /XObject << " + xobjects + " >> >> /Contents " + ref(contentObject) + " >>\nendobj\n";
     put(page);
     pages_.push_back(pageObject);
-    imageObject_ = 0;
+    images_.clear();
     return ok_;
 }
 

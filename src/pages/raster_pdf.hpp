@@ -18,7 +18,8 @@ namespace pdftopjl {
 // what is handed in however many or however large the pages are.  Each page:
 // a black-and-white (1 bit), grey or RGB image (8 bits a component), or one
 // of a palette's colours (1, 2, 4 or 8 bits a pixel), Flate, drawn over a
-// rectangle of a page of its own media box.
+// rectangle of a page of its own media box, then any stencils of one colour
+// each over rectangles of their own.
 class RasterPdfWriter {
 public:
     explicit RasterPdfWriter(FILE* file);
@@ -29,7 +30,8 @@ public:
     bool beginImage(int width, int height, const ImageFormat& format);
     bool writeImageData(const void* compressed, size_t size);
     bool endImage();
-    bool addPage(const PageRect& mediaBox, int rotate, double userUnit, const PageRect& imageRect);
+    // The images since the last page, drawn in order, each over its rectangle.
+    bool addPage(const PageRect& mediaBox, int rotate, double userUnit, const std::vector<PageRect>& imageRects);
     bool finish();
 
     int pageCount() const { return static_cast<int>(pages_.size()); }
@@ -52,7 +54,11 @@ private:
 
     bool inImage_ = false;
     uint64_t streamBytes_ = 0;
-    int imageObject_ = 0;
+    struct Image {
+        int object;
+        std::string paint;  // a stencil's colour operator, else empty
+    };
+    std::vector<Image> images_;
 };
 
 // Compresses an image row by row into the pieces of its Flate stream, handed
