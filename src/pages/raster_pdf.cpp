@@ -1,57 +1,39 @@
 #include "pages/raster_pdf.hpp"
 
+#include <qpdf/QPDFPageDocumentHelper.hh>
+#include <qpdf/QPDFSystemError.hh>
+#include <qpdf/QPDFWriter.hh>
+
 #include <cerrno>
-#include <cinttypes>
+#include <exception>
 
 namespace pdftopjl {
 
 namespace {
 
-constexpr int kCatalogObject = 1;
-constexpr int kPagesObject = 2;
 constexpr size_t kDeflateChunk = 1 << 18;
 
-std::string ref(int object)
+QPDFObjectHandle name(const std::string& text)
 {
-    return std::to_string(object) + " 0 R";
+    return QPDFObjectHandle::newName(text);
+}
+
+QPDFObjectHandle integer(long long v)
+{
+    return QPDFObjectHandle::newInteger(v);
+}
+
+QPDFObjectHandle number(double v)
+{
+    if (v == static_cast<double>(static_cast<long long>(v))) return integer(static_cast<long long>(v));
+    return QPDFObjectHandle::newReal(FormatNumber(v));
 }
 
 }  // namespace
 
-RasterPdfWriter::RasterPdfWriter(FILE* file) : file_(file), offsets_(2, 0) {}
-
-bool RasterPdfWriter::put(const void* data, size_t size)
+RasterPdfWriter::RasterPdfWriter(FILE* file) : file_(file), kept_(std::make_shared<KeptStreams>())
 {
-    if (!ok_) return false;
-    if (size > 0 && std::fwrite(data, 1, size, file_) != size) {
-        ok_ = false;
-        error_ = errno != 0 ? errno : EIO;
-    }
-    offset_ += size;
-    return ok_;
-}
-
-bool RasterPdfWriter::put(std::string_view text)
-{
-    return put(text.data(), text.size());
-}
-
-void RasterPdfWriter::start()
-{
-    if (started_) return;
-    started_ = true;
-    put("%PDF-1.4\n%\xE2\xE3\xCF\xD3\n");
-    offsets_[kCatalogObject - 1] = offset_;
-    put("1 0 obj\n<< /Type /Catalog /Pages 2 0 R >>\nendobj\n");
-}
-
-int RasterPdfWriter::beginObject()
-{
-    start();
-    offsets_.push_back(offset_);
-    const int object = static_cast<int>(offsets_.size());
-    put(std::to_string(object) + " 0 obj\n");
-    return object;
+    pdf_.emptyPDF();
 }
 
 bool RasterPdfWriter::beginImage(int width, int height, const ImageFormat& format)
@@ -64,117 +46,118 @@ bool RasterPdfWriter::beginImage(int width, int height, const ImageFormat& forma
         (format.stencil ? n != 0 || bits != 1 : !(plain || indexed)) || (format.stencil && images_.empty()) ||
         (format.fax && bits != 1))
         return ok_ = false;
+    QPDFObjectHandle image = QPDFObjectHandle::newStream(&pdf_);
+    QPDFObjectHandle dict = image.getDict();
+    dict.replaceKey("/Type", name("/XObject"));
+    dict.replaceKey("/Subtype", name("/Image"));
+    dict.replaceKey("/Width", integer(width));
+    dict.replaceKey("/Height", integer(height));
+    dict.replaceKey("/BitsPerComponent", integer(bits));
+    std::string paint;
     const std::string device = format.components == 1 ? "/DeviceGray" : "/DeviceRGB";
-    std::string space = device;
-    if (indexed) {
-        static constexpr char kHex[] = "0123456789abcdef";
-        space = "[/Indexed " + device + " " + std::to_string(n - 1) + " <";
-        for (int i = 0; i < n * format.components; ++i) {
-            space += kHex[format.palette[i] >> 4];
-            space += kHex[format.palette[i] & 15];
-        }
-        space += ">]";
-    }
-    std::string filter = " /Filter /FlateDecode", parameters, paint;
-    if (format.fax) {
-        filter = " /Filter /CCITTFaxDecode";
-        parameters = " /DecodeParms << /K -1 /Columns " + std::to_string(width) + " /Rows " + std::to_string(height) + " >>";
-    } else if (format.predicted)
-        parameters = " /DecodeParms << /Predictor 15 /Colors " +
-                     std::to_string(indexed || format.stencil ? 1 : format.components) + " /BitsPerComponent " +
-                     std::to_string(bits) + " /Columns " + std::to_string(width) + " >>";
     if (format.stencil) {
-        space.clear();
+        dict.replaceKey("/ImageMask", QPDFObjectHandle::newBool(true));
         for (int i = 0; i < format.components; ++i) paint += FormatNumber(format.palette[i] / 255.0) + " ";
         paint += format.components == 1 ? "g" : "rg";
+    } else if (indexed) {
+        const auto* palette = reinterpret_cast<const char*>(format.palette.data());
+        dict.replaceKey("/ColorSpace",
+                        QPDFObjectHandle::newArray({name("/Indexed"), name(device), integer(n - 1),
+                                                    QPDFObjectHandle::newString(
+                                                        std::string(palette, palette + n * format.components))}));
+    } else {
+        dict.replaceKey("/ColorSpace", name(device));
     }
-    const int object = beginObject();
-    images_.push_back({object, paint});
-    put("<< /Type /XObject /Subtype /Image /Width " + std::to_string(width) + " /Height " +
-        std::to_string(height) + (format.stencil ? " /ImageMask true" : " /ColorSpace " + space) +
-        " /BitsPerComponent " + std::to_string(bits) + filter + parameters + " /Length " +
-        ref(object + 1) + " >>\nstream\n");
+    QPDFObjectHandle filter = name("/FlateDecode"), parameters = QPDFObjectHandle::newNull();
+    if (format.fax) {
+        filter = name("/CCITTFaxDecode");
+        parameters = QPDFObjectHandle::newDictionary(
+            {{"/K", integer(-1)}, {"/Columns", integer(width)}, {"/Rows", integer(height)}});
+    } else if (format.predicted) {
+        parameters = QPDFObjectHandle::newDictionary(
+            {{"/Predictor", integer(15)},
+             {"/Colors", integer(indexed || format.stencil ? 1 : format.components)},
+             {"/BitsPerComponent", integer(bits)},
+             {"/Columns", integer(width)}});
+    }
+    image.replaceStreamData(kept_, filter, parameters);
+    if (!kept_->begin(image.getObjGen())) {
+        error_ = errno != 0 ? errno : EIO;
+        return ok_ = false;
+    }
+    images_.push_back({image, paint});
     inImage_ = true;
-    streamBytes_ = 0;
-    return ok_;
+    return true;
 }
 
 bool RasterPdfWriter::writeImageData(const void* data, size_t size)
 {
     if (!ok_ || !inImage_) return ok_ = false;
-    streamBytes_ += size;
-    return put(data, size);
+    if (!kept_->write(data, size)) {
+        error_ = errno != 0 ? errno : EIO;
+        return ok_ = false;
+    }
+    return true;
 }
 
 bool RasterPdfWriter::endImage()
 {
     if (!ok_ || !inImage_) return ok_ = false;
     inImage_ = false;
-    put("\nendstream\nendobj\n");
-    beginObject();
-    put(std::to_string(streamBytes_) + "\nendobj\n");
-    return ok_;
+    return true;
 }
 
 bool RasterPdfWriter::addPage(const PageRect& mediaBox, int rotate, double userUnit,
                               const std::vector<PageRect>& imageRects)
 {
     if (!ok_ || inImage_ || images_.empty() || imageRects.size() != images_.size()) return ok_ = false;
-    std::string content, xobjects;
+    std::string content;
+    QPDFObjectHandle xobjects = QPDFObjectHandle::newDictionary();
     for (size_t i = 0; i < images_.size(); ++i) {
         const PageRect& r = imageRects[i];
-        const std::string name = "/Im" + std::to_string(i);
+        const std::string key = "/Im" + std::to_string(i);
         content += "q " + (images_[i].paint.empty() ? "" : images_[i].paint + " ") + FormatNumber(r.w) + " 0 0 " +
-                   FormatNumber(r.h) + " " + FormatNumber(r.x) + " " + FormatNumber(r.y) + " cm " + name + " Do Q\n";
-        xobjects += (i == 0 ? "" : " ") + name + " " + ref(images_[i].object);
+                   FormatNumber(r.h) + " " + FormatNumber(r.x) + " " + FormatNumber(r.y) + " cm " + key + " Do Q\n";
+        xobjects.replaceKey(key, images_[i].stream);
     }
-    const int contentObject = beginObject();
-    put("<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content +
-        "endstream\nendobj\n");
-
-    const int pageObject = beginObject();
-    std::string page = "<< /Type /Page /Parent 2 0 R /MediaBox [" + FormatNumber(mediaBox.x) + " " +
-                       FormatNumber(mediaBox.y) + " " + FormatNumber(mediaBox.x + mediaBox.w) +
-                       " " + FormatNumber(mediaBox.y + mediaBox.h) + "]";
-    if (rotate != 0) page += " /Rotate " + std::to_string(rotate);
-    if (userUnit != 0) page += " /UserUnit " + FormatNumber(userUnit);
-    page += " /Resources << /XObject << " + xobjects + " >> >> /Contents " + ref(contentObject) + " >>\nendobj\n";
-    put(page);
-    pages_.push_back(pageObject);
+    QPDFObjectHandle page = QPDFObjectHandle::newDictionary(
+        {{"/Type", name("/Page")},
+         {"/MediaBox", QPDFObjectHandle::newArray({number(mediaBox.x), number(mediaBox.y),
+                                                   number(mediaBox.x + mediaBox.w), number(mediaBox.y + mediaBox.h)})},
+         {"/Resources", QPDFObjectHandle::newDictionary({{"/XObject", xobjects}})},
+         {"/Contents", QPDFObjectHandle::newStream(&pdf_, content)}});
+    if (rotate != 0) page.replaceKey("/Rotate", integer(rotate));
+    if (userUnit != 0) page.replaceKey("/UserUnit", QPDFObjectHandle::newReal(FormatNumber(userUnit)));
+    QPDFPageDocumentHelper(pdf_).addPage(QPDFPageObjectHelper(pdf_.makeIndirectObject(page)), false);
+    ++pages_;
     images_.clear();
-    return ok_;
+    return true;
 }
 
 bool RasterPdfWriter::finish()
 {
     if (!ok_ || inImage_) return ok_ = false;
-    start();
-    offsets_[kPagesObject - 1] = offset_;
-    std::string pages = "2 0 obj\n<< /Type /Pages /Kids [";
-    for (size_t i = 0; i < pages_.size(); ++i) {
-        if (i != 0) pages += ' ';
-        pages += ref(pages_[i]);
+    try {
+        QPDFWriter writer(pdf_);
+        writer.setOutputFile("rasterised document", file_, false);
+        writer.setMinimumPDFVersion("1.4");
+        // The images are compressed already and the page contents are a
+        // line an image: nothing decoded, nothing compressed.
+        writer.setDecodeLevel(qpdf_dl_none);
+        writer.setCompressStreams(false);
+        writer.write();
+    } catch (const QPDFSystemError& e) {
+        error_ = e.getErrno() != 0 ? e.getErrno() : EIO;
+        return ok_ = false;
+    } catch (const std::exception&) {
+        return ok_ = false;
     }
-    pages += "] /Count " + std::to_string(pages_.size()) + " >>\nendobj\n";
-    put(pages);
-
-    const uint64_t xref = offset_;
-    std::string table = "xref\n0 " + std::to_string(offsets_.size() + 1) + "\n0000000000 65535 f \n";
-    char line[32];
-    for (uint64_t at : offsets_) {
-        std::snprintf(line, sizeof line, "%010" PRIu64 " 00000 n \n", at);
-        table += line;
-    }
-    table += "trailer\n<< /Size " + std::to_string(offsets_.size() + 1) +
-             " /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
-    put(table);
     if (std::fflush(file_) != 0 || std::ferror(file_)) {
-        ok_ = false;
         if (error_ == 0) error_ = errno != 0 ? errno : EIO;
+        return ok_ = false;
     }
-    return ok_;
+    return true;
 }
-
 
 ImageDeflater::ImageDeflater(Sink sink) : sink_(std::move(sink)), buffer_(kDeflateChunk) {}
 

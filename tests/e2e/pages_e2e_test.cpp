@@ -88,8 +88,8 @@ TEST_F(PageEditing, TurnedPagesAsImages)
 {
     std::string doc = MakePdf({PdfPage{}, PdfPage{0, 0, 420, 595, 0, ""}});
     std::string body = Body(Print(doc, "ZRInputSlot=BypassTray ZRMSILeadingEdge=LongEdgeR ZRPDFRasterizedMode=true"));
-    EXPECT_NE(body.find("/Subtype /Image /Width 2550 /Height 3300"), std::string::npos);
-    EXPECT_NE(body.find("/Subtype /Image /Width 1750 /Height 2479"), std::string::npos);
+    EXPECT_NE(body.find("/Height 3300 /Subtype /Image /Type /XObject /Width 2550"), std::string::npos);
+    EXPECT_NE(body.find("/Height 2479 /Subtype /Image /Type /XObject /Width 1750"), std::string::npos);
     ExpectHalfTurned(2);
 }
 
