@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <exception>
+#include <map>
 
 namespace pdftopjl {
 
@@ -13,14 +14,23 @@ namespace {
 
 constexpr size_t kDeflateChunk = 1 << 18;
 
+// Names and whole numbers repeat on every page: each is made once and shared
+// by every dictionary that holds it (none is ever changed), since each
+// object qpdf holds costs a few hundred bytes, page after page.
 QPDFObjectHandle name(const std::string& text)
 {
-    return QPDFObjectHandle::newName(text);
+    static std::map<std::string, QPDFObjectHandle> made;
+    auto [at, fresh] = made.try_emplace(text);
+    if (fresh) at->second = QPDFObjectHandle::newName(text);
+    return at->second;
 }
 
 QPDFObjectHandle integer(long long v)
 {
-    return QPDFObjectHandle::newInteger(v);
+    static std::map<long long, QPDFObjectHandle> made;
+    auto [at, fresh] = made.try_emplace(v);
+    if (fresh) at->second = QPDFObjectHandle::newInteger(v);
+    return at->second;
 }
 
 QPDFObjectHandle number(double v)
