@@ -83,8 +83,8 @@ ImageFormat ChooseImageFormat(const ColourCount& colours);
 // A page of a few colours as layers: one bit a pixel of its two commonest
 // colours over the whole page, and for each other colour a stencil over the
 // rectangle of pixels that holds it (x, y from the image's top left).  Text
-// rows then stay at one bit, where Flate's window reaches the row above,
-// whatever colours a heading or a rule adds.
+// rows then stay at one bit, where the row above stays in the compressor's
+// reach, whatever colours a heading or a rule adds.
 struct StencilLayer {
     ImageFormat format;
     int x = 0, y = 0, width = 0, height = 0;

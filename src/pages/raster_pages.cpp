@@ -1,8 +1,10 @@
 // The raster pass: each emitted page painted by poppler at 300 dpi on white,
 // turned or mirrored by moving pixels, and written as one image over the
 // page: black and white (one bit a pixel) when every pixel is one or the
-// other, a palette of its colours when it holds 256 at most (at 1, 2, 4 or 8
-// bits a pixel, over grey when none has colour), else RGB.  Each page is painted in a
+// other; its two commonest colours at one bit under a stencil for each other
+// colour when those are few and small; a palette of its colours when it
+// holds 256 at most (at 1, 2, 4 or 8 bits a pixel, over grey when none has
+// colour), else RGB.  Each page is painted in a
 // worker process under limits scaled to its pixels, and its image comes back
 // compressed, so memory stays near one page bitmap a worker whatever the
 // page count, and a page that would never end or would take all memory ends
