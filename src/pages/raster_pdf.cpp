@@ -135,13 +135,20 @@ bool RasterPdfWriter::addPage(const PageRect& mediaBox, int rotate, double userU
          {"/MediaBox", QPDFObjectHandle::newArray({number(mediaBox.x), number(mediaBox.y),
                                                    number(mediaBox.x + mediaBox.w), number(mediaBox.y + mediaBox.h)})},
          {"/Resources", QPDFObjectHandle::newDictionary({{"/XObject", xobjects}})},
-         {"/Contents", QPDFObjectHandle::newStream(&pdf_, content)}});
+         {"/Contents", contentStream(content)}});
     if (rotate != 0) page.replaceKey("/Rotate", integer(rotate));
     if (userUnit != 0) page.replaceKey("/UserUnit", QPDFObjectHandle::newReal(FormatNumber(userUnit)));
     QPDFPageDocumentHelper(pdf_).addPage(QPDFPageObjectHelper(pdf_.makeIndirectObject(page)), false);
     ++pages_;
     images_.clear();
     return true;
+}
+
+QPDFObjectHandle RasterPdfWriter::contentStream(const std::string& content)
+{
+    auto [at, fresh] = contents_.try_emplace(content);
+    if (fresh) at->second = QPDFObjectHandle::newStream(&pdf_, content);
+    return at->second;
 }
 
 bool RasterPdfWriter::finish()

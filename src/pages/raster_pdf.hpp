@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -56,6 +57,10 @@ private:
         std::string paint;  // a stencil's colour operator, else empty
     };
     std::vector<Image> images_;
+    // Pages of the same size with stencils in the same places (a letterhead,
+    // a report's heading box) share one content stream.
+    std::map<std::string, QPDFObjectHandle> contents_;
+    QPDFObjectHandle contentStream(const std::string& content);
 };
 
 // Compresses an image row by row into the pieces of its Flate stream, handed
