@@ -1,14 +1,18 @@
 #include "image_pdf.hpp"
 
+#include <qpdf/Buffer.hh>
+#include <qpdf/QPDFPageDocumentHelper.hh>
+#include <qpdf/QPDFPageObjectHelper.hh>
+#include <qpdf/QPDFWriter.hh>
+
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <exception>
 
 namespace pdftopjl::app {
 
 namespace {
-
-const char kHeader[] = "%PDF-1.4\n%\xE2\xE3\xCF\xD3\n";
 
 const char* colorSpace(ImageColor color)
 {
@@ -36,6 +40,48 @@ std::string number(double value)
     return text;
 }
 
+QPDFObjectHandle name(const char* text)
+{
+    return QPDFObjectHandle::newName(text);
+}
+
+// An image XObject's dictionary as both writers give it.
+void describeImage(QPDFObjectHandle image, unsigned width, unsigned height, ImageColor color, const char* decode)
+{
+    QPDFObjectHandle dict = image.getDict();
+    dict.replaceKey("/Type", name("/XObject"));
+    dict.replaceKey("/Subtype", name("/Image"));
+    dict.replaceKey("/Width", QPDFObjectHandle::newInteger(width));
+    dict.replaceKey("/Height", QPDFObjectHandle::newInteger(height));
+    dict.replaceKey("/ColorSpace", name(colorSpace(color)));
+    dict.replaceKey("/BitsPerComponent", QPDFObjectHandle::newInteger(8));
+    if (decode != nullptr) dict.replaceKey("/Decode", QPDFObjectHandle::parse(decode));
+}
+
+// A page of the size given, showing `image` as /Im0 by `content`.
+void addPage(QPDF& pdf, double width, double height, QPDFObjectHandle image, const std::string& content)
+{
+    QPDFObjectHandle page = QPDFObjectHandle::parse("<< /Type /Page /MediaBox [0 0 " + number(width) + " " +
+                                                    number(height) + "] >>");
+    QPDFObjectHandle xobjects = QPDFObjectHandle::newDictionary();
+    xobjects.replaceKey("/Im0", image);
+    QPDFObjectHandle resources = QPDFObjectHandle::newDictionary();
+    resources.replaceKey("/XObject", xobjects);
+    page.replaceKey("/Resources", resources);
+    page.replaceKey("/Contents", QPDFObjectHandle::newStream(&pdf, content));
+    QPDFPageDocumentHelper(pdf).addPage(QPDFPageObjectHelper(pdf.makeIndirectObject(page)), false);
+}
+
+// Writes the whole document: the images as they were compressed, the page
+// contents as they are.
+void write(QPDFWriter& writer)
+{
+    writer.setMinimumPDFVersion("1.4");
+    writer.setDecodeLevel(qpdf_dl_none);
+    writer.setCompressStreams(false);
+    writer.write();
+}
+
 // The content that paints /Im0, `imageWidth` x `imageHeight` pixels, as large
 // as fits inside the margins, centred, turned a quarter when that fits better.
 std::string placeImage(double imageWidth, double imageHeight, double pageWidth, double pageHeight,
@@ -54,33 +100,6 @@ std::string placeImage(double imageWidth, double imageHeight, double pageWidth, 
     return "q 0 " + number(drawnHeight) + " " + number(-drawnWidth) + " 0 " + number(x + drawnWidth) +
            " " + number(y) + " cm /Im0 Do Q\n";
 }
-
-// A whole PDF with one page showing one image stream.
-class SmallPdf {
-public:
-    void object(const std::string& body)
-    {
-        offsets_.push_back(text_.size());
-        text_ += std::to_string(offsets_.size()) + " 0 obj\n" + body + "\nendobj\n";
-    }
-    std::string finish()
-    {
-        const size_t xref = text_.size();
-        char entry[32];
-        text_ += "xref\n0 " + std::to_string(offsets_.size() + 1) + "\n0000000000 65535 f \n";
-        for (size_t offset : offsets_) {
-            snprintf(entry, sizeof entry, "%010zu 00000 n \n", offset);
-            text_ += entry;
-        }
-        text_ += "trailer\n<< /Size " + std::to_string(offsets_.size() + 1) +
-                 " /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
-        return std::move(text_);
-    }
-
-private:
-    std::string text_ = kHeader;
-    std::vector<size_t> offsets_;
-};
 
 struct JpegInfo {
     unsigned width = 0, height = 0;
@@ -123,6 +142,8 @@ bool readJpegInfo(const std::string& jpeg, JpegInfo* info)
 
 }  // namespace
 
+RasterPdf::RasterPdf() = default;
+
 RasterPdf::~RasterPdf()
 {
     if (inPage_) deflateEnd(&zip_);
@@ -133,14 +154,10 @@ bool RasterPdf::Open(const std::string& path)
 {
     out_ = fopen(path.c_str(), "wbe");
     if (out_ == nullptr) return false;
-    fputs(kHeader, out_);
+    pdf_ = std::make_unique<QPDF>();
+    pdf_->emptyPDF();
+    kept_ = std::make_shared<KeptStreams>();
     return true;
-}
-
-int RasterPdf::newObject()
-{
-    offsets_.push_back(0);
-    return static_cast<int>(offsets_.size()) - 1;
 }
 
 bool RasterPdf::deflateOut(const unsigned char* data, size_t size, int flush)
@@ -154,7 +171,7 @@ bool RasterPdf::deflateOut(const unsigned char* data, size_t size, int flush)
         const int result = deflate(&zip_, flush);
         if (result == Z_STREAM_ERROR) return false;
         const size_t produced = sizeof buffer - zip_.avail_out;
-        if (produced > 0 && fwrite(buffer, 1, produced, out_) != produced) return false;
+        if (produced > 0 && !kept_->write(buffer, produced)) return false;
     } while (zip_.avail_out == 0 || (flush == Z_FINISH && zip_.avail_in > 0));
     return true;
 }
@@ -163,20 +180,15 @@ bool RasterPdf::StartPage(unsigned width, unsigned height, ImageColor color, dou
                           double pageHeight)
 {
     if (out_ == nullptr || failed_ || inPage_ || width == 0 || height == 0) return false;
+    image_ = QPDFObjectHandle::newStream(pdf_.get());
+    describeImage(image_, width, height, color, color == ImageColor::InvertedGray ? "[1 0]" : nullptr);
+    image_.replaceStreamData(kept_, name("/FlateDecode"), QPDFObjectHandle::newNull());
+    if (!kept_->begin(image_.getObjGen())) return failed_ = true, false;
     if (deflateInit(&zip_, Z_BEST_SPEED) != Z_OK) return failed_ = true, false;
     inPage_ = true;
     lineBytes_ = static_cast<size_t>(width) * static_cast<size_t>(components(color));
     pageWidth_ = pageWidth;
     pageHeight_ = pageHeight;
-    imageObject_ = newObject();
-    const int lengthObject = newObject();
-    offsets_[imageObject_] = ftell(out_);
-    fprintf(out_,
-            "%d 0 obj\n<< /Type /XObject /Subtype /Image /Width %u /Height %u /ColorSpace %s "
-            "/BitsPerComponent 8%s /Filter /FlateDecode /Length %d 0 R >>\nstream\n",
-            imageObject_, width, height, colorSpace(color),
-            color == ImageColor::InvertedGray ? " /Decode [1 0]" : "", lengthObject);
-    streamStart_ = ftell(out_);
     return true;
 }
 
@@ -194,48 +206,25 @@ bool RasterPdf::EndPage()
     deflateEnd(&zip_);
     inPage_ = false;
     if (failed_) return false;
-    const long length = ftell(out_) - streamStart_;
-    fputs("\nendstream\nendobj\n", out_);
-
-    const int lengthObject = imageObject_ + 1;
-    offsets_[lengthObject] = ftell(out_);
-    fprintf(out_, "%d 0 obj\n%ld\nendobj\n", lengthObject, length);
-
-    const std::string content = "q " + number(pageWidth_) + " 0 0 " + number(pageHeight_) +
-                                " 0 0 cm /Im0 Do Q\n";
-    const int contentObject = newObject();
-    offsets_[contentObject] = ftell(out_);
-    fprintf(out_, "%d 0 obj\n<< /Length %zu >>\nstream\n%sendstream\nendobj\n", contentObject,
-            content.size(), content.c_str());
-
-    const int pageObject = newObject();
-    offsets_[pageObject] = ftell(out_);
-    fprintf(out_,
-            "%d 0 obj\n<< /Type /Page /Parent 2 0 R /MediaBox [0 0 %s %s] /Resources << /XObject "
-            "<< /Im0 %d 0 R >> >> /Contents %d 0 R >>\nendobj\n",
-            pageObject, number(pageWidth_).c_str(), number(pageHeight_).c_str(), imageObject_,
-            contentObject);
-    pageObjects_.push_back(pageObject);
-    return !ferror(out_);
+    addPage(*pdf_, pageWidth_, pageHeight_, image_,
+            "q " + number(pageWidth_) + " 0 0 " + number(pageHeight_) + " 0 0 cm /Im0 Do Q\n");
+    ++pages_;
+    return true;
 }
 
 bool RasterPdf::Close()
 {
     if (out_ == nullptr) return false;
-    bool ok = !failed_ && !inPage_ && !pageObjects_.empty();
+    bool ok = !failed_ && !inPage_ && pages_ > 0;
     if (ok) {
-        offsets_[2] = ftell(out_);
-        fputs("2 0 obj\n<< /Type /Pages /Kids [", out_);
-        for (int page : pageObjects_) fprintf(out_, " %d 0 R", page);
-        fprintf(out_, " ] /Count %zu >>\nendobj\n", pageObjects_.size());
-        offsets_[1] = ftell(out_);
-        fputs("1 0 obj\n<< /Type /Catalog /Pages 2 0 R >>\nendobj\n", out_);
-        const long xref = ftell(out_);
-        fprintf(out_, "xref\n0 %zu\n0000000000 65535 f \n", offsets_.size());
-        for (size_t i = 1; i < offsets_.size(); ++i) fprintf(out_, "%010ld 00000 n \n", offsets_[i]);
-        fprintf(out_, "trailer\n<< /Size %zu /Root 1 0 R >>\nstartxref\n%ld\n%%%%EOF\n",
-                offsets_.size(), xref);
-        ok = !ferror(out_);
+        try {
+            QPDFWriter writer(*pdf_);
+            writer.setOutputFile("image document", out_, false);
+            write(writer);
+        } catch (const std::exception&) {
+            ok = false;
+        }
+        ok = ok && std::fflush(out_) == 0 && !ferror(out_);
     }
     ok = fclose(out_) == 0 && ok;
     out_ = nullptr;
@@ -249,20 +238,23 @@ std::string JpegToPdf(const std::string& jpeg, double pageWidth, double pageHeig
     const ImageColor color = info.components == 1   ? ImageColor::Gray
                              : info.components == 3 ? ImageColor::Rgb
                                                     : ImageColor::Cmyk;
-    SmallPdf pdf;
-    pdf.object("<< /Type /Catalog /Pages 2 0 R >>");
-    pdf.object("<< /Type /Pages /Kids [3 0 R] /Count 1 >>");
-    pdf.object("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " + number(pageWidth) + " " +
-               number(pageHeight) + "] /Resources << /XObject << /Im0 4 0 R >> >> /Contents 5 0 R >>");
-    pdf.object("<< /Type /XObject /Subtype /Image /Width " + std::to_string(info.width) +
-               " /Height " + std::to_string(info.height) + " /ColorSpace " + colorSpace(color) +
-               " /BitsPerComponent 8" +
-               (color == ImageColor::Cmyk && info.adobe ? " /Decode [1 0 1 0 1 0 1 0]" : "") +
-               " /Filter /DCTDecode /Length " + std::to_string(jpeg.size()) + " >>\nstream\n" + jpeg +
-               "\nendstream");
-    const std::string content = placeImage(info.width, info.height, pageWidth, pageHeight, margin);
-    pdf.object("<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "endstream");
-    return pdf.finish();
+    try {
+        QPDF pdf;
+        pdf.emptyPDF();
+        QPDFObjectHandle image = QPDFObjectHandle::newStream(&pdf);
+        describeImage(image, info.width, info.height, color,
+                      color == ImageColor::Cmyk && info.adobe ? "[1 0 1 0 1 0 1 0]" : nullptr);
+        image.replaceStreamData(jpeg, name("/DCTDecode"), QPDFObjectHandle::newNull());
+        addPage(pdf, pageWidth, pageHeight, image,
+                placeImage(info.width, info.height, pageWidth, pageHeight, margin));
+        QPDFWriter writer(pdf);
+        writer.setOutputMemory();
+        write(writer);
+        std::shared_ptr<Buffer> written = writer.getBufferSharedPointer();
+        return std::string(reinterpret_cast<const char*>(written->getBuffer()), written->getSize());
+    } catch (const std::exception&) {
+        return "";
+    }
 }
 
 }  // namespace pdftopjl::app

@@ -1,22 +1,30 @@
 #pragma once
 
+#include <qpdf/QPDF.hh>
 #include <zlib.h>
 
 #include <cstdio>
+#include <memory>
 #include <string>
-#include <vector>
+
+#include "pages/kept_streams.hpp"
 
 // PDF made of images, for documents that do not arrive as PDF: raster pages
 // (PWG raster, and PNG through PAPPL) one image each, and a JPEG as it is.
 // Colour stays as it came.
 namespace pdftopjl::app {
 
+using pdftopjl::KeptStreams;
+
 enum class ImageColor { Gray, InvertedGray, Rgb, Cmyk };
 
-// Writes a PDF page by page, each page one image received line by line.
+// Writes a PDF page by page, each page one image received line by line,
+// built with qpdf and written when closed.  Each image is compressed as its
+// lines come and waits in an unlinked temporary file until then, so memory
+// stays at a line however many pages come.
 class RasterPdf {
 public:
-    RasterPdf() = default;
+    RasterPdf();
     ~RasterPdf();
     RasterPdf(const RasterPdf&) = delete;
     RasterPdf& operator=(const RasterPdf&) = delete;
@@ -28,23 +36,22 @@ public:
                    double pageHeight);
     bool WriteLine(const unsigned char* line);
     bool EndPage();
-    // Writes the page tree and the trailer; false when anything failed.
+    // Writes the document; false when anything failed.
     bool Close();
-    int Pages() const { return static_cast<int>(pageObjects_.size()); }
+    int Pages() const { return pages_; }
 
 private:
-    int newObject();
     bool deflateOut(const unsigned char* data, size_t size, int flush);
 
     FILE* out_ = nullptr;
     bool failed_ = false;
-    std::vector<long> offsets_{0, 0, 0};  // objects 1 and 2: catalog and pages
-    std::vector<int> pageObjects_;
+    int pages_ = 0;
+    std::unique_ptr<QPDF> pdf_;
+    std::shared_ptr<KeptStreams> kept_;
+    QPDFObjectHandle image_;
     z_stream zip_{};
     bool inPage_ = false;
     size_t lineBytes_ = 0;
-    long streamStart_ = 0;
-    int imageObject_ = 0;
     double pageWidth_ = 0, pageHeight_ = 0;
 };
 

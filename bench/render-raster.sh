@@ -55,9 +55,9 @@ for KIND in $KINDS; do
         size_limit=1.0 gs_time_limit=0.8 ppm_limit=0.8
     fi
     filter ZRPDFRasterizedMode=true "$WORK/doc.pdf" > "$WORK/job" 2> /dev/null
-    grep -aq '/Subtype /Image /Width 2550 /Height 3300' "$WORK/job" ||
+    grep -aq '/Height 3300 /Subtype /Image /Type /XObject /Width 2550' "$WORK/job" ||
         { echo "FAIL: the pages were not rasterised"; exit 1; }
-    format=$(grep -ao '/ColorSpace .\{0,30\}' "$WORK/job" | head -1 | sed 's/ <.*//; s/ \/Bits.*//')
+    format=$(grep -ao '/ColorSpace .\{0,30\}' "$WORK/job" | head -1 | sed 's/ <.*//; s/ \/Decode.*//')
 
     : > "$WORK/filter.txt"
     : > "$WORK/gs.txt"

@@ -1,6 +1,7 @@
 #include "pages/raster_colours.hpp"
 
 #include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 
@@ -27,6 +28,28 @@ struct Run {
     }
     bool at(const unsigned char* rgb) const { return std::memcmp(rgb, bytes, sizeof bytes) == 0; }
 };
+
+void setColour(ImageFormat& format, int at, uint32_t c)
+{
+    if (format.components == 1) {
+        format.palette[at] = static_cast<unsigned char>(c);
+        return;
+    }
+    format.palette[3 * at] = static_cast<unsigned char>(c >> 16);
+    format.palette[3 * at + 1] = static_cast<unsigned char>(c >> 8);
+    format.palette[3 * at + 2] = static_cast<unsigned char>(c);
+}
+
+// Each place its own sample, then the ones given.
+ImageFormat oneBit(int components)
+{
+    ImageFormat format;
+    format.components = components;
+    format.bits = 1;
+    format.predicted = true;
+    for (int i = 0; i < kMaxPaletteColours; ++i) format.sampleOf[i] = static_cast<unsigned char>(i);
+    return format;
+}
 
 }  // namespace
 
@@ -67,6 +90,7 @@ bool ColourCount::scan(const unsigned char* rgb, size_t pixels, unsigned char* p
         // the run that covers it was read.
         if (i + 8 <= pixels && run.at(p)) {
             if (places != nullptr) std::memset(places + i, place, 8);
+            if (Counting) pixels_[place] += 8;
             i += 8;
             continue;
         }
@@ -77,6 +101,7 @@ bool ColourCount::scan(const unsigned char* rgb, size_t pixels, unsigned char* p
             run = Run(p);
         }
         if (places != nullptr) places[i] = static_cast<unsigned char>(place);
+        if (Counting) ++pixels_[place];
         ++i;
     }
     return true;
@@ -118,24 +143,86 @@ ImageFormat ChooseImageFormat(const ColourCount& colours)
         return format;
     }
     format.paletteSize = n;
-    for (int i = 0; i < n; ++i) {
-        const uint32_t c = colours.colour(i);
-        if (grey) {
-            format.palette[i] = static_cast<unsigned char>(c);
-        } else {
-            format.palette[3 * i] = static_cast<unsigned char>(c >> 16);
-            format.palette[3 * i + 1] = static_cast<unsigned char>(c >> 8);
-            format.palette[3 * i + 2] = static_cast<unsigned char>(c);
-        }
-    }
+    for (int i = 0; i < n; ++i) setColour(format, i, colours.colour(i));
     return format;
+}
+
+bool ChooseImageLayers(const ColourCount& colours, const unsigned char* places, int width, int height,
+                       ImageLayers* layers)
+{
+    const int n = colours.size();
+    if (colours.full() || n < 3 || n > kMaxLayeredColours) return false;
+    int back = 0;
+    for (int i = 1; i < n; ++i)
+        if (colours.pixels(i) > colours.pixels(back)) back = i;
+    int fore = back == 0 ? 1 : 0;
+    for (int i = 0; i < n; ++i)
+        if (i != back && colours.pixels(i) > colours.pixels(fore)) fore = i;
+
+    // Each other colour's rectangle, passing over the background eight pixels at a time.
+    struct Box {
+        int x0 = INT_MAX, y0 = INT_MAX, x1 = -1, y1 = -1;
+    };
+    std::array<Box, kMaxLayeredColours> boxes;
+    const auto mark = [&](int place, int x, int y) {
+        if (place == back || place == fore) return;
+        Box& b = boxes[place];
+        b.x0 = std::min(b.x0, x);
+        b.x1 = std::max(b.x1, x);
+        b.y0 = std::min(b.y0, y);
+        b.y1 = y;
+    };
+    const uint64_t backWord = 0x0101010101010101ull * static_cast<uint64_t>(back);
+    for (int y = 0; y < height; ++y) {
+        const unsigned char* row = places + static_cast<size_t>(y) * width;
+        int x = 0;
+        for (; x + 8 <= width; x += 8) {
+            uint64_t word;
+            std::memcpy(&word, row + x, 8);
+            if (word == backWord) continue;
+            for (int k = 0; k < 8; ++k) mark(row[x + k], x + k, y);
+        }
+        for (; x < width; ++x) mark(row[x], x, y);
+    }
+    const uint64_t area = static_cast<uint64_t>(width) * height;
+    uint64_t covered = 0;
+    for (int i = 0; i < n; ++i)
+        if (boxes[i].x1 >= 0)
+            covered += static_cast<uint64_t>(boxes[i].x1 - boxes[i].x0 + 1) * (boxes[i].y1 - boxes[i].y0 + 1);
+    if (covered >= (static_cast<uint64_t>(ChooseImageFormat(colours).bits) - 1) * area) return false;
+
+    const uint32_t b = colours.colour(back), f = colours.colour(fore);
+    ImageFormat& base = layers->base = oneBit(isGrey(b) && isGrey(f) ? 1 : 3);
+    if ((b | f) == 0xffffff && (b & f) == 0) {
+        // Plain DeviceGray, black and white as they are.
+        for (int i = 0; i < n; ++i) base.sampleOf[i] = i == fore ? f != 0 : b != 0;
+    } else {
+        base.paletteSize = 2;
+        setColour(base, 0, b);
+        setColour(base, 1, f);
+        for (int i = 0; i < n; ++i) base.sampleOf[i] = i == fore;
+    }
+    layers->stencils.clear();
+    for (int i = 0; i < n; ++i) {
+        const Box& box = boxes[i];
+        if (box.x1 < 0) continue;
+        StencilLayer layer{oneBit(isGrey(colours.colour(i)) ? 1 : 3), box.x0, box.y0, box.x1 - box.x0 + 1,
+                           box.y1 - box.y0 + 1};
+        layer.format.stencil = true;
+        setColour(layer.format, 0, colours.colour(i));
+        for (int k = 0; k < n; ++k) layer.format.sampleOf[k] = k != i;
+        layers->stencils.push_back(layer);
+    }
+    return true;
 }
 
 RowEncoder::RowEncoder(const ImageFormat& format, int width)
     : format_(format), width_(width), row_(format.rowBytes(width)), previous_(format.rowBytes(width))
 {
     for (int i = 0; i < kMaxPaletteColours && identity_; ++i) identity_ = format.sampleOf[i] == i;
+    // Two places, their samples swapped: every other place is its own sample, so unused.
     inverted_ = !identity_ && format.bits == 1 && format.sampleOf[0] == 1 && format.sampleOf[1] == 0;
+    for (int i = 2; i < kMaxPaletteColours && inverted_; ++i) inverted_ = format.sampleOf[i] == i;
 }
 
 namespace {

@@ -27,6 +27,8 @@ public:
     bool full() const { return full_; }
     int size() const { return size_; }
     uint32_t colour(int index) const { return colours_[index]; }
+    // The pixels of a colour counted.
+    uint64_t pixels(int index) const { return pixels_[index]; }
     // The index of a colour counted, -1 for one that was not.
     int indexOf(uint32_t rgb) const;
 
@@ -39,6 +41,7 @@ private:
     std::array<uint32_t, kSlots> keys_{};  // colour + 1; 0 is a free slot
     std::array<uint8_t, kSlots> slots_{};
     std::array<uint32_t, kMaxPaletteColours> colours_{};
+    std::array<uint64_t, kMaxPaletteColours> pixels_{};
     int size_ = 0;
     bool full_ = false;
 };
@@ -55,10 +58,18 @@ struct ImageFormat {
     bool predicted = false;
     // A colour's place in the count → its sample.
     std::array<unsigned char, kMaxPaletteColours> sampleOf{};
+    // One bit a pixel in CCITT Group 4 instead of Flate.
+    bool fax = false;
+    // A stencil (/ImageMask, 1 bit): the palette's first colour, not counted
+    // in paletteSize, painted where a sample is 0.
+    bool stencil = false;
 
     bool rgb() const { return components == 3 && paletteSize == 0; }
     // Bytes of a packed row, and of a row as compressed (with its predictor tag).
-    size_t rowBytes(int width) const { return (static_cast<size_t>(width) * bits * (paletteSize > 0 ? 1 : components) + 7) / 8; }
+    size_t rowBytes(int width) const
+    {
+        return (static_cast<size_t>(width) * bits * (paletteSize > 0 || stencil ? 1 : components) + 7) / 8;
+    }
     size_t streamRowBytes(int width) const { return rowBytes(width) + (predicted ? 1 : 0); }
 };
 
@@ -68,6 +79,28 @@ struct ImageFormat {
 // DeviceGray when no colour has colour, so grey pages stay grey), or 8-bit
 // grey when a grey palette would need 8 bits.
 ImageFormat ChooseImageFormat(const ColourCount& colours);
+
+// A page of a few colours as layers: one bit a pixel of its two commonest
+// colours over the whole page, and for each other colour a stencil over the
+// rectangle of pixels that holds it (x, y from the image's top left).  Text
+// rows then stay at one bit, where the row above stays in the compressor's
+// reach, whatever colours a heading or a rule adds.
+struct StencilLayer {
+    ImageFormat format;
+    int x = 0, y = 0, width = 0, height = 0;
+};
+struct ImageLayers {
+    ImageFormat base;
+    std::vector<StencilLayer> stencils;
+};
+inline constexpr int kMaxLayeredColours = 16;
+
+// The layers of an image of the colours counted, each pixel's place in
+// `places`; false when one image of ChooseImageFormat's is likely smaller:
+// more than 16 colours, or rectangles of the other colours that cover more
+// than the bits a pixel the one image would spend beyond one.
+bool ChooseImageLayers(const ColourCount& colours, const unsigned char* places, int width, int height,
+                       ImageLayers* layers);
 
 // Encodes an image's rows of colour places, top to bottom, as its stream
 // holds them: made samples, packed at the format's bits, first sample in the

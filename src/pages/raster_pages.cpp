@@ -1,8 +1,10 @@
 // The raster pass: each emitted page painted by poppler at 300 dpi on white,
 // turned or mirrored by moving pixels, and written as one image over the
 // page: black and white (one bit a pixel) when every pixel is one or the
-// other, a palette of its colours when it holds 256 at most (at 1, 2, 4 or 8
-// bits a pixel, over grey when none has colour), else RGB.  Each page is painted in a
+// other; its two commonest colours at one bit under a stencil for each other
+// colour when those are few and small; a palette of its colours when it
+// holds 256 at most (at 1, 2, 4 or 8 bits a pixel, over grey when none has
+// colour), else RGB.  Each page is painted in a
 // worker process under limits scaled to its pixels, and its image comes back
 // compressed, so memory stays near one page bitmap a worker whatever the
 // page count, and a page that would never end or would take all memory ends
@@ -23,6 +25,7 @@
 #include <vector>
 
 #include "job/channel.hpp"
+#include "pages/fax_g4.hpp"
 #include "pages/geometry.hpp"
 #include "pages/painter.hpp"
 #include "pages/raster_colours.hpp"
@@ -51,6 +54,8 @@ constexpr double kPaintingPixelsPerSecond = 500000;
 // time, while 7 takes a quarter longer for 2% less and 9 twice as long for
 // 5% less.
 constexpr int kDeflateLevel = 6;
+// Group 4 is kept while it is at most this fraction of the packed bits.
+constexpr size_t kFaxMostOfRaw = 4;
 // The compressed image goes to the job in records of this size.
 constexpr size_t kImageRecordBytes = 1 << 20;
 // Pages painted at once: one per core, a few at most, so that memory stays
@@ -61,8 +66,10 @@ size_t paintingWorkers()
     return std::clamp<size_t>(cores, 1, 4);
 }
 // What a painting worker sends: the image's size and place, its compressed
+// rows, its end; then for each stencil over it its format and rectangle, its
 // rows, its end.
 constexpr uint32_t kRecordImage = 'I';
+constexpr uint32_t kRecordStencil = 'S';
 constexpr uint32_t kRecordImageData = 'D';
 constexpr uint32_t kRecordImageEnd = 'E';
 
@@ -70,6 +77,7 @@ struct ImageHeader {
     int32_t width = 0, height = 0;
     ImageFormat format;
     int32_t flipX = 0, flipY = 0;  // each row reversed; the rows in reverse order
+    int32_t stencils = 0;
     double cropX = 0, cropY = 0, cropW = 0, cropH = 0;  // poppler's crop box
 };
 
@@ -148,37 +156,68 @@ int sendWholePage(WorkerOutput& out, Painter& painter, PaintableDocument& docume
     ColourCount colours;
     for (int r = 0; r < height && colours.add(image + r * stride, width, places.get() + r * width); ++r) {
     }
-    const ImageFormat& format = header.format = ChooseImageFormat(colours);
-    const unsigned char* data = image;
-    size_t bytes = pixels * 3;
-    if (format.rgb()) {
+    header.format = ChooseImageFormat(colours);
+    // Each image compressed whole and sent after its record.
+    const auto send = [&](uint32_t type, const void* record, size_t recordBytes, const unsigned char* packed,
+                          size_t size) {
+        // Only the job going away stops these: nothing is left to say.
+        if (!out.send(type, record, recordBytes)) return false;
+        for (size_t at = 0; at < size; at += kImageRecordBytes)
+            if (!out.send(kRecordImageData, packed + at, std::min(kImageRecordBytes, size - at))) return false;
+        return out.send(kRecordImageEnd, nullptr, 0);
+    };
+    const auto deflate = [&](size_t bytes, std::unique_ptr<unsigned char[]>* packed) {
+        const size_t size = painter.compress(image, bytes, kDeflateLevel, packed);
+        if (size == 0) ReportRenderFailure("the image of page %d cannot be compressed", n);
+        return size;
+    };
+    if (header.format.rgb()) {
         places.reset();
         for (int r = 1; r < height && stride != rgbRowBytes; ++r)
             std::memmove(image + r * rgbRowBytes, image + r * stride, rgbRowBytes);
         flipImage(image, width, height, 3, header.flipX, header.flipY);
-    } else {
-        // The rows as the stream holds them, over the bitmap now read: at
-        // most a byte a pixel and one a row.
-        flipImage(places.get(), width, height, 1, header.flipX, header.flipY);
-        const size_t rowBytes = format.streamRowBytes(width);
-        RowEncoder encoder(format, width);
-        for (int r = 0; r < height; ++r) encoder.encode(places.get() + static_cast<size_t>(r) * width, image + r * rowBytes);
-        bytes = rowBytes * height;
+        std::unique_ptr<unsigned char[]> packed;
+        const size_t size = deflate(pixels * 3, &packed);
+        return size > 0 && send(kRecordImage, &header, sizeof header, packed.get(), size) ? kWorkDone : kWorkRefused;
     }
-
+    // The rows as the stream holds them, over the bitmap now read: at most a
+    // byte a pixel and one a row.
+    flipImage(places.get(), width, height, 1, header.flipX, header.flipY);
+    const auto encode = [&](const ImageFormat& format, int x, int y, int w, int h) {
+        const size_t rowBytes = format.streamRowBytes(w);
+        RowEncoder encoder(format, w);
+        for (int r = 0; r < h; ++r)
+            encoder.encode(places.get() + static_cast<size_t>(y + r) * width + x, image + r * rowBytes);
+        return rowBytes * h;
+    };
+    // One bit a pixel goes in Group 4 unless that comes out large, as on
+    // fine patterns, where Flate does better.
+    const auto pack = [&](ImageFormat& format, int x, int y, int w, int h, std::unique_ptr<unsigned char[]>* packed) {
+        if (format.bits == 1) {
+            format.predicted = false;
+            const size_t limit = encode(format, x, y, w, h) / kFaxMostOfRaw + 64;
+            packed->reset(new unsigned char[limit]);
+            if (const size_t size = EncodeG4(image, w, h, format.rowBytes(w), packed->get(), limit); size > 0) {
+                format.fax = true;
+                return size;
+            }
+            format.predicted = true;
+        }
+        return deflate(encode(format, x, y, w, h), packed);
+    };
+    ImageLayers layers;
+    if (ChooseImageLayers(colours, places.get(), width, height, &layers)) {
+        header.format = layers.base;
+        header.stencils = static_cast<int32_t>(layers.stencils.size());
+    }
     std::unique_ptr<unsigned char[]> packed;
-    const size_t size =
-        painter.compress(data, bytes, kDeflateLevel, &packed);
-    if (size == 0) {
-        ReportRenderFailure("the image of page %d cannot be compressed", n);
-        return kWorkRefused;
+    size_t size = pack(header.format, 0, 0, width, height, &packed);
+    if (size == 0 || !send(kRecordImage, &header, sizeof header, packed.get(), size)) return kWorkRefused;
+    for (StencilLayer& layer : layers.stencils) {
+        size = pack(layer.format, layer.x, layer.y, layer.width, layer.height, &packed);
+        if (size == 0 || !send(kRecordStencil, &layer, sizeof layer, packed.get(), size)) return kWorkRefused;
     }
-    // Only the job going away stops these: nothing is left to say.
-    if (!out.send(kRecordImage, &header, sizeof header)) return kWorkRefused;
-    for (size_t at = 0; at < size; at += kImageRecordBytes)
-        if (!out.send(kRecordImageData, packed.get() + at, std::min(kImageRecordBytes, size - at)))
-            return kWorkRefused;
-    return out.send(kRecordImageEnd, nullptr, 0) ? kWorkDone : kWorkRefused;
+    return kWorkDone;
 }
 
 // A page too large to paint at once, band by band: painted once for its
@@ -332,7 +371,10 @@ struct PageInProgress {
     PageGeometry geometry;
     WorkerLimits limits;
     ImageHeader header;
+    std::vector<PageRect> placements;  // of the images ended, in page space
+    StencilLayer stencil;              // the one being sent
     bool started = false;
+    bool inImage = false;
     bool ended = false;
 };
 
@@ -393,23 +435,41 @@ private:
     // One record of a page's worker, into the new document.
     bool take(PageInProgress& page, uint32_t type, std::string_view payload)
     {
-        if (type == kRecordImage && !page.started && payload.size() == sizeof page.header) {
-            std::memcpy(&page.header, payload.data(), sizeof page.header);
-            page.started = true;
-            return writer_.beginImage(page.header.width, page.header.height, page.header.format);
+        ImageHeader& h = page.header;
+        if (type == kRecordImage && !page.started && payload.size() == sizeof h) {
+            std::memcpy(&h, payload.data(), sizeof h);
+            page.started = page.inImage = true;
+            if (h.stencils < 0 || h.stencils > kMaxLayeredColours) return false;
+            page.stencil = StencilLayer{h.format, 0, 0, h.width, h.height};
+            return writer_.beginImage(h.width, h.height, h.format);
         }
-        if (type == kRecordImageData && page.started && !page.ended)
-            return writer_.writeImageData(payload.data(), payload.size());
-        if (type == kRecordImageEnd && page.started && !page.ended) {
-            page.ended = true;
-            // The image covers the crop box, moved as the page's content moves.
-            const ImageHeader& h = page.header;
+        if (type == kRecordStencil && page.started && !page.inImage && !page.ended &&
+            payload.size() == sizeof page.stencil) {
+            StencilLayer& s = page.stencil;
+            std::memcpy(&s, payload.data(), sizeof s);
+            if (!s.format.stencil || s.x < 0 || s.y < 0 || s.width <= 0 || s.height <= 0 || s.width > h.width - s.x ||
+                s.height > h.height - s.y)
+                return false;
+            page.inImage = true;
+            return writer_.beginImage(s.width, s.height, s.format);
+        }
+        if (type == kRecordImageData && page.inImage) return writer_.writeImageData(payload.data(), payload.size());
+        if (type == kRecordImageEnd && page.inImage) {
+            page.inImage = false;
+            // The image covers the crop box, moved as the page's content
+            // moves; a stencil its rectangle of that.
             const PageRect& m = page.geometry.media;
-            PageRect placement{h.cropX, h.cropY, h.cropW, h.cropH};
-            if (h.flipX) placement.x = 2 * m.x + m.w - h.cropX - h.cropW;
-            if (h.flipY) placement.y = 2 * m.y + m.h - h.cropY - h.cropH;
-            return writer_.endImage() &&
-                   writer_.addPage(m, page.geometry.rotate, page.geometry.userUnit, placement);
+            PageRect crop{h.cropX, h.cropY, h.cropW, h.cropH};
+            if (h.flipX) crop.x = 2 * m.x + m.w - h.cropX - h.cropW;
+            if (h.flipY) crop.y = 2 * m.y + m.h - h.cropY - h.cropH;
+            const StencilLayer& s = page.stencil;
+            const double dx = crop.w / h.width, dy = crop.h / h.height;
+            page.placements.push_back(
+                PageRect{crop.x + s.x * dx, crop.y + (h.height - s.y - s.height) * dy, s.width * dx, s.height * dy});
+            if (!writer_.endImage()) return false;
+            if (page.placements.size() < static_cast<size_t>(h.stencils) + 1) return true;
+            page.ended = true;
+            return writer_.addPage(m, page.geometry.rotate, page.geometry.userUnit, page.placements);
         }
         return false;
     }

@@ -1,57 +1,49 @@
 #include "pages/raster_pdf.hpp"
 
+#include <qpdf/QPDFPageDocumentHelper.hh>
+#include <qpdf/QPDFSystemError.hh>
+#include <qpdf/QPDFWriter.hh>
+
 #include <cerrno>
-#include <cinttypes>
+#include <exception>
+#include <map>
 
 namespace pdftopjl {
 
 namespace {
 
-constexpr int kCatalogObject = 1;
-constexpr int kPagesObject = 2;
 constexpr size_t kDeflateChunk = 1 << 18;
 
-std::string ref(int object)
+// Names and whole numbers repeat on every page: each is made once and shared
+// by every dictionary that holds it (none is ever changed), since each
+// object qpdf holds costs a few hundred bytes, page after page.
+QPDFObjectHandle name(const std::string& text)
 {
-    return std::to_string(object) + " 0 R";
+    static std::map<std::string, QPDFObjectHandle> made;
+    auto [at, fresh] = made.try_emplace(text);
+    if (fresh) at->second = QPDFObjectHandle::newName(text);
+    return at->second;
+}
+
+QPDFObjectHandle integer(long long v)
+{
+    static std::map<long long, QPDFObjectHandle> made;
+    auto [at, fresh] = made.try_emplace(v);
+    if (fresh) at->second = QPDFObjectHandle::newInteger(v);
+    return at->second;
+}
+
+QPDFObjectHandle number(double v)
+{
+    if (v == static_cast<double>(static_cast<long long>(v))) return integer(static_cast<long long>(v));
+    return QPDFObjectHandle::newReal(FormatNumber(v));
 }
 
 }  // namespace
 
-RasterPdfWriter::RasterPdfWriter(FILE* file) : file_(file), offsets_(2, 0) {}
-
-bool RasterPdfWriter::put(const void* data, size_t size)
+RasterPdfWriter::RasterPdfWriter(FILE* file) : file_(file), kept_(std::make_shared<KeptStreams>())
 {
-    if (!ok_) return false;
-    if (size > 0 && std::fwrite(data, 1, size, file_) != size) {
-        ok_ = false;
-        error_ = errno != 0 ? errno : EIO;
-    }
-    offset_ += size;
-    return ok_;
-}
-
-bool RasterPdfWriter::put(std::string_view text)
-{
-    return put(text.data(), text.size());
-}
-
-void RasterPdfWriter::start()
-{
-    if (started_) return;
-    started_ = true;
-    put("%PDF-1.4\n%\xE2\xE3\xCF\xD3\n");
-    offsets_[kCatalogObject - 1] = offset_;
-    put("1 0 obj\n<< /Type /Catalog /Pages 2 0 R >>\nendobj\n");
-}
-
-int RasterPdfWriter::beginObject()
-{
-    start();
-    offsets_.push_back(offset_);
-    const int object = static_cast<int>(offsets_.size());
-    put(std::to_string(object) + " 0 obj\n");
-    return object;
+    pdf_.emptyPDF();
 }
 
 bool RasterPdfWriter::beginImage(int width, int height, const ImageFormat& format)
@@ -61,104 +53,128 @@ bool RasterPdfWriter::beginImage(int width, int height, const ImageFormat& forma
     const bool indexed = n > 0 && n <= kMaxPaletteColours && (bits == 1 || bits == 2 || bits == 4 || bits == 8) &&
                          n <= (1 << bits);
     if (!ok_ || inImage_ || width <= 0 || height <= 0 || (format.components != 1 && format.components != 3) ||
-        !(plain || indexed))
+        (format.stencil ? n != 0 || bits != 1 : !(plain || indexed)) || (format.stencil && images_.empty()) ||
+        (format.fax && bits != 1))
         return ok_ = false;
+    QPDFObjectHandle image = QPDFObjectHandle::newStream(&pdf_);
+    QPDFObjectHandle dict = image.getDict();
+    dict.replaceKey("/Type", name("/XObject"));
+    dict.replaceKey("/Subtype", name("/Image"));
+    dict.replaceKey("/Width", integer(width));
+    dict.replaceKey("/Height", integer(height));
+    dict.replaceKey("/BitsPerComponent", integer(bits));
+    std::string paint;
     const std::string device = format.components == 1 ? "/DeviceGray" : "/DeviceRGB";
-    std::string space = device;
-    if (indexed) {
-        static constexpr char kHex[] = "0123456789abcdef";
-        space = "[/Indexed " + device + " " + std::to_string(n - 1) + " <";
-        for (int i = 0; i < n * format.components; ++i) {
-            space += kHex[format.palette[i] >> 4];
-            space += kHex[format.palette[i] & 15];
-        }
-        space += ">]";
+    if (format.stencil) {
+        dict.replaceKey("/ImageMask", QPDFObjectHandle::newBool(true));
+        for (int i = 0; i < format.components; ++i) paint += FormatNumber(format.palette[i] / 255.0) + " ";
+        paint += format.components == 1 ? "g" : "rg";
+    } else if (indexed) {
+        const auto* palette = reinterpret_cast<const char*>(format.palette.data());
+        dict.replaceKey("/ColorSpace",
+                        QPDFObjectHandle::newArray({name("/Indexed"), name(device), integer(n - 1),
+                                                    QPDFObjectHandle::newString(
+                                                        std::string(palette, palette + n * format.components))}));
+    } else {
+        dict.replaceKey("/ColorSpace", name(device));
     }
-    std::string parameters;
-    if (format.predicted)
-        parameters = " /DecodeParms << /Predictor 15 /Colors " + std::to_string(indexed ? 1 : format.components) +
-                     " /BitsPerComponent " + std::to_string(bits) + " /Columns " + std::to_string(width) + " >>";
-    imageObject_ = beginObject();
-    put("<< /Type /XObject /Subtype /Image /Width " + std::to_string(width) + " /Height " +
-        std::to_string(height) + " /ColorSpace " + space + " /BitsPerComponent " + std::to_string(bits) +
-        " /Filter /FlateDecode" + parameters + " /Length " + ref(imageObject_ + 1) + " >>\nstream\n");
+    QPDFObjectHandle filter = name("/FlateDecode"), parameters = QPDFObjectHandle::newNull();
+    if (format.fax) {
+        filter = name("/CCITTFaxDecode");
+        parameters = QPDFObjectHandle::newDictionary(
+            {{"/K", integer(-1)}, {"/Columns", integer(width)}, {"/Rows", integer(height)}});
+    } else if (format.predicted) {
+        parameters = QPDFObjectHandle::newDictionary(
+            {{"/Predictor", integer(15)},
+             {"/Colors", integer(indexed || format.stencil ? 1 : format.components)},
+             {"/BitsPerComponent", integer(bits)},
+             {"/Columns", integer(width)}});
+    }
+    image.replaceStreamData(kept_, filter, parameters);
+    if (!kept_->begin(image.getObjGen())) {
+        error_ = errno != 0 ? errno : EIO;
+        return ok_ = false;
+    }
+    images_.push_back({image, paint});
     inImage_ = true;
-    streamBytes_ = 0;
-    return ok_;
+    return true;
 }
 
 bool RasterPdfWriter::writeImageData(const void* data, size_t size)
 {
     if (!ok_ || !inImage_) return ok_ = false;
-    streamBytes_ += size;
-    return put(data, size);
+    if (!kept_->write(data, size)) {
+        error_ = errno != 0 ? errno : EIO;
+        return ok_ = false;
+    }
+    return true;
 }
 
 bool RasterPdfWriter::endImage()
 {
     if (!ok_ || !inImage_) return ok_ = false;
     inImage_ = false;
-    put("\nendstream\nendobj\n");
-    beginObject();
-    put(std::to_string(streamBytes_) + "\nendobj\n");
-    return ok_;
+    return true;
 }
 
 bool RasterPdfWriter::addPage(const PageRect& mediaBox, int rotate, double userUnit,
-                              const PageRect& imageRect)
+                              const std::vector<PageRect>& imageRects)
 {
-    if (!ok_ || inImage_ || imageObject_ == 0) return ok_ = false;
-    const std::string content = "q " + FormatNumber(imageRect.w) + " 0 0 " +
-                                FormatNumber(imageRect.h) + " " + FormatNumber(imageRect.x) + " " +
-                                FormatNumber(imageRect.y) + " cm /Im0 Do Q\n";
-    const int contentObject = beginObject();
-    put("<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content +
-        "endstream\nendobj\n");
+    if (!ok_ || inImage_ || images_.empty() || imageRects.size() != images_.size()) return ok_ = false;
+    std::string content;
+    QPDFObjectHandle xobjects = QPDFObjectHandle::newDictionary();
+    for (size_t i = 0; i < images_.size(); ++i) {
+        const PageRect& r = imageRects[i];
+        const std::string key = "/Im" + std::to_string(i);
+        content += "q " + (images_[i].paint.empty() ? "" : images_[i].paint + " ") + FormatNumber(r.w) + " 0 0 " +
+                   FormatNumber(r.h) + " " + FormatNumber(r.x) + " " + FormatNumber(r.y) + " cm " + key + " Do Q\n";
+        xobjects.replaceKey(key, images_[i].stream);
+    }
+    QPDFObjectHandle page = QPDFObjectHandle::newDictionary(
+        {{"/Type", name("/Page")},
+         {"/MediaBox", QPDFObjectHandle::newArray({number(mediaBox.x), number(mediaBox.y),
+                                                   number(mediaBox.x + mediaBox.w), number(mediaBox.y + mediaBox.h)})},
+         {"/Resources", QPDFObjectHandle::newDictionary({{"/XObject", xobjects}})},
+         {"/Contents", contentStream(content)}});
+    if (rotate != 0) page.replaceKey("/Rotate", integer(rotate));
+    if (userUnit != 0) page.replaceKey("/UserUnit", QPDFObjectHandle::newReal(FormatNumber(userUnit)));
+    QPDFPageDocumentHelper(pdf_).addPage(QPDFPageObjectHelper(pdf_.makeIndirectObject(page)), false);
+    ++pages_;
+    images_.clear();
+    return true;
+}
 
-    const int pageObject = beginObject();
-    std::string page = "<< /Type /Page /Parent 2 0 R /MediaBox [" + FormatNumber(mediaBox.x) + " " +
-                       FormatNumber(mediaBox.y) + " " + FormatNumber(mediaBox.x + mediaBox.w) +
-                       " " + FormatNumber(mediaBox.y + mediaBox.h) + "]";
-    if (rotate != 0) page += " /Rotate " + std::to_string(rotate);
-    if (userUnit != 0) page += " /UserUnit " + FormatNumber(userUnit);
-    page += " /Resources << /XObject << /Im0 " + ref(imageObject_) + " >> >> /Contents " +
-            ref(contentObject) + " >>\nendobj\n";
-    put(page);
-    pages_.push_back(pageObject);
-    imageObject_ = 0;
-    return ok_;
+QPDFObjectHandle RasterPdfWriter::contentStream(const std::string& content)
+{
+    auto [at, fresh] = contents_.try_emplace(content);
+    if (fresh) at->second = QPDFObjectHandle::newStream(&pdf_, content);
+    return at->second;
 }
 
 bool RasterPdfWriter::finish()
 {
     if (!ok_ || inImage_) return ok_ = false;
-    start();
-    offsets_[kPagesObject - 1] = offset_;
-    std::string pages = "2 0 obj\n<< /Type /Pages /Kids [";
-    for (size_t i = 0; i < pages_.size(); ++i) {
-        if (i != 0) pages += ' ';
-        pages += ref(pages_[i]);
+    try {
+        QPDFWriter writer(pdf_);
+        writer.setOutputFile("rasterised document", file_, false);
+        writer.setMinimumPDFVersion("1.4");
+        // The images are compressed already and the page contents are a
+        // line an image: nothing decoded, nothing compressed.
+        writer.setDecodeLevel(qpdf_dl_none);
+        writer.setCompressStreams(false);
+        writer.write();
+    } catch (const QPDFSystemError& e) {
+        error_ = e.getErrno() != 0 ? e.getErrno() : EIO;
+        return ok_ = false;
+    } catch (const std::exception&) {
+        return ok_ = false;
     }
-    pages += "] /Count " + std::to_string(pages_.size()) + " >>\nendobj\n";
-    put(pages);
-
-    const uint64_t xref = offset_;
-    std::string table = "xref\n0 " + std::to_string(offsets_.size() + 1) + "\n0000000000 65535 f \n";
-    char line[32];
-    for (uint64_t at : offsets_) {
-        std::snprintf(line, sizeof line, "%010" PRIu64 " 00000 n \n", at);
-        table += line;
-    }
-    table += "trailer\n<< /Size " + std::to_string(offsets_.size() + 1) +
-             " /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
-    put(table);
     if (std::fflush(file_) != 0 || std::ferror(file_)) {
-        ok_ = false;
         if (error_ == 0) error_ = errno != 0 ? errno : EIO;
+        return ok_ = false;
     }
-    return ok_;
+    return true;
 }
-
 
 ImageDeflater::ImageDeflater(Sink sink) : sink_(std::move(sink)), buffer_(kDeflateChunk) {}
 

@@ -1,24 +1,30 @@
 #pragma once
 
+#include <qpdf/QPDF.hh>
 #include <zlib.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "pages/geometry.hpp"
+#include "pages/kept_streams.hpp"
 #include "pages/raster_colours.hpp"
 
 namespace pdftopjl {
 
-// Writes a PDF of image pages straight into a file, so that memory stays at
-// what is handed in however many or however large the pages are.  Each page:
-// a black-and-white (1 bit), grey or RGB image (8 bits a component), or one
-// of a palette's colours (1, 2, 4 or 8 bits a pixel), Flate, drawn over a
-// rectangle of a page of its own media box.
+// Builds a PDF of image pages with qpdf and writes it when finished.  Each
+// page: a black-and-white (1 bit), grey or RGB image (8 bits a component),
+// or one of a palette's colours (1, 2, 4 or 8 bits a pixel), Flate or Group
+// 4, drawn over a rectangle of a page of its own media box, then any
+// stencils of one colour each over rectangles of their own.  The compressed
+// images wait in KeptStreams until qpdf writes them, so that memory stays at
+// one image however many or however large the pages are.
 class RasterPdfWriter {
 public:
     explicit RasterPdfWriter(FILE* file);
@@ -29,30 +35,32 @@ public:
     bool beginImage(int width, int height, const ImageFormat& format);
     bool writeImageData(const void* compressed, size_t size);
     bool endImage();
-    bool addPage(const PageRect& mediaBox, int rotate, double userUnit, const PageRect& imageRect);
+    // The images since the last page, drawn in order, each over its rectangle.
+    bool addPage(const PageRect& mediaBox, int rotate, double userUnit, const std::vector<PageRect>& imageRects);
     bool finish();
 
-    int pageCount() const { return static_cast<int>(pages_.size()); }
-    // The errno of the first failed write into the file, 0 when none failed.
+    int pageCount() const { return pages_; }
+    // The errno of the first failed write (of the file, or of the images
+    // kept for it), 0 when none failed.
     int writeError() const { return error_; }
 
 private:
-    bool put(std::string_view text);
-    bool put(const void* data, size_t size);
-    void start();
-    int beginObject();
-
     FILE* file_;
     bool ok_ = true;
     int error_ = 0;
-    bool started_ = false;
-    uint64_t offset_ = 0;
-    std::vector<uint64_t> offsets_;  // by object number - 1
-    std::vector<int> pages_;
-
+    int pages_ = 0;
+    QPDF pdf_;
+    std::shared_ptr<KeptStreams> kept_;
     bool inImage_ = false;
-    uint64_t streamBytes_ = 0;
-    int imageObject_ = 0;
+    struct Image {
+        QPDFObjectHandle stream;
+        std::string paint;  // a stencil's colour operator, else empty
+    };
+    std::vector<Image> images_;
+    // Pages of the same size with stencils in the same places (a letterhead,
+    // a report's heading box) share one content stream.
+    std::map<std::string, QPDFObjectHandle> contents_;
+    QPDFObjectHandle contentStream(const std::string& content);
 };
 
 // Compresses an image row by row into the pieces of its Flate stream, handed

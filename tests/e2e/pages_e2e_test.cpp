@@ -88,8 +88,8 @@ TEST_F(PageEditing, TurnedPagesAsImages)
 {
     std::string doc = MakePdf({PdfPage{}, PdfPage{0, 0, 420, 595, 0, ""}});
     std::string body = Body(Print(doc, "ZRInputSlot=BypassTray ZRMSILeadingEdge=LongEdgeR ZRPDFRasterizedMode=true"));
-    EXPECT_NE(body.find("/Subtype /Image /Width 2550 /Height 3300"), std::string::npos);
-    EXPECT_NE(body.find("/Subtype /Image /Width 1750 /Height 2479"), std::string::npos);
+    EXPECT_NE(body.find("/Height 3300 /Subtype /Image /Type /XObject /Width 2550"), std::string::npos);
+    EXPECT_NE(body.find("/Height 2479 /Subtype /Image /Type /XObject /Width 1750"), std::string::npos);
     ExpectHalfTurned(2);
 }
 
@@ -226,6 +226,17 @@ std::string SharedIncompressibleContents()
     });
 }
 
+// A page of 300 colours, which rasterises to RGB: far more bytes than the
+// document.
+std::string ManyColours()
+{
+    std::string squares;
+    for (int i = 0; i < 300; ++i)
+        squares += std::to_string(i % 17 / 16.0) + " " + std::to_string(i / 17 / 17.0) + " 0.5 rg " +
+                   std::to_string(i % 20 * 8) + " " + std::to_string(400 + i / 20 * 8) + " 6 6 re f ";
+    return MakePdf({PdfPage{0, 0, 612, 792, 0, "", squares + "0 0 0"}});
+}
+
 // A full disk (or a quota, or an I/O error) while the new document is written
 // fails the job: nothing is sent, nothing is left behind.
 TEST_F(PageEditing, FullDiskWhileRewritingFailsTheJob)
@@ -234,7 +245,7 @@ TEST_F(PageEditing, FullDiskWhileRewritingFailsTheJob)
         std::string document;
         const char* options;
     };
-    for (const Case& c : {Case{MakePdf(1), "ZRTurnPage=true ZRPDFRasterizedMode=true"},
+    for (const Case& c : {Case{ManyColours(), "ZRTurnPage=true ZRPDFRasterizedMode=true"},
                           Case{SharedIncompressibleContents(), "ZRTurnPage=true"}}) {
         SCOPED_TRACE(c.options);
         // Room for the staging copy, not for the new document.

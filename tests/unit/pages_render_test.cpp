@@ -13,6 +13,8 @@
 #include <unistd.h>
 #include <set>
 #include <functional>
+#include <iterator>
+#include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -116,7 +118,8 @@ protected:
     }
 
     // The image each raster page is made of: its pixel size, colour space and
-    // bits a sample ("/Indexed base colours bits" for a palette).
+    // bits a sample ("/Indexed base colours bits" for a palette), and the
+    // stencils drawn over it ("+ n stencils").
     std::vector<std::tuple<int, int, std::string>> Images()
     {
         std::vector<std::tuple<int, int, std::string>> images;
@@ -124,57 +127,115 @@ protected:
         out.processFile(output.c_str());
         for (QPDFObjectHandle page : out.getAllPages()) {
             QPDFObjectHandle xobjects = page.getKey("/Resources").getKey("/XObject");
-            EXPECT_EQ(xobjects.getKeys().size(), 1u);
-            QPDFObjectHandle image = xobjects.getKey(*xobjects.getKeys().begin()).getDict();
+            QPDFObjectHandle image = xobjects.getKey("/Im0").getDict();
             EXPECT_EQ(image.getKey("/Subtype").getName(), "/Image");
-            EXPECT_EQ(image.getKey("/Filter").getName(), "/FlateDecode");
             QPDFObjectHandle space = image.getKey("/ColorSpace");
-            const std::string name =
+            std::string name =
                 space.isArray() ? space.getArrayItem(0).getName() + " " + space.getArrayItem(1).getName() + " " +
                                       std::to_string(space.getArrayItem(2).getIntValueAsInt() + 1)
                                 : space.getName();
-            images.emplace_back(image.getKey("/Width").getIntValueAsInt(),
-                                image.getKey("/Height").getIntValueAsInt(),
-                                name + " " + std::to_string(image.getKey("/BitsPerComponent").getIntValueAsInt()));
+            name += " " + std::to_string(image.getKey("/BitsPerComponent").getIntValueAsInt());
+            if (image.getKey("/Filter").getName() == "/CCITTFaxDecode") name += " G4";
+            const size_t stencils = xobjects.getKeys().size() - 1;
+            for (size_t i = 1; i <= stencils; ++i)
+                EXPECT_TRUE(xobjects.getKey("/Im" + std::to_string(i)).getDict().getKey("/ImageMask").getBoolValue());
+            if (stencils > 0) name += " + " + std::to_string(stencils) + " stencils";
+            images.emplace_back(image.getKey("/Width").getIntValueAsInt(), image.getKey("/Height").getIntValueAsInt(),
+                                name);
         }
         return images;
     }
 
-    // The first page's image as any reader takes it: its samples decoded,
-    // through its palette, as RGB.
+    // The first page's images as poppler decodes them (pdftoppm's own
+    // pdfimages: PBM, PGM or PPM), the first as RGB through its palette,
+    // then each stencil's colour where its samples are 0, over the pixels its
+    // rectangle covers.
     Picture DecodedImage()
     {
+        const std::string prefix = tmp.file("image");
+        RunOptions extract;
+        extract.program = "/usr/bin/pdfimages";
+        extract.args = {"pdfimages", "-f", "1", "-l", "1", output, prefix};
+        EXPECT_EQ(RunProgram(extract).exitCode, 0);
         QPDF out;
         out.processFile(output.c_str());
         QPDFObjectHandle page = out.getAllPages().at(0);
         QPDFObjectHandle xobjects = page.getKey("/Resources").getKey("/XObject");
-        QPDFObjectHandle image = xobjects.getKey(*xobjects.getKeys().begin());
-        QPDFObjectHandle dict = image.getDict(), space = dict.getKey("/ColorSpace");
+        // Samples of image `i`: a byte each, or three for PPM.
+        const auto samples = [&](size_t i, int* width, int* height) {
+            char name[16];
+            std::snprintf(name, sizeof name, "-%03zu.", i);
+            std::string file;
+            for (const std::string& entry : tmp.entries())
+                if (entry.rfind("image" + std::string(name), 0) == 0) file = tmp.file(entry);
+            std::istringstream in(ReadFile(file));
+            std::string magic;
+            int maximum = 1;
+            in >> magic >> *width >> *height;
+            if (magic != "P4") in >> maximum;
+            in.get();
+            std::string body{std::istreambuf_iterator<char>(in), {}};
+            unlink(file.c_str());
+            if (magic != "P4") return body;
+            std::string bits;  // PBM: a byte a sample, 1 black
+            const size_t rowBytes = (static_cast<size_t>(*width) + 7) / 8;
+            for (int y = 0; y < *height; ++y)
+                for (int x = 0; x < *width; ++x)
+                    bits += static_cast<char>((body.at(y * rowBytes + x / 8) >> (7 - x % 8)) & 1);
+            return bits;
+        };
+        QPDFObjectHandle dict = xobjects.getKey("/Im0").getDict(), space = dict.getKey("/ColorSpace");
         Picture picture;
-        picture.width = dict.getKey("/Width").getIntValueAsInt();
-        picture.height = dict.getKey("/Height").getIntValueAsInt();
-        const int bits = dict.getKey("/BitsPerComponent").getIntValueAsInt();
-        const std::string base = space.isArray() ? space.getArrayItem(1).getName() : space.getName();
-        const int colours = base == "/DeviceRGB" ? 3 : 1;
+        const std::string base = samples(0, &picture.width, &picture.height);
         const std::string palette = space.isArray() ? space.getArrayItem(3).getStringValue() : "";
-        const int samples = palette.empty() ? colours : 1;  // a pixel's
-        std::shared_ptr<Buffer> data = image.getStreamData(qpdf_dl_generalized);
-        const size_t rowBytes = (static_cast<size_t>(picture.width) * samples * bits + 7) / 8;
-        EXPECT_EQ(data->getSize(), rowBytes * picture.height);
-        for (int y = 0; y < picture.height; ++y)
-            for (int i = 0; i < picture.width * samples; i += samples) {
-                unsigned char colour[3];
-                for (int c = 0; c < samples; ++c) {
-                    const size_t bit = static_cast<size_t>(i + c) * bits;
-                    const unsigned char byte = data->getBuffer()[y * rowBytes + bit / 8];
-                    const int v = (byte >> (8 - bits - bit % 8)) & ((1 << bits) - 1);
-                    colour[c] = static_cast<unsigned char>(bits == 1 && palette.empty() ? v * 255 : v);
-                }
-                const size_t entry = colour[0] * colours;
-                if (!palette.empty())
-                    for (int c = 0; c < colours; ++c) colour[c] = static_cast<unsigned char>(palette.at(entry + c));
-                for (int c = 0; c < 3; ++c) picture.rgb.push_back(colour[colours == 3 ? c : 0]);
+        const int colours = space.isArray() && space.getArrayItem(1).getName() == "/DeviceRGB" ? 3 : 1;
+        const size_t pixels = static_cast<size_t>(picture.width) * picture.height;
+        for (size_t i = 0; i < pixels; ++i) {
+            unsigned char colour[3];
+            if (base.size() == 3 * pixels) {
+                std::memcpy(colour, &base[3 * i], 3);
+            } else if (dict.getKey("/BitsPerComponent").getIntValueAsInt() == 1) {
+                // PBM's 1 is black: pdfimages turns the bits when a sample 0 is black.
+                const bool turned = palette.empty() || palette.substr(0, colours) == std::string(colours, '\0');
+                const int sample = turned ? !base[i] : base[i];
+                for (int c = 0; c < 3; ++c)
+                    colour[c] = palette.empty() ? static_cast<unsigned char>(sample * 255)
+                                                : static_cast<unsigned char>(palette.at(sample * colours + c % colours));
+            } else {
+                colour[0] = colour[1] = colour[2] = static_cast<unsigned char>(base[i]);
             }
+            picture.rgb.insert(picture.rgb.end(), colour, colour + 3);
+        }
+        // Each image's line: q [colour g|rg] w 0 0 h x y cm /ImN Do Q
+        std::shared_ptr<Buffer> content = page.getKey("/Contents").getStreamData();
+        std::istringstream lines(std::string(reinterpret_cast<char*>(content->getBuffer()), content->getSize()));
+        std::vector<double> whole;
+        for (std::string line; std::getline(lines, line);) {
+            std::istringstream words(line);
+            std::vector<std::string> w{std::istream_iterator<std::string>(words), {}};
+            EXPECT_GE(w.size(), 11u);
+            if (w.size() < 11) break;
+            const size_t n = w.size();
+            const std::vector<double> rect{std::stod(w[n - 6]), std::stod(w[n - 5]), std::stod(w[n - 10]),
+                                           std::stod(w[n - 7])};  // x, y, width, height
+            if (whole.empty()) {
+                whole = rect;
+                continue;
+            }
+            EXPECT_TRUE(xobjects.getKey(w[n - 3]).getDict().getKey("/ImageMask").getBoolValue());
+            int sw = 0, sh = 0;
+            const std::string mask = samples(std::stoul(w[n - 3].substr(3)), &sw, &sh);  // as the samples are
+            const int x0 = static_cast<int>(std::lround((rect[0] - whole[0]) / whole[2] * picture.width));
+            const int y0 = static_cast<int>(
+                std::lround((whole[1] + whole[3] - rect[1] - rect[3]) / whole[3] * picture.height));
+            unsigned char colour[3];
+            for (int c = 0; c < 3; ++c)
+                colour[c] = static_cast<unsigned char>(std::lround(std::stod(w[w[2] == "g" ? 1 : 1 + c]) * 255));
+            for (int y = 0; y < sh && y0 + y < picture.height; ++y)
+                for (int x = 0; x < sw && x0 + x < picture.width; ++x)
+                    if (mask.at(static_cast<size_t>(y) * sw + x) == 0)
+                        std::memcpy(&picture.rgb[(static_cast<size_t>(y0 + y) * picture.width + x0 + x) * 3], colour, 3);
+        }
         return picture;
     }
 
@@ -264,7 +325,7 @@ TEST_F(Rendering, RasterImagesHaveEachPagesPixelSize)
     Open(MakePdf({kLetter, kA5, kA4Landscape, kHalfPointWide, PdfPage{0, 0, 595, 842, 0, ""}}));
     info.raster = true;
     ASSERT_EQ(Run(), 1);
-    const std::string bw = "/DeviceGray 1";
+    const std::string bw = "/DeviceGray 1 G4";
     std::vector<std::tuple<int, int, std::string>> want = {
         {2550, 3300, bw}, {1750, 2479, bw}, {3508, 2479, bw}, {2481, 3508, bw}, {2479, 3508, bw}};
     EXPECT_EQ(Images(), want);
@@ -300,19 +361,26 @@ void PrintTo(const ColourCase& c, std::ostream* os) { *os << c.name; }
 
 class Colours : public Rendering, public ::testing::WithParamInterface<ColourCase> {};
 
-// The smallest lossless format a page's colours allow, painted back pixel for
-// pixel as poppler painted the page (at 300 dpi, without antialiasing).
+// The smallest lossless format a page's colours allow (a palette, or one bit
+// of its two commonest colours under a stencil for each other colour),
+// decoded pixel for pixel as poppler painted the page (at 300 dpi, without
+// antialiasing).
 INSTANTIATE_TEST_SUITE_P(
     Pages, Colours,
     ::testing::Values(
-        ColourCase{"BlackAndWhite", kLetter, 0, "/DeviceGray 1"},
-        ColourCase{"TwoColours", PdfPage{0, 0, 612, 792, 0, " ", "1 0 0"}, 180, "/Indexed /DeviceRGB 2 1"},
-        ColourCase{"ThreeColours", kBlueMarker, 180, "/Indexed /DeviceRGB 3 2"},
-        ColourCase{"SixteenColours", Coloured(kLetter, 14), 0, "/Indexed /DeviceRGB 16 4"},
+        ColourCase{"BlackAndWhite", kLetter, 0, "/DeviceGray 1 G4"},
+        ColourCase{"WiderThanLongestRun", PdfPage{0, 0, 1224, 300, 0, ""}, 180, "/DeviceGray 1 G4"},
+        ColourCase{"TwoColours", PdfPage{0, 0, 612, 792, 0, " ", "1 0 0"}, 180, "/Indexed /DeviceRGB 2 1 G4"},
+        ColourCase{"ThreeColours", kBlueMarker, 180, "/Indexed /DeviceRGB 2 1 G4 + 1 stencils"},
+        ColourCase{"BlackBandAndBlueSquare", PdfPage{0, 0, 612, 792, 0, "", "0 g 0 600 612 100 re f 0 0 1"}, 180,
+                   "/DeviceGray 1 G4 + 1 stencils"},
+        ColourCase{"ColoursAllOver", PdfPage{0, 0, 612, 792, 0, "", "0 0 1 rg 0 0 2 2 re f 610 790 2 2 re f 1 0 0"},
+                   0, "/Indexed /DeviceRGB 4 2"},
+        ColourCase{"SixteenColours", Coloured(kLetter, 14), 0, "/Indexed /DeviceRGB 2 1 G4 + 14 stencils"},
         ColourCase{"SeventeenColours", Coloured(kLetter, 15), 0, "/Indexed /DeviceRGB 17 8"},
         ColourCase{"TwoHundredFiftySixColours", Coloured(kLetter, 254), 0, "/Indexed /DeviceRGB 256 8"},
         ColourCase{"MoreColours", Coloured(kLetter, 255), 0, "/DeviceRGB 8"},
-        ColourCase{"GreyLevels", kGreyMarker, 0, "/Indexed /DeviceGray 3 2"},
+        ColourCase{"GreyLevels", kGreyMarker, 0, "/Indexed /DeviceGray 2 1 G4 + 1 stencils"},
         ColourCase{"ManyGreyLevels", Coloured(kLetter, 20, true), 0, "/DeviceGray 8"},
         ColourCase{"BandsInBlackAndWhite", kTwoBands, 180, "/DeviceGray 1"},
         ColourCase{"BandsInColour", PdfPage{0, 0, 1224, 1584, 0, "", "0 0 1"}, 180, "/Indexed /DeviceRGB 3 2"},
