@@ -179,7 +179,7 @@ size_t gTimeUpLength = 0;
 void onProcessorTimeUp(int)
 {
     job::RemoveAllTempFilesFromSignal();
-    (void)!write(STDERR_FILENO, gTimeUpMessage, gTimeUpLength);
+    job::LogFromSignal(gTimeUpMessage, gTimeUpLength);
     _exit(1);
 }
 

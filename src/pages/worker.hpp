@@ -96,7 +96,8 @@ private:
 // lives, counted from now.  Work that cannot be stopped part way and taken
 // up again (qpdf's) can only end the job there: at the limit the signal
 // handler removes the job's temporary files, writes `message` (whole lines)
-// to standard error and exits with status 1.  Only before any output.
+// to standard error and the job copy and exits with status 1.  Only before
+// any output.
 class ProcessorTimeLimit {
 public:
     ProcessorTimeLimit(int seconds, const std::string& message);
