@@ -240,7 +240,7 @@ bool soleThread()
     return threads == 1;
 }
 
-bool redrawnInProcess(const SourceDocument& source, const std::vector<int32_t>& pages)
+bool smallEnoughForTheJobsProcess(const SourceDocument& source, const std::vector<int32_t>& pages)
 {
     return pages.size() <= kInProcessMaxPages && documentBytes(source) <= kInProcessMaxBytes &&
            soleThread();
@@ -286,9 +286,9 @@ RewriteOutcome RewritePages(SourceDocument* source, const EditPlan& plan, FILE* 
         return kUnfaithful;
     }
     const std::vector<int32_t> pages = EmittedPages(plan);
-    if (!plan.raster)
-        return redrawnInProcess(*source, pages) ? redrawInProcess(*source, plan, pages, destination)
-                                                : redrawInWorker(*source, plan, pages, destination);
+    if (!plan.raster && smallEnoughForTheJobsProcess(*source, pages))
+        return redrawInProcess(*source, plan, pages, destination);
+    if (!plan.raster) return redrawInWorker(*source, plan, pages, destination);
 
     // Painting is slow: every page it would stumble on is found before the
     // first is painted.
