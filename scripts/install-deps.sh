@@ -4,7 +4,7 @@
 set -eu
 
 PACKAGES="g++ cmake make pkg-config
-libcups2-dev libqpdf-dev libgnutls28-dev libjpeg-dev libpoppler-cpp-dev zlib1g-dev libdeflate-dev libgtest-dev libgmock-dev
+libcups2-dev libavahi-client-dev libqpdf-dev libgnutls28-dev libjpeg-dev libpoppler-cpp-dev zlib1g-dev libdeflate-dev libgtest-dev libgmock-dev
 qpdf poppler-utils ghostscript cups-filters cups cups-client time python3 strace man-db groff-base
 clang libclang-rt-14-dev
 libpappl-dev cups-ipp-utils libjpeg-turbo-progs"

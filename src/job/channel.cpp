@@ -54,12 +54,17 @@ void onCancelGraceOver(int)
     static const char kLine[] = "INFO: Job cancelled\n";
     if (gChildToEnd > 0) kill(gChildToEnd, SIGKILL);
     RemoveAllTempFilesFromSignal();
-    (void)!write(STDERR_FILENO, kLine, sizeof kLine - 1);
-    if (gJobCopyFd >= 0) (void)!write(gJobCopyFd, kLine, sizeof kLine - 1);
+    LogFromSignal(kLine, sizeof kLine - 1);
     _exit(1);
 }
 
 }  // namespace
+
+void LogFromSignal(const char* text, size_t size)
+{
+    (void)!write(STDERR_FILENO, text, size);
+    if (gJobCopyFd >= 0) (void)!write(gJobCopyFd, text, size);
+}
 
 size_t Write(const void* data, size_t size, FILE* stream)
 {

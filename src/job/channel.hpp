@@ -77,5 +77,8 @@ void InstallSignalHandlers();
 void BeforeOutput(bool before);
 // The child (the pre-filter) that such an end kills first; 0 for none.
 void EndOnCancel(pid_t child);
+// Whole message lines written from a signal handler, to standard error and
+// the job copy, with nothing that is unsafe there.
+void LogFromSignal(const char* text, size_t size);
 
 }  // namespace pdftopjl::job

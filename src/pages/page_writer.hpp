@@ -29,4 +29,17 @@ public:
 // "Page re-rendering failed: <reason>; the document is sent unchanged"
 void ReportRenderFailure(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
+// While one lives, ReportRenderFailure keeps its reasons instead, for work
+// whose end decides what the job is told: a failure that was the memory
+// limit's doing is reported as that, not as what the library made of it.
+class HeldRenderFailures {
+public:
+    HeldRenderFailures();
+    ~HeldRenderFailures();  // reports what it holds
+    HeldRenderFailures(const HeldRenderFailures&) = delete;
+    HeldRenderFailures& operator=(const HeldRenderFailures&) = delete;
+    // Forgets what it holds; reasons from now on are reported again.
+    void drop();
+};
+
 }  // namespace pdftopjl

@@ -61,11 +61,16 @@ constexpr int kRedrawingSecondsBase = 30;
 constexpr uint64_t kRedrawingBytesPerSecond = 8ull << 20;
 constexpr size_t kRedrawingPagesPerSecond = 100;
 
+uint64_t documentBytes(const SourceDocument& source)
+{
+    struct stat st;
+    if (source.file.size() == 0 && fstat(source.fd, &st) == 0) return static_cast<uint64_t>(st.st_size);
+    return source.file.size();
+}
+
 WorkerLimits redrawingLimits(const SourceDocument& source, size_t pages)
 {
-    uint64_t size = source.file.size();
-    struct stat st;
-    if (size == 0 && fstat(source.fd, &st) == 0) size = static_cast<uint64_t>(st.st_size);
+    const uint64_t size = documentBytes(source);
     WorkerLimits limits;
     limits.memoryBytes = 4 * size + kRedrawingMemoryMargin;
     limits.cpuSeconds = kRedrawingSecondsBase + static_cast<int>(size / kRedrawingBytesPerSecond) +
@@ -160,6 +165,7 @@ RewriteOutcome writePages(PageWriter& writer, SourceDocument& source, const Edit
 // The vector pass runs whole in a worker, which writes the new document into
 // the destination (its descriptor is inherited): qpdf gathers a page's
 // content streams in memory, and a small document can inflate to gigabytes.
+// Out of time, the worker ends and the document goes out unchanged.
 RewriteOutcome redrawInWorker(SourceDocument& source, const EditPlan& plan,
                               const std::vector<int32_t>& pages, FILE* destination)
 {
@@ -211,6 +217,59 @@ RewriteOutcome redrawInWorker(SourceDocument& source, const EditPlan& plan,
     return RewriteOutcome{RewriteStatus::Unfaithful};
 }
 
+// A small document is redrawn in the job's own process: a worker's start and
+// end (its fork, its copies on write, its exit) cost more than redrawing a
+// few pages, which is most of a small job's time.  The limits stay those of
+// a worker, its memory under the job's own ceiling when that is lower; only
+// the end at the time limit differs, qpdf having no way to be stopped part
+// way: the job fails there, visibly, before anything is sent.
+constexpr uint64_t kInProcessMaxBytes = 1ull << 20;
+constexpr size_t kInProcessMaxPages = 100;
+
+// Whether this process runs nothing but the job: a limit's end there ends
+// the process, which must not take other threads' jobs with it.
+bool soleThread()
+{
+    FILE* status = std::fopen("/proc/self/status", "r");
+    if (status == nullptr) return false;
+    char line[256];
+    long threads = 0;
+    while (std::fgets(line, sizeof line, status) != nullptr)
+        if (std::sscanf(line, "Threads: %ld", &threads) == 1) break;
+    std::fclose(status);
+    return threads == 1;
+}
+
+bool smallEnoughForTheJobsProcess(const SourceDocument& source, const std::vector<int32_t>& pages)
+{
+    return pages.size() <= kInProcessMaxPages && documentBytes(source) <= kInProcessMaxBytes &&
+           soleThread();
+}
+
+RewriteOutcome redrawInProcess(SourceDocument& source, const EditPlan& plan,
+                               const std::vector<int32_t>& pages, FILE* destination)
+{
+    const WorkerLimits limits = redrawingLimits(source, pages.size());
+    const ProcessorTimeLimit time(
+        limits.cpuSeconds,
+        "ERROR: The pages were not redrawn within their limit of " + std::to_string(limits.cpuSeconds) +
+            " s of processor time; nothing was sent to the printer\nProcess Data fail\n");
+    const MemoryCeiling memory(limits.memoryBytes);
+    HeldRenderFailures held;
+    RewriteOutcome outcome{RewriteStatus::Unfaithful};
+    try {
+        std::unique_ptr<PageWriter> writer = MakeVectorWriter(source, plan, destination);
+        outcome = writePages(*writer, source, plan, pages);
+    } catch (const std::bad_alloc&) {
+        // what the writer did not catch itself
+    }
+    if (!memory.reached() || outcome.status == RewriteStatus::Cancelled) return outcome;
+    held.drop();
+    ReportRenderFailure("redrawing the pages needs more than its limit of %llu MiB of memory",
+                        static_cast<unsigned long long>(memory.headroom() >> 20));
+    return RewriteOutcome{RewriteStatus::Unfaithful};
+}
+
 }  // namespace
 
 RewriteOutcome RewritePages(SourceDocument* source, const EditPlan& plan, FILE* destination)
@@ -227,6 +286,8 @@ RewriteOutcome RewritePages(SourceDocument* source, const EditPlan& plan, FILE* 
         return kUnfaithful;
     }
     const std::vector<int32_t> pages = EmittedPages(plan);
+    if (!plan.raster && smallEnoughForTheJobsProcess(*source, pages))
+        return redrawInProcess(*source, plan, pages, destination);
     if (!plan.raster) return redrawInWorker(*source, plan, pages, destination);
 
     // Painting is slow: every page it would stumble on is found before the

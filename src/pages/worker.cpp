@@ -23,6 +23,7 @@
 
 #include "job/channel.hpp"
 #include "job/fd.hpp"
+#include "job/tempfiles.hpp"
 
 // Address space limits mean nothing to AddressSanitizer, which reserves far
 // more than any page needs: its builds go without them.
@@ -144,11 +145,15 @@ MemoryCeiling::MemoryCeiling(uint64_t bytes)
     const uint64_t in = addressSpaceInUse();
     if (in == 0 || getrlimit(RLIMIT_AS, &now) != 0) return;
     const uint64_t ceiling = in + bytes;
-    if (now.rlim_cur != RLIM_INFINITY && now.rlim_cur <= ceiling) return;
+    if (now.rlim_cur != RLIM_INFINITY && now.rlim_cur <= ceiling) {
+        headroom_ = now.rlim_cur > in ? now.rlim_cur - in : 0;
+        return;
+    }
     if (now.rlim_max != RLIM_INFINITY && now.rlim_max < ceiling) return;
     previous_ = now.rlim_cur;
     struct rlimit lowered = {static_cast<rlim_t>(ceiling), now.rlim_max};
     set_ = setrlimit(RLIMIT_AS, &lowered) == 0;
+    if (set_) headroom_ = bytes;
 #endif
 }
 
@@ -162,6 +167,47 @@ MemoryCeiling::~MemoryCeiling()
     if (getrlimit(RLIMIT_AS, &now) != 0) return;
     now.rlim_cur = static_cast<rlim_t>(previous_);
     setrlimit(RLIMIT_AS, &now);
+}
+
+namespace {
+
+// What the handler writes: set before the limit is, never changed while it
+// stands.
+char gTimeUpMessage[512];
+size_t gTimeUpLength = 0;
+
+void onProcessorTimeUp(int)
+{
+    job::RemoveAllTempFilesFromSignal();
+    job::LogFromSignal(gTimeUpMessage, gTimeUpLength);
+    _exit(1);
+}
+
+}  // namespace
+
+ProcessorTimeLimit::ProcessorTimeLimit(int seconds, const std::string& message)
+{
+    gTimeUpLength = std::min(message.size(), sizeof gTimeUpMessage);
+    std::memcpy(gTimeUpMessage, message.data(), gTimeUpLength);
+    struct sigaction action;
+    std::memset(&action, 0, sizeof action);
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    action.sa_handler = onProcessorTimeUp;
+    if (seconds <= 0 || sigaction(SIGPROF, &action, &previous_) != 0) return;
+    // The processor time of the whole process from here, as a worker's
+    // limit counts its own.
+    const struct itimerval limit = {{0, 0}, {seconds, 0}};
+    set_ = setitimer(ITIMER_PROF, &limit, nullptr) == 0;
+    if (!set_) sigaction(SIGPROF, &previous_, nullptr);
+}
+
+ProcessorTimeLimit::~ProcessorTimeLimit()
+{
+    if (!set_) return;
+    const struct itimerval off = {{0, 0}, {0, 0}};
+    setitimer(ITIMER_PROF, &off, nullptr);
+    sigaction(SIGPROF, &previous_, nullptr);
 }
 
 bool WorkerOutput::send(uint32_t type, const void* data, size_t size)

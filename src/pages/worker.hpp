@@ -1,5 +1,6 @@
 #pragma once
 
+#include <signal.h>
 #include <sys/types.h>
 
 #include <cstdint>
@@ -80,11 +81,33 @@ public:
     // Whether an allocation failed since: libraries that catch the failure
     // report it as something else (qpdf as a damaged file).
     bool reached() const;
+    // What may be allocated beyond what was in use when this began: `bytes`,
+    // or less when a lower limit was already in place; 0 when none is.
+    uint64_t headroom() const { return headroom_; }
 
 private:
     bool set_ = false;
     uint64_t previous_ = 0;
+    uint64_t headroom_ = 0;
     std::new_handler previousHandler_ = nullptr;
+};
+
+// The job's own process under a processor-time limit for as long as this
+// lives, counted from now.  Work that cannot be stopped part way and taken
+// up again (qpdf's) can only end the job there: at the limit the signal
+// handler removes the job's temporary files, writes `message` (whole lines)
+// to standard error and the job copy and exits with status 1.  Only before
+// any output.
+class ProcessorTimeLimit {
+public:
+    ProcessorTimeLimit(int seconds, const std::string& message);
+    ~ProcessorTimeLimit();
+    ProcessorTimeLimit(const ProcessorTimeLimit&) = delete;
+    ProcessorTimeLimit& operator=(const ProcessorTimeLimit&) = delete;
+
+private:
+    bool set_ = false;
+    struct sigaction previous_;
 };
 
 // Runs tasks in up to `size` child processes at once.  Their records are

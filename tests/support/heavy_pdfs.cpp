@@ -38,10 +38,11 @@ std::string OneInchPage(const std::function<void(QPDF&, QPDFObjectHandle page)>&
 }
 
 // `head`, then `piece` `times` over, Flate-compressed a piece at a time.
-std::string Deflated(const std::string& head, const std::string& piece, int times)
+std::string Deflated(const std::string& head, const std::string& piece, int times,
+                     int level = Z_BEST_SPEED)
 {
     z_stream zs{};
-    deflateInit(&zs, Z_BEST_SPEED);
+    deflateInit(&zs, level);
     std::string compressed;
     std::vector<unsigned char> out(1 << 16);
     const auto feed = [&](const std::string& in, int flush) {
@@ -129,9 +130,10 @@ std::string MillionsOfPaths()
     });
 }
 
-std::string InflatingToAGigabyte()
+std::string InflatingTo(int mebibytes, bool smallFile)
 {
-    const std::string compressed = Deflated("", std::string(1 << 20, ' '), 1024);
+    const std::string compressed = Deflated("", std::string(1 << 20, ' '), mebibytes,
+                                            smallFile ? Z_BEST_COMPRESSION : Z_BEST_SPEED);
     return OneInchPage([&compressed](QPDF& qpdf, QPDFObjectHandle page) {
         QPDFObjectHandle spaces = QPDFObjectHandle::newStream(&qpdf);
         spaces.replaceStreamData(compressed, QPDFObjectHandle::newName("/FlateDecode"),

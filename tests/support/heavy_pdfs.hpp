@@ -14,9 +14,10 @@ std::string EndlessFieldDrawingForms();
 // One content stream of 35 million tiny squares, each its own path: far
 // longer to paint than any page's time limit.
 std::string MillionsOfPaths();
-// Page content that inflates to a gigabyte of spaces, a megabyte in the file:
-// redrawn, qpdf would gather twice that in memory.
-std::string InflatingToAGigabyte();
+// Page content that inflates to `mebibytes` of spaces: redrawn, qpdf would
+// gather twice that in memory.  A thousandth of that in the file when small
+// (slow to make), else a quarter of a hundredth.
+std::string InflatingTo(int mebibytes, bool smallFile);
 // An image whose JBIG2 data, a hundred bytes, claims a page of 65000 x 65000
 // pixels: half a gigabyte for poppler to allocate.
 std::string Jbig2Bomb();
