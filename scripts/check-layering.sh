@@ -11,7 +11,6 @@ models
 host
 pjl pages
 core
-driver
 cups
 tools"
 

@@ -6,7 +6,7 @@
 #include "cups/standard_options.hpp"
 #include "cups/ticket_keys.hpp"
 #include "cups/tickets.hpp"
-#include "driver/platform.hpp"
+#include "core/platform.hpp"
 
 namespace pdftopjl {
 

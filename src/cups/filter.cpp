@@ -12,8 +12,10 @@
 #include <string>
 
 #include "cups/adapter.hpp"
-#include "driver/platform.hpp"
-#include "job/channel.hpp"
+#include "core/platform.hpp"
+#include "job/output.hpp"
+#include "job/log.hpp"
+#include "job/cancel.hpp"
 
 // Test builds name a marker of their own, so that a machine's marker never
 // reaches their jobs.

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "job/channel.hpp"
+#include "job/log.hpp"
 #include "job/text.hpp"
 #include "pjl/field_widths.hpp"
 #include "ticket/passcode.hpp"

@@ -5,7 +5,7 @@
 
 #include "cups/ticket_keys.hpp"
 #include "encoding/unicode.hpp"
-#include "job/channel.hpp"
+#include "job/log.hpp"
 #include "job/text.hpp"
 #include "pjl/field_widths.hpp"
 

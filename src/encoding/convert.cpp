@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "job/channel.hpp"
+#include "job/log.hpp"
 #include "encoding/unicode.hpp"
 
 namespace pdftopjl {

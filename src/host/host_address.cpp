@@ -17,7 +17,9 @@
 #include <string_view>
 
 #include "encoding/unicode.hpp"
-#include "job/channel.hpp"
+#include "job/output.hpp"
+#include "job/log.hpp"
+#include "job/cancel.hpp"
 #include "job/fd.hpp"
 #include "job/text.hpp"
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "job/channel.hpp"
+#include "job/log.hpp"
 #include "job/text.hpp"
 
 namespace pdftopjl {

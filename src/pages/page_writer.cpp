@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "job/channel.hpp"
+#include "job/log.hpp"
 #include "job/text.hpp"
 
 namespace pdftopjl {

@@ -24,7 +24,7 @@
 #include <thread>
 #include <vector>
 
-#include "job/channel.hpp"
+#include "job/log.hpp"
 #include "pages/fax_g4.hpp"
 #include "pages/geometry.hpp"
 #include "pages/painter.hpp"

@@ -9,7 +9,8 @@
 #include <exception>
 #include <string>
 
-#include "job/channel.hpp"
+#include "job/log.hpp"
+#include "job/cancel.hpp"
 #include "pages/page_writer.hpp"
 #include "pages/raster_pages.hpp"
 #include "pages/vector_pages.hpp"

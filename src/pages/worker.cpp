@@ -21,7 +21,9 @@
 #include <string>
 #include <vector>
 
-#include "job/channel.hpp"
+#include "job/output.hpp"
+#include "job/log.hpp"
+#include "job/cancel.hpp"
 #include "job/fd.hpp"
 #include "job/tempfiles.hpp"
 

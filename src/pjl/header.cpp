@@ -3,7 +3,7 @@
 #include <string>
 
 #include "encoding/convert.hpp"
-#include "job/channel.hpp"
+#include "job/log.hpp"
 #include "pjl/docblock.hpp"
 #include "pjl/docname.hpp"
 #include "pjl/field_widths.hpp"

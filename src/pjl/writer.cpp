@@ -1,6 +1,6 @@
 #include "pjl/writer.hpp"
 
-#include "job/channel.hpp"
+#include "job/output.hpp"
 
 namespace pdftopjl {
 

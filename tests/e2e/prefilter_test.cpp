@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/platform.hpp"
+#include "core/platform.hpp"
 #include "support/expect.hpp"
 #include "support/fixtures.hpp"
 #include "support/process.hpp"

@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "cups/adapter.hpp"
-#include "driver/prefilter.hpp"
-#include "driver/staging.hpp"
+#include "core/prefilter.hpp"
+#include "core/staging.hpp"
 #include "job/tempfiles.hpp"
 #include "support/fixtures.hpp"
 #include "unit/prefilter_fixture.hpp"

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "driver/platform.hpp"
+#include "core/platform.hpp"
 #include "cups/adapter.hpp"
-#include "driver/prefilter.hpp"
+#include "core/prefilter.hpp"
 #include "support/fixtures.hpp"
 #include "unit/prefilter_fixture.hpp"
 

@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-#include "driver/staging.hpp"
+#include "core/staging.hpp"
 #include "job/tempfiles.hpp"
 #include "support/fixtures.hpp"
 #include "unit/job_fixture.hpp"

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "cups/ticket_keys.hpp"
-#include "driver/staging.hpp"
+#include "core/staging.hpp"
 #include "support/fixtures.hpp"
 #include "unit/job_fixture.hpp"
 

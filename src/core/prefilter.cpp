@@ -1,4 +1,4 @@
-#include "driver/prefilter.hpp"
+#include "core/prefilter.hpp"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -15,8 +15,8 @@
 #include <memory>
 #include <vector>
 
-#include "driver/platform.hpp"
-#include "job/channel.hpp"
+#include "core/platform.hpp"
+#include "job/log.hpp"
 
 namespace pdftopjl {
 

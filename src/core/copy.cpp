@@ -1,4 +1,4 @@
-#include "driver/copy.hpp"
+#include "core/copy.hpp"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -10,7 +10,8 @@
 #include <cerrno>
 #include <memory>
 
-#include "job/channel.hpp"
+#include "job/output.hpp"
+#include "job/cancel.hpp"
 
 namespace pdftopjl {
 

@@ -1,11 +1,13 @@
-#include "driver/filter.hpp"
+#include "core/filter.hpp"
 
 #include <cstdio>
 #include <optional>
 #include <string>
 
-#include "driver/staging.hpp"
-#include "job/channel.hpp"
+#include "core/staging.hpp"
+#include "job/output.hpp"
+#include "job/log.hpp"
+#include "job/cancel.hpp"
 #include "job/tempfiles.hpp"
 #include "pjl/header.hpp"
 

@@ -1,4 +1,4 @@
-#include "driver/staging.hpp"
+#include "core/staging.hpp"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -15,10 +15,12 @@
 
 #include <qpdf/QPDFExc.hh>
 
-#include "driver/copy.hpp"
-#include "driver/platform.hpp"
-#include "driver/prefilter.hpp"
-#include "job/channel.hpp"
+#include "core/copy.hpp"
+#include "core/platform.hpp"
+#include "core/prefilter.hpp"
+#include "job/output.hpp"
+#include "job/log.hpp"
+#include "job/cancel.hpp"
 #include "job/tempfiles.hpp"
 #include "pages/document.hpp"
 #include "pages/edit_decision.hpp"
