@@ -32,6 +32,8 @@ protected:
         if (!skip_.empty()) return;
         server_ = std::make_unique<AppServer>();
         if (!server_->Start(&startError_) || !server_->AddPrinter(kPrinter, &startError_)) return;
+        for (const char* model : {"zx2100", "zx6500c"})
+            if (!server_->AddPrinter(model, &startError_, "", std::string("zarelle_") + model)) return;
         documents_ = std::make_unique<TempDir>();
         WriteFile(documents_->file("four.pdf"), MakePdf(4, 595, 842));
     }
@@ -51,15 +53,15 @@ protected:
                                                     const std::string& format,
                                                     const std::vector<std::string>& operationAttrs,
                                                     const std::vector<std::string>& jobAttrs,
-                                                    std::string* stream)
+                                                    std::string* stream, const char* printer = kPrinter)
     {
         std::string report;
-        const int id = apptest::PrintWithIpptool(server_->PrinterUri(kPrinter), document, format, jobName,
+        const int id = apptest::PrintWithIpptool(server_->PrinterUri(printer), document, format, jobName,
                                                  operationAttrs, jobAttrs, documents_->path(), &report);
         EXPECT_GT(id, 0) << report;
         if (id <= 0) return {};
-        auto job = server_->WaitForJob(kPrinter, id, kJobTimeoutMs);
-        *stream = ReadFile(server_->JobFile(kPrinter, jobName, id));
+        auto job = server_->WaitForJob(printer, id, kJobTimeoutMs);
+        *stream = ReadFile(server_->JobFile(printer, jobName, id));
         return job;
     }
 
@@ -101,14 +103,15 @@ std::vector<std::string> Settled(const std::vector<std::string>& header)
     return lines;
 }
 
-// The same settings given to the filter as CUPS gives them, with the ZX-4200's PPD.
+// The same settings given to the filter as CUPS gives them, with the model's
+// generated PPD.
 JobStream RunFilter(const std::string& title, const std::string& copies, const std::string& options,
-                    const std::string& document, std::string* out)
+                    const std::string& document, std::string* out, const std::string& model = "zx4200")
 {
     TempDir tmp;
     RunOptions o;
     o.args = {"pdftopjl", "1", "alice", title, copies, options, document};
-    o.env["PPD"] = std::string(PDFTOPJL_BUILD_DIR) + "/ppd/zx4200.ppd";
+    o.env["PPD"] = std::string(PDFTOPJL_BUILD_DIR) + "/ppd/" + model + ".ppd";
     o.env["TMPDIR"] = tmp.path();
     RunResult r = RunProgram(o);
     EXPECT_EQ(r.exitCode, 0) << r.err;
@@ -210,6 +213,52 @@ INSTANTIATE_TEST_SUITE_P(
                 "1", "number-up=1 media-source=by-pass-tray ZRMSILeadingEdge=LongEdge",
                 {"@PJL SET MEDIASOURCE=TRAY5", "@PJL SET PAPERDIRECTION=LEF"}, 4}),
     [](const ::testing::TestParamInfo<IppCase>& info) { return std::string(info.param.name); });
+
+// The other models: the app's printer of that model against the filter on
+// its generated PPD, where the rows differ from the ZX-4200 (code set, bypass
+// tray, mono, no punch).
+struct ModelCase {
+    const char* name;
+    const char* model;  // the printer's name in the app and its PPD's
+    std::vector<std::string> jobAttrs;
+    const char* filterOptions;
+    std::vector<std::string> lines;
+};
+
+class AppModelJobs : public AppJobs, public ::testing::WithParamInterface<ModelCase> {};
+
+TEST_P(AppModelJobs, MatchTheFilterOnTheModelsPpd)
+{
+    const ModelCase& c = GetParam();
+    std::string stream;
+    auto job = Print(c.name, documents_->file("four.pdf"), "application/pdf", {}, c.jobAttrs, &stream, c.model);
+    ASSERT_EQ(job["job-state"], "completed") << job["job-state-message"] << server_->Log();
+    JobStream app = ParseJobStream(stream);
+    ASSERT_TRUE(app.valid) << app.error;
+    for (const std::string& line : c.lines) EXPECT_TRUE(Has(app.header, line)) << line;
+
+    std::string reference;
+    JobStream filter = RunFilter(c.name, "1", c.filterOptions, documents_->file("four.pdf"), &reference, c.model);
+    ASSERT_TRUE(filter.valid) << filter.error;
+    EXPECT_EQ(Settled(app.header), Settled(filter.header));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Models, AppModelJobs,
+    ::testing::Values(
+        ModelCase{"MonoPlain", "zx2100", {}, "number-up=1",
+                  {"@PJL SET STRINGCODESET=\"SJISX0208\"", "@PJL SET AUTOSELECT=ON"}},
+        ModelCase{"MonoBypass", "zx2100", {"ATTR collection media-col { MEMBER keyword media-source by-pass-tray }"},
+                  "number-up=1 media-source=by-pass-tray", {"@PJL SET MEDIASOURCE=SMH"}},
+        ModelCase{"MonoStoredJob", "zx2100", {"ATTR keyword print-type stored"}, "number-up=1 ZRPrintType=Stored",
+                  {"@PJL SET HOLD=STORE"}},
+        ModelCase{"ColourBypass", "zx6500c", {"ATTR collection media-col { MEMBER keyword media-source by-pass-tray }"},
+                  "number-up=1 media-source=by-pass-tray", {"@PJL SET MEDIASOURCE=TRAY5"}},
+        ModelCase{"ColourStaple", "zx6500c", {"ATTR enum finishings 28"}, "number-up=1 finishings=28",
+                  {"@PJL SET STAPLE=LEFTDUAL"}},
+        ModelCase{"ColourMonochrome", "zx6500c", {"ATTR keyword print-color-mode monochrome"},
+                  "number-up=1 print-color-mode=monochrome", {"@PJL SET RENDERMODE=GRAYSCALE"}}),
+    [](const ::testing::TestParamInfo<ModelCase>& info) { return std::string(info.param.name); });
 
 // A colour JPEG made with cjpeg, or "" when cjpeg is not installed.
 std::string Jpeg(const std::string& dir)

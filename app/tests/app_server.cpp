@@ -139,11 +139,12 @@ testsupport::RunResult AppServer::Command(const std::vector<std::string>& args, 
     return testsupport::RunProgram(o);
 }
 
-bool AppServer::AddPrinter(const std::string& name, std::string* error, const std::string& deviceUri)
+bool AppServer::AddPrinter(const std::string& name, std::string* error, const std::string& deviceUri,
+                           const std::string& driver)
 {
     mkdir(OutputDir(name).c_str(), 0755);
     testsupport::RunResult r = Command(
-        {"add", "-d", name, "-m", "zarelle_zx4200", "-v", deviceUri.empty() ? "file://" + OutputDir(name) : deviceUri});
+        {"add", "-d", name, "-m", driver, "-v", deviceUri.empty() ? "file://" + OutputDir(name) : deviceUri});
     if (r.exitCode != 0) *error = "pdftopjl-app add failed: " + r.out + r.err;
     return r.exitCode == 0;
 }

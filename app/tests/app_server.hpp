@@ -40,9 +40,10 @@ public:
     // Empty while the server runs; else how it ended and what it printed.
     std::string Ended();
 
-    // Adds a ZX-4200 writing to OutputDir(name), with the application's own
-    // "add" sub-command.
-    bool AddPrinter(const std::string& name, std::string* error, const std::string& deviceUri = "");
+    // Adds a printer of the model (a ZX-4200 unless told) writing to
+    // OutputDir(name), with the application's own "add" sub-command.
+    bool AddPrinter(const std::string& name, std::string* error, const std::string& deviceUri = "",
+                    const std::string& driver = "zarelle_zx4200");
 
     // Runs one of the application's sub-commands against this server.
     testsupport::RunResult Command(const std::vector<std::string>& args, int timeoutMs = 120000) const;

@@ -89,8 +89,11 @@ const std::pair<const char*, ColourMode> kColours[] = {{"Color", ColourMode::Col
                                                        {"Black", ColourMode::Black}};
 const std::pair<const char*, Quality> kQualities[] = {
     {"HighSpeed", Quality::Speed}, {"Standard", Quality::Standard}, {"HighQuality", Quality::High}};
+// A PPD's Boolean choices are spelled True and False; lp passes them as typed.
 const std::pair<const char*, Collation> kCollations[] = {{"true", Collation::Collated},
-                                                         {"false", Collation::Uncollated}};
+                                                         {"True", Collation::Collated},
+                                                         {"false", Collation::Uncollated},
+                                                         {"False", Collation::Uncollated}};
 const std::pair<const char*, Trapping> kTrappings[] = {{"true", Trapping::On}, {"false", Trapping::Off}};
 const std::pair<const char*, Staple> kStaples[] = {{"None", Staple::None},
                                                    {"UpperLeftSinglePort", Staple::TopLeft},

@@ -2,6 +2,7 @@
 
 #include <cups/cups.h>
 
+#include <cctype>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -116,6 +117,14 @@ std::string PaperName(std::string_view media)
     pwg_media_t* pwg = pwgMediaForPPD(name.c_str());
     if (pwg == nullptr) pwg = pwgMediaForPWG(name.c_str());
     if (pwg == nullptr) pwg = pwgMediaForLegacy(name.c_str());
+    if (pwg == nullptr && !name.empty()) {
+        // PPD names typed in lower case ("a4", "letter"), as cupsd itself
+        // takes them for a PPD queue.
+        std::string capitalised;
+        for (char c : name) capitalised += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        capitalised[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(capitalised[0])));
+        pwg = pwgMediaForPPD(capitalised.c_str());
+    }
     return pwg != nullptr && pwg->ppd != nullptr ? std::string(pwg->ppd) : std::string();
 }
 

@@ -128,6 +128,8 @@ INSTANTIATE_TEST_SUITE_P(
                   "colour=colour"},
         // lp sends the queue's own colour mode with every job: only monochrome asks.
         AdaptCase{"ColourModeAsksNothing", {}, "print-color-mode=color finishings=3", ""},
+        // As CUPS reads them: PPD Booleans in either spelling, PPD size names in lower case.
+        AdaptCase{"PpdSpellings", {}, "Collate=True media=tabloid", "paper=ledger collate=yes"},
         AdaptCase{"UnknownChoiceIsStillGiven", {}, "ZRInputSlot=9thTray media=Plain", "tray=other paper=other type=plain"},
         AdaptCase{"DialogDuplexWins", {kDuplexNone}, kDuplexTicket + "3 sides=one-sided Duplex=None", "sides=short"},
         AdaptCase{"SidesThenDuplexThenQueue", {kDuplexNone}, "sides=both Duplex=DuplexNoTumble", "sides=long"},
