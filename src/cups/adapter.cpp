@@ -293,7 +293,7 @@ CupsJob AdaptCupsJob(const JobInputs& job, int32_t copies)
     if (choices.duplexing == -1) choices.duplexing = DuplexingFromCupsOptions(options, ppd);
     YieldLegacyDefaults(options, ppd, choices);
     ApplyStandardOptions(options, choices);
-    ApplyOfficeOptions(options, ppd, job.ppdIsTheJobsOwn, ticket, choices);
+    ApplyOfficeOptions(options, ppd, ticket, choices);
     ApplyQueueDefaults(ppd, choices);
     readLayout(options, ticket.layout);
     typeChoices(choices, options, ticket);

@@ -113,14 +113,6 @@ std::string jobCopyMarker()
            "/pdftopjl/jobcopy";
 }
 
-// The Printer Application writes a PPD for each job and names it again in
-// PDFTOPJL_JOB_PPD; cupsd never sets that variable.
-bool ppdIsTheJobsOwn(const char* ppdPath)
-{
-    const char* own = std::getenv("PDFTOPJL_JOB_PPD");
-    return own != nullptr && ppdPath != nullptr && *own != '\0' && std::strcmp(own, ppdPath) == 0;
-}
-
 // Standard input, output or error closed when the filter starts would be
 // the first pipe or file the job opens (the host lookup's pipe read as the
 // document): each missing one is opened on /dev/null.
@@ -174,7 +166,6 @@ int RunCupsFilter(int argc, char* argv[], const JobServices& services, FILE* out
     CupsJob adapted;
     {
         JobInputs inputs(std::move(*args), openPrinterPpd(ppdPath));
-        inputs.ppdIsTheJobsOwn = ppdIsTheJobsOwn(ppdPath);
         adapted = AdaptCupsJob(inputs, copies);
     }
     return ExitStatus(RunJob(adapted.ticket, adapted.printer, document, output, cupsHooks(), services));

@@ -68,9 +68,6 @@ struct JobInputs {
     JobArguments args;
     JobOptions options;
     PpdHandle ppd;  // empty when the PPD cannot be opened
-    // The PPD was written for this job alone (pdftopjl-app's job copy), so
-    // its default passcode is the job's own, not a queue's that all can read.
-    bool ppdIsTheJobsOwn = false;
 
     JobInputs(JobArguments arguments, PpdHandle printerPpd)
         : args(std::move(arguments)), options(args.optionText.c_str()), ppd(std::move(printerPpd))

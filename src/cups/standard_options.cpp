@@ -261,7 +261,7 @@ std::optional<std::string> CustomValue(const char* choice)
     return std::nullopt;
 }
 
-void ApplyOfficeOptions(const JobOptions& options, const ppd_file_t* ppd, bool ppdIsTheJobsOwn,
+void ApplyOfficeOptions(const JobOptions& options, const ppd_file_t* ppd,
                         JobTicket& ticket, Choices& choices)
 {
     // The job's own choice of a PPD option, else the queue's.
@@ -307,12 +307,8 @@ void ApplyOfficeOptions(const JobOptions& options, const ppd_file_t* ppd, bool p
         } else if (jobPasscode == nullptr) {
             // The queue's default is in the PPD that cupsd hands every user
             // (/printers/NAME.ppd): no secret, so it never holds a job.
-            if (std::optional<std::string> queue = CustomValue(PpdDefaultChoice(ppd, "ZRPasscode"))) {
-                if (ppdIsTheJobsOwn)
-                    held.passcode = queue->substr(0, header_width::kPassword);
-                else
-                    ticket.passcodeIssue = PasscodeIssue::QueueDefault;
-            }
+            if (CustomValue(PpdDefaultChoice(ppd, "ZRPasscode")))
+                ticket.passcodeIssue = PasscodeIssue::QueueDefault;
         }
     }
     if (choices.printType != 2) {

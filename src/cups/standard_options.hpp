@@ -31,10 +31,10 @@ void ApplyStandardOptions(const JobOptions& options, Choices& choices);
 // IPP attributes job-password, job-account-id and job-accounting-user-id,
 // where the dialog's tickets left them open.  A passcode the job gives
 // without a print type makes a stored private job.  The queue's default
-// passcode is taken only from a PPD that is the job's own; otherwise
-// passcodeIssue says it was left out.
-void ApplyOfficeOptions(const JobOptions& options, const ppd_file_t* ppd, bool ppdIsTheJobsOwn,
-                        JobTicket& ticket, Choices& choices);
+// passcode is never taken (every user can read it): passcodeIssue says it
+// was left out.
+void ApplyOfficeOptions(const JobOptions& options, const ppd_file_t* ppd, JobTicket& ticket,
+                        Choices& choices);
 
 // The value of a custom option choice: "Custom.1234" or "{Name=1234}" give
 // "1234"; anything else (a plain choice such as "None") gives nothing.
