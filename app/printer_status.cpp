@@ -1,0 +1,228 @@
+#include "printer_status.hpp"
+
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <atomic>
+#include <charconv>
+#include <chrono>
+#include <map>
+#include <mutex>
+
+#include "device_status.hpp"
+#include "device_writer.hpp"
+
+namespace pdftopjl::app {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kAnswerLimitMs = 2000;
+// PAPPL asks on each Get-Printer-Attributes, at most once a second: a
+// printer is asked less often than that, and one that does not answer
+// rarely, since each try holds a client for the whole time limit.
+constexpr auto kAskEvery = std::chrono::seconds(3);
+constexpr auto kAskSilentEvery = std::chrono::seconds(60);
+
+// The reasons these queries own; others (paused, offline while a job waits
+// for the device) belong to PAPPL and the device watch.
+constexpr pappl_preason_t kStatusReasons =
+    PAPPL_PREASON_MEDIA_EMPTY | PAPPL_PREASON_MEDIA_NEEDED | PAPPL_PREASON_MEDIA_JAM | PAPPL_PREASON_COVER_OPEN |
+    PAPPL_PREASON_TONER_LOW | PAPPL_PREASON_TONER_EMPTY | PAPPL_PREASON_OFFLINE | PAPPL_PREASON_OTHER;
+
+constexpr char kQuery[] = "\x1b%-12345X@PJL\r\n@PJL INFO STATUS\r\n\x1b%-12345X";
+
+std::atomic<bool> polling{true};
+
+struct Known {
+    bool asking = false;
+    bool answered = false;
+    Clock::time_point askedAt{};
+    pappl_preason_t reasons = PAPPL_PREASON_NONE;  // what the last answer set
+    std::string text;
+};
+std::mutex knownLock;
+std::map<int, Known> known;  // by printer id
+
+// The answer, up to its form feed, or empty when none came within the limit.
+std::string ask(int fd)
+{
+    if (send(fd, kQuery, sizeof kQuery - 1, MSG_NOSIGNAL | MSG_DONTWAIT) != static_cast<ssize_t>(sizeof kQuery - 1))
+        return "";
+    const auto deadline = Clock::now() + std::chrono::milliseconds(kAnswerLimitMs);
+    std::string answer;
+    while (answer.find('\f') == std::string::npos) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        pollfd wait{fd, POLLIN, 0};
+        if (left <= 0 || poll(&wait, 1, static_cast<int>(left)) != 1) return "";
+        char buffer[1024];
+        const ssize_t n = recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+        if (n <= 0) return "";
+        answer.append(buffer, static_cast<size_t>(n));
+        if (answer.size() > 65536) return "";
+    }
+    return answer;
+}
+
+// Asks the printer; empty when it is busy, cannot be reached or says nothing.
+std::string query(pappl_printer_t* printer, const std::string& uri)
+{
+    // PAPPL opens the device under the printer's lock and waits up to 30 s
+    // for a connection: only a printer that answers at once is opened.
+    if (const std::string problem = ConnectProblem(uri, kAnswerLimitMs); !problem.empty()) {
+        papplLogPrinter(printer, PAPPL_LOGLEVEL_DEBUG, "No status: %s.", problem.c_str());
+        return "";
+    }
+    // Null while a job has the device.
+    pappl_device_t* device = papplPrinterOpenDevice(printer);
+    if (device == nullptr) return "";
+    const int fd = DeviceConnection(device);
+    const std::string answer = fd >= 0 ? ask(fd) : "";
+    papplPrinterCloseDevice(printer);
+    if (answer.empty()) papplLogPrinter(printer, PAPPL_LOGLEVEL_DEBUG, "The printer did not answer @PJL INFO STATUS.");
+    return answer;
+}
+
+bool isColour(pappl_printer_t* printer)
+{
+    pappl_pr_driver_data_t data;
+    papplPrinterGetDriverData(printer, &data);
+    return (data.color_supported & PAPPL_COLOR_MODE_COLOR) != 0;
+}
+
+bool suppliesPage(pappl_client_t* client, void* data)
+{
+    auto* printer = static_cast<pappl_printer_t*>(data);
+    UpdatePrinterStatus(printer);
+    std::string text;
+    {
+        std::lock_guard<std::mutex> hold(knownLock);
+        const Known& k = known[papplPrinterGetID(printer)];
+        text = !polling ? "Status queries are turned off (status-poll=off)."
+               : k.answered ? k.text
+                            : "The printer has not answered a status query.";
+    }
+    papplClientHTMLPrinterHeader(client, printer, "Supplies", 0, nullptr, nullptr);
+    papplClientHTMLPuts(client, "          <p class=\"printer-status\">");
+    papplClientHTMLEscape(client, text.c_str(), 0);
+    papplClientHTMLPuts(client, "</p>\n          <table class=\"list\">\n            <tbody>\n");
+    pappl_supply_t supplies[16];
+    const int count = papplPrinterGetSupplies(printer, 16, supplies);
+    for (int i = 0; i < count && i < 16; ++i) {
+        papplClientHTMLPuts(client, "              <tr><th>");
+        papplClientHTMLEscape(client, supplies[i].description, 0);
+        papplClientHTMLPuts(client, ":</th><td>");
+        if (supplies[i].level < 0) papplClientHTMLPuts(client, "level unknown");
+        else papplClientHTMLPrintf(client, "%d%%", supplies[i].level);
+        papplClientHTMLPuts(client, "</td></tr>\n");
+    }
+    papplClientHTMLPuts(client, "            </tbody>\n          </table>\n");
+    papplClientHTMLPrinterFooter(client);
+    return true;
+}
+
+}  // namespace
+
+PjlStatus ParsePjlStatus(std::string_view answer)
+{
+    PjlStatus status;
+    while (!answer.empty()) {
+        const size_t end = answer.find_first_of("\r\n\f");
+        std::string_view line = answer.substr(0, end);
+        answer = end == std::string_view::npos ? std::string_view{} : answer.substr(end + 1);
+        if (line.starts_with("CODE=")) {
+            const std::string_view value = line.substr(5);
+            const auto [ptr, ec] = std::from_chars(value.data(), value.data() + value.size(), status.code);
+            status.valid = ec == std::errc() && ptr == value.data() + value.size();
+        } else if (line.starts_with("DISPLAY=")) {
+            std::string_view value = line.substr(8);
+            if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
+                value = value.substr(1, value.size() - 2);
+            status.display = std::string(value.substr(0, 64));
+        } else if (line.starts_with("ONLINE=")) {
+            status.online = line.substr(7) != "FALSE";
+        }
+    }
+    return status;
+}
+
+Condition ConditionOf(const PjlStatus& status, bool colour)
+{
+    const int code = status.code;
+    const int group = code / 1000;
+    // Texts from the printer's panel are shown only where no better one is
+    // known, and never as a reason.
+    const std::string display = status.display.empty() ? "code " + std::to_string(code) : status.display;
+    Condition c;
+    if (group == 10) {
+        if (code == 10006) c = {PAPPL_PREASON_TONER_LOW, colour ? "Toner low" : "Toner low: black"};
+        else if (code == 10023) c.text = "Printing";
+        else c.text = "Ready";
+    } else if (code == 40021) {
+        // PAPPL 1.3 never reports door-open (and then no reasons at all).
+        c = {PAPPL_PREASON_COVER_OPEN, "Door open"};
+    } else if (code == 40038) {
+        c = {PAPPL_PREASON_TONER_LOW, colour ? "Toner low" : "Toner low: black"};
+    } else if (group == 41) {
+        // 41xyy: load paper into tray x (size yy).
+        const int tray = code / 100 % 10;
+        c = {PAPPL_PREASON_MEDIA_EMPTY | PAPPL_PREASON_MEDIA_NEEDED,
+             tray > 0 ? "Tray " + std::to_string(tray) + " is empty" : "Out of paper"};
+    } else if (group == 42 || group == 44) {
+        c = {PAPPL_PREASON_MEDIA_JAM, "Paper jam"};
+    } else if (group == 30 || group == 35) {
+        c = {PAPPL_PREASON_OTHER, "Warning: " + display};
+    } else {
+        c = {PAPPL_PREASON_OTHER, "The printer needs attention: " + display};
+    }
+    if (!status.online) {
+        c.reasons |= PAPPL_PREASON_OFFLINE;
+        c.text = c.text == "Ready" ? "Offline" : "Offline; " + c.text;
+    }
+    return c;
+}
+
+void SetStatusPolling(bool on) { polling = on; }
+
+bool UpdatePrinterStatus(pappl_printer_t* printer)
+{
+    const char* uri = papplPrinterGetDeviceURI(printer);
+    if (!polling || uri == nullptr || std::string_view(uri).substr(0, 7) != "socket:" ||
+        papplPrinterGetState(printer) == IPP_PSTATE_PROCESSING)
+        return true;
+    const int id = papplPrinterGetID(printer);
+    {
+        std::lock_guard<std::mutex> hold(knownLock);
+        Known& k = known[id];
+        const auto now = Clock::now();
+        if (k.asking || (k.askedAt != Clock::time_point{} && now - k.askedAt < (k.answered ? kAskEvery : kAskSilentEvery)))
+            return true;
+        k.asking = true;
+        k.askedAt = now;
+    }
+    const PjlStatus status = ParsePjlStatus(query(printer, uri));
+    const Condition now = status.valid ? ConditionOf(status, isColour(printer)) : Condition{};
+    pappl_preason_t previous;
+    {
+        std::lock_guard<std::mutex> hold(knownLock);
+        Known& k = known[id];
+        previous = k.reasons;
+        k = Known{false, status.valid, k.askedAt, now.reasons, now.text};
+    }
+    // A printer that does not answer says nothing: what it said before goes.
+    papplPrinterSetReasons(printer, now.reasons, previous & ~now.reasons & kStatusReasons);
+    return true;
+}
+
+void AddSuppliesPage(pappl_printer_t* printer)
+{
+    // printer-supply-info-uri names "<printer>/supplies"; PAPPL 1.3 serves
+    // nothing there unless the driver reports levels it does not have.
+    char path[1024];
+    papplPrinterGetPath(printer, "supplies", path, sizeof path);
+    papplSystemAddResourceCallback(papplPrinterGetSystem(printer), path, "text/html", suppliesPage, printer);
+    papplPrinterAddLink(printer, "Supplies", path, PAPPL_LOPTIONS_STATUS);
+}
+
+}  // namespace pdftopjl::app
