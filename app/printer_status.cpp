@@ -96,9 +96,12 @@ bool suppliesPage(pappl_client_t* client, void* data)
     auto* printer = static_cast<pappl_printer_t*>(data);
     UpdatePrinterStatus(printer);
     std::string text;
+    // Which cartridge is low is known only when there is one.
+    bool low = !isColour(printer);
     {
         std::lock_guard<std::mutex> hold(knownLock);
         const Known& k = known[papplPrinterGetID(printer)];
+        low = low && polling && (k.reasons & PAPPL_PREASON_TONER_LOW) != 0;
         text = !polling ? "Status queries are turned off (status-poll=off)."
                : k.answered ? k.text
                             : "The printer has not answered a status query.";
@@ -113,7 +116,8 @@ bool suppliesPage(pappl_client_t* client, void* data)
         papplClientHTMLPuts(client, "              <tr><th>");
         papplClientHTMLEscape(client, supplies[i].description, 0);
         papplClientHTMLPuts(client, ":</th><td>");
-        if (supplies[i].level < 0) papplClientHTMLPuts(client, "level unknown");
+        if (low && supplies[i].color == PAPPL_SUPPLY_COLOR_BLACK) papplClientHTMLPuts(client, "low");
+        else if (supplies[i].level < 0) papplClientHTMLPuts(client, "level unknown");
         else papplClientHTMLPrintf(client, "%d%%", supplies[i].level);
         papplClientHTMLPuts(client, "</td></tr>\n");
     }

@@ -28,15 +28,16 @@ protected:
 
     // Whether the reasons come to read `reasons` and the supplies page to
     // say `text` (queries are a few seconds apart); what they were if not.
-    std::string Shows(const std::string& reasons, const std::string& text)
+    std::string Shows(const std::string& reasons, const std::string& text, const std::string& printer = "st")
     {
         std::string seen;
         for (int waited = 0; waited < 150; ++waited) {
-            seen = server_.PrinterAttributes("st")["printer-state-reasons"];
-            if (seen == reasons && server_.WebPage("/st/supplies").find(text) != std::string::npos) return "";
+            seen = server_.PrinterAttributes(printer)["printer-state-reasons"];
+            if (seen == reasons && server_.WebPage("/" + printer + "/supplies").find(text) != std::string::npos)
+                return "";
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
         }
-        return "reasons " + seen + ", page: " + server_.WebPage("/st/supplies");
+        return "reasons " + seen + ", page: " + server_.WebPage("/" + printer + "/supplies");
     }
 
     // Jobs print whole to a printer that will not say its state, and the
@@ -95,6 +96,16 @@ TEST_F(AppStatus, PrinterStateReachesReasonsAndSuppliesPage)
     const auto attrs = server_.PrinterAttributes("st");
     EXPECT_NE(attrs.at("printer-supply-info-uri").find("/st/supplies"), std::string::npos);
     EXPECT_NE(server_.WebPage("/st/").find("/st/supplies"), std::string::npos);
+}
+
+// A monochrome model has one cartridge, the one a low toner is about.
+TEST_F(AppStatus, MonochromeTonerLowNamesBlack)
+{
+    ASSERT_EQ(server_.Command({"add", "-d", "mono", "-m", "zarelle_zx2100", "-v", sim_.Uri()}).exitCode, 0);
+    EXPECT_EQ(server_.PrinterAttributes("mono")["printer-supply-description"], "Black Toner");
+    sim_.Set(SimPrinter::State::TonerLow);
+    EXPECT_EQ(Shows("toner-low", "Toner low: black", "mono"), "");
+    EXPECT_NE(server_.WebPage("/mono/supplies").find("Black Toner:</th><td>low</td>"), std::string::npos);
 }
 
 // Answers the simulated printer does not give: what the reasons and the
