@@ -24,6 +24,7 @@ constexpr int kAnswerLimitMs = 2000;
 // rarely, since each try holds a client for the whole time limit.
 constexpr auto kAskEvery = std::chrono::seconds(3);
 constexpr auto kAskSilentEvery = std::chrono::seconds(60);
+constexpr auto kAskUnreachableEvery = std::chrono::seconds(10);
 
 // The reasons these queries own; others (paused, offline while a job waits
 // for the device) belong to PAPPL and the device watch.
@@ -37,10 +38,11 @@ std::atomic<bool> polling{true};
 
 struct Known {
     bool asking = false;
-    bool answered = false;
+    bool reported = false;  // text holds what is known
     Clock::time_point askedAt{};
     pappl_preason_t reasons = PAPPL_PREASON_NONE;  // what the last answer set
     std::string text;
+    Clock::duration retry{};
 };
 std::mutex knownLock;
 std::map<int, Known> known;  // by printer id
@@ -65,23 +67,30 @@ std::string ask(int fd)
     return answer;
 }
 
-// Asks the printer; empty when it is busy, cannot be reached or says nothing.
-std::string query(pappl_printer_t* printer, const std::string& uri)
+struct Asked {
+    enum { Busy, Unreachable, Silent, Answered } outcome;
+    std::string text;  // the answer, or why the printer cannot be reached
+};
+
+Asked query(pappl_printer_t* printer, const std::string& uri)
 {
     // PAPPL opens the device under the printer's lock and waits up to 30 s
     // for a connection: only a printer that answers at once is opened.
-    if (const std::string problem = ConnectProblem(uri, kAnswerLimitMs); !problem.empty()) {
+    if (std::string problem = ConnectProblem(uri, kAnswerLimitMs); !problem.empty()) {
         papplLogPrinter(printer, PAPPL_LOGLEVEL_DEBUG, "No status: %s.", problem.c_str());
-        return "";
+        return {Asked::Unreachable, std::move(problem)};
     }
     // Null while a job has the device.
     pappl_device_t* device = papplPrinterOpenDevice(printer);
-    if (device == nullptr) return "";
+    if (device == nullptr) return {Asked::Busy, ""};
     const int fd = DeviceConnection(device);
-    const std::string answer = fd >= 0 ? ask(fd) : "";
+    std::string answer = fd >= 0 ? ask(fd) : "";
     papplPrinterCloseDevice(printer);
-    if (answer.empty()) papplLogPrinter(printer, PAPPL_LOGLEVEL_DEBUG, "The printer did not answer @PJL INFO STATUS.");
-    return answer;
+    if (answer.empty()) {
+        papplLogPrinter(printer, PAPPL_LOGLEVEL_DEBUG, "The printer did not answer @PJL INFO STATUS.");
+        return {Asked::Silent, ""};
+    }
+    return {Asked::Answered, std::move(answer)};
 }
 
 bool isColour(pappl_printer_t* printer)
@@ -103,7 +112,7 @@ bool suppliesPage(pappl_client_t* client, void* data)
         const Known& k = known[papplPrinterGetID(printer)];
         low = low && polling && (k.reasons & PAPPL_PREASON_TONER_LOW) != 0;
         text = !polling ? "Status queries are turned off (status-poll=off)."
-               : k.answered ? k.text
+               : k.reported ? k.text
                             : "The printer has not answered a status query.";
     }
     papplClientHTMLPrinterHeader(client, printer, "Supplies", 0, nullptr, nullptr);
@@ -141,21 +150,31 @@ bool UpdatePrinterStatus(pappl_printer_t* printer)
         std::lock_guard<std::mutex> hold(knownLock);
         Known& k = known[id];
         const auto now = Clock::now();
-        if (k.asking || (k.askedAt != Clock::time_point{} && now - k.askedAt < (k.answered ? kAskEvery : kAskSilentEvery)))
+        if (k.asking || (k.askedAt != Clock::time_point{} && now - k.askedAt < k.retry))
             return true;
         k.asking = true;
         k.askedAt = now;
     }
-    const PjlStatus status = ParsePjlStatus(query(printer, uri));
-    const Condition now = status.valid ? ConditionOf(status, isColour(printer)) : Condition{};
+    const Asked asked = query(printer, uri);
+    const PjlStatus status = ParsePjlStatus(asked.outcome == Asked::Answered ? asked.text : "");
+    Condition now = status.valid ? ConditionOf(status, isColour(printer)) : Condition{};
+    // A printer that cannot be reached is offline; one that does not answer
+    // says nothing, and what it said before goes.
+    if (asked.outcome == Asked::Unreachable) now = {PAPPL_PREASON_OFFLINE, asked.text};
     pappl_preason_t previous;
     {
         std::lock_guard<std::mutex> hold(knownLock);
         Known& k = known[id];
         previous = k.reasons;
-        k = Known{false, status.valid, k.askedAt, now.reasons, now.text};
+        if (asked.outcome == Asked::Busy) {
+            // Asked again as soon as the job is done.
+            k.asking = false;
+            k.askedAt = {};
+            return true;
+        }
+        k = Known{false, status.valid || asked.outcome == Asked::Unreachable, k.askedAt, now.reasons, now.text};
+        k.retry = status.valid ? kAskEvery : asked.outcome == Asked::Unreachable ? kAskUnreachableEvery : kAskSilentEvery;
     }
-    // A printer that does not answer says nothing: what it said before goes.
     papplPrinterSetReasons(printer, now.reasons, previous & ~now.reasons & kStatusReasons);
     return true;
 }

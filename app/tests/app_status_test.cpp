@@ -98,6 +98,17 @@ TEST_F(AppStatus, PrinterStateReachesReasonsAndSuppliesPage)
     EXPECT_NE(server_.WebPage("/st/").find("/st/supplies"), std::string::npos);
 }
 
+// A printer that cannot be reached is offline until it answers again.
+TEST_F(AppStatus, UnreachablePrinterIsOfflineUntilItAnswers)
+{
+    const int port = FreeLoopbackPort();
+    const std::string uri = "socket://127.0.0.1:" + std::to_string(port);
+    ASSERT_EQ(server_.Command({"add", "-d", "gone", "-m", "zarelle_zx4200", "-v", uri}).exitCode, 0);
+    EXPECT_EQ(Shows("offline", "Cannot connect to " + uri + ": Connection refused", "gone"), "");
+    SimPrinter back(port);
+    EXPECT_EQ(Shows("none", "Ready", "gone"), "");
+}
+
 // A monochrome model has one cartridge, the one a low toner is about.
 TEST_F(AppStatus, MonochromeTonerLowNamesBlack)
 {

@@ -39,11 +39,14 @@ Status statusOf(SimPrinter::State state)
 
 }  // namespace
 
-SimPrinter::SimPrinter()
+SimPrinter::SimPrinter(int port)
 {
     listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int on = 1;
+    setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof addr;
     bind(listener_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);

@@ -27,7 +27,8 @@ public:
         std::string pdf;     // the FSIZ bytes between header and trailer
     };
 
-    SimPrinter();
+    // On a free port, or on `port` (a printer that comes back where it was).
+    explicit SimPrinter(int port = 0);
     ~SimPrinter();
     SimPrinter(const SimPrinter&) = delete;
     SimPrinter& operator=(const SimPrinter&) = delete;
