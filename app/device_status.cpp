@@ -41,9 +41,9 @@ std::string why(const std::string& uri, const std::string& message)
            (reason.empty() ? "no answer" : reason);
 }
 
-// A socket device's own error: PAPPL 1.3 reports a refused connection as
-// "Host is down".
-std::string connectError(const std::string& uri)
+}  // namespace
+
+std::string ConnectProblem(const std::string& uri, int timeoutMs)
 {
     char scheme[32], userpass[32], host[256], resource[1024];
     int port = 0;
@@ -65,7 +65,7 @@ std::string connectError(const std::string& uri)
             if (failure == EINPROGRESS) {
                 pollfd wait{fd, POLLOUT, 0};
                 socklen_t size = sizeof failure;
-                failure = poll(&wait, 1, 10000) == 1 ? (getsockopt(fd, SOL_SOCKET, SO_ERROR, &failure, &size), failure)
+                failure = poll(&wait, 1, timeoutMs) == 1 ? (getsockopt(fd, SOL_SOCKET, SO_ERROR, &failure, &size), failure)
                                                      : ETIMEDOUT;
             }
         }
@@ -79,6 +79,8 @@ std::string connectError(const std::string& uri)
     freeaddrinfo(found);
     return error.empty() ? "" : why(uri, error);
 }
+
+namespace {
 
 // Why the device cannot be opened; empty when it can.
 std::string tryOpen(const std::string& uri)
@@ -95,7 +97,7 @@ std::string tryOpen(const std::string& uri)
         if (stat(path, &info) != 0 || !S_ISDIR(info.st_mode)) folder = folder.substr(0, folder.rfind('/') + 1);
         return access(folder.c_str(), W_OK) == 0 ? "" : why(uri, std::strerror(errno));
     }
-    if (uri.starts_with("socket:")) return connectError(uri);
+    if (uri.starts_with("socket:")) return ConnectProblem(uri, 10000);
     std::string message;
     pappl_device_t* device = papplDeviceOpen(
         uri.c_str(), "status",

@@ -124,9 +124,9 @@ bool isNetworkUri(const char* uri)
                               std::strncmp(uri, "snmp:", 5) == 0);
 }
 
-// The connection of a network device: PAPPL 1.3 keeps it as the first
-// member of the device's data.  Checked to be a connected socket, or -1.
-int connectionOf(pappl_device_t* device)
+}  // namespace
+
+int DeviceConnection(pappl_device_t* device)
 {
     const int* data = static_cast<const int*>(papplDeviceGetData(device));
     if (data == nullptr || *data < 0) return -1;
@@ -138,8 +138,6 @@ int connectionOf(pappl_device_t* device)
         return -1;
     return *data;
 }
-
-}  // namespace
 
 void InstallFileScheme()
 {
@@ -175,7 +173,7 @@ JobOutput::JobOutput(pappl_job_t* job, pappl_device_t* shared) : job_(job), devi
         // PAPPL's writes block while the printer takes nothing: its buffer
         // is sent, and the rest goes to the connection directly.
         papplDeviceFlush(device_);
-        socket_ = connectionOf(device_);
+        socket_ = DeviceConnection(device_);
     }
 }
 

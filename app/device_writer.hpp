@@ -15,6 +15,11 @@ namespace pdftopjl::app {
 // only when something is written, never over an existing one.
 void InstallFileScheme();
 
+// The connection of a network device (PAPPL 1.3 keeps it as the first
+// member of the device's data), checked to be a connected socket; -1 when
+// the device has none.
+int DeviceConnection(pappl_device_t* device);
+
 class JobOutput {
 public:
     // `shared` is the device PAPPL opened for the job.

@@ -14,6 +14,7 @@
 #include "passcodes.hpp"
 #include "print_job.hpp"
 #include "printer_settings.hpp"
+#include "printer_status.hpp"
 #include "test_page.hpp"
 #include "runtime.hpp"
 
@@ -86,6 +87,7 @@ bool driverCallback(pappl_system_t* system, const char* driverName, const char* 
     data->rendjob_cb = RasterEndJob;
     data->identify_cb = identify;
     data->testpage_cb = PrintTestPage;
+    data->status_cb = UpdatePrinterStatus;
     return true;
 }
 
@@ -104,6 +106,7 @@ void printerCreated(pappl_printer_t* printer, void*)
     const Model* model = FindModel(papplPrinterGetDriverName(printer));
     papplPrinterSetSupplies(printer, model != nullptr && !model->row->colour ? 1 : 4, supplies);
     AddDefaultsPage(printer);
+    AddSuppliesPage(printer);
 }
 
 pappl_system_t* systemCallback(int numOptions, cups_option_t* options, void*)
@@ -146,6 +149,7 @@ pappl_system_t* systemCallback(int numOptions, cups_option_t* options, void*)
     InstallPasscodeHooks(system);
     InstallAdminOperations(system);
     WatchDevices(system);
+    if (const char* poll = option("status-poll")) SetStatusPolling(std::strcmp(poll, "off") != 0);
     if (serverCommand) LoadAndKeepState(system, DefaultStatePath());
     return system;
 }

@@ -2,8 +2,6 @@
 // Set-Printer-Attributes, the web interface's pages.
 #include <cups/cups.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,13 +13,13 @@
 #include <cstring>
 #include <memory>
 #include <regex>
-#include <thread>
 
 #include "app_server.hpp"
 #include "models/model_table.hpp"
 #include "pjl/jobstream.hpp"
 #include "support/fixtures.hpp"
 #include "support/process.hpp"
+#include "support/sim_printer.hpp"
 
 using namespace testsupport;
 using apptest::AppServer;
@@ -276,41 +274,6 @@ TEST_F(AppAdmin, SelfTestPagePrintsOnePage)
     EXPECT_TRUE(named);
 }
 
-// Accepts connections and reads each to its end, as a printer would.
-class Listener {
-public:
-    explicit Listener(int port)
-    {
-        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        const int on = 1;
-        setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(static_cast<uint16_t>(port));
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        listen(fd_, 8);
-        thread_ = std::thread([this] {
-            for (int client; (client = accept(fd_, nullptr, nullptr)) >= 0;) {
-                char buffer[65536];
-                while (read(client, buffer, sizeof buffer) > 0) {
-                }
-                close(client);
-            }
-        });
-    }
-    ~Listener()
-    {
-        shutdown(fd_, SHUT_RDWR);
-        close(fd_);
-        thread_.join();
-    }
-
-private:
-    int fd_;
-    std::thread thread_;
-};
-
 TEST_F(AppAdmin, UnreachableDeviceSaysWhyUntilItAnswers)
 {
     const int port = FreeLoopbackPort();
@@ -337,7 +300,7 @@ TEST_F(AppAdmin, UnreachableDeviceSaysWhyUntilItAnswers)
     }
     EXPECT_EQ(message, why);
 
-    Listener printer(port);
+    SimPrinter printer(port);
     EXPECT_EQ(server_->WaitForJob("off", id, 30000)["job-state"], "completed");
     for (int waited = 0; waited < 50 && reasons != "none"; ++waited) {
         usleep(100000);

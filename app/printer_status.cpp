@@ -1,0 +1,192 @@
+#include "printer_status.hpp"
+
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <atomic>
+#include <chrono>
+#include <map>
+#include <mutex>
+
+#include "device_status.hpp"
+#include "device_writer.hpp"
+#include "pjl_status.hpp"
+
+namespace pdftopjl::app {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kAnswerLimitMs = 2000;
+// PAPPL asks on each Get-Printer-Attributes, at most once a second: a
+// printer is asked less often than that, and one that does not answer
+// rarely, since each try holds a client for the whole time limit.
+constexpr auto kAskEvery = std::chrono::seconds(3);
+constexpr auto kAskSilentEvery = std::chrono::seconds(60);
+constexpr auto kAskUnreachableEvery = std::chrono::seconds(10);
+
+// The reasons these queries own; others (paused, offline while a job waits
+// for the device) belong to PAPPL and the device watch.
+constexpr pappl_preason_t kStatusReasons =
+    PAPPL_PREASON_MEDIA_EMPTY | PAPPL_PREASON_MEDIA_NEEDED | PAPPL_PREASON_MEDIA_JAM | PAPPL_PREASON_COVER_OPEN |
+    PAPPL_PREASON_TONER_LOW | PAPPL_PREASON_TONER_EMPTY | PAPPL_PREASON_OFFLINE | PAPPL_PREASON_OTHER;
+
+constexpr char kQuery[] = "\x1b%-12345X@PJL\r\n@PJL INFO STATUS\r\n\x1b%-12345X";
+
+std::atomic<bool> polling{true};
+
+struct Known {
+    bool asking = false;
+    bool reported = false;  // text holds what is known
+    Clock::time_point askedAt{};
+    pappl_preason_t reasons = PAPPL_PREASON_NONE;  // what the last answer set
+    std::string text;
+    Clock::duration retry{};
+};
+std::mutex knownLock;
+std::map<int, Known> known;  // by printer id
+
+// The answer, up to its form feed, or empty when none came within the limit.
+std::string ask(int fd)
+{
+    if (send(fd, kQuery, sizeof kQuery - 1, MSG_NOSIGNAL | MSG_DONTWAIT) != static_cast<ssize_t>(sizeof kQuery - 1))
+        return "";
+    const auto deadline = Clock::now() + std::chrono::milliseconds(kAnswerLimitMs);
+    std::string answer;
+    while (answer.find('\f') == std::string::npos) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        pollfd wait{fd, POLLIN, 0};
+        if (left <= 0 || poll(&wait, 1, static_cast<int>(left)) != 1) return "";
+        char buffer[1024];
+        const ssize_t n = recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+        if (n <= 0) return "";
+        answer.append(buffer, static_cast<size_t>(n));
+        if (answer.size() > 65536) return "";
+    }
+    return answer;
+}
+
+struct Asked {
+    enum { Busy, Unreachable, Silent, Answered } outcome;
+    std::string text;  // the answer, or why the printer cannot be reached
+};
+
+Asked query(pappl_printer_t* printer, const std::string& uri)
+{
+    // PAPPL opens the device under the printer's lock and waits up to 30 s
+    // for a connection: only a printer that answers at once is opened.
+    if (std::string problem = ConnectProblem(uri, kAnswerLimitMs); !problem.empty()) {
+        papplLogPrinter(printer, PAPPL_LOGLEVEL_DEBUG, "No status: %s.", problem.c_str());
+        return {Asked::Unreachable, std::move(problem)};
+    }
+    // Null while a job has the device.
+    pappl_device_t* device = papplPrinterOpenDevice(printer);
+    if (device == nullptr) return {Asked::Busy, ""};
+    const int fd = DeviceConnection(device);
+    std::string answer = fd >= 0 ? ask(fd) : "";
+    papplPrinterCloseDevice(printer);
+    if (answer.empty()) {
+        papplLogPrinter(printer, PAPPL_LOGLEVEL_DEBUG, "The printer did not answer @PJL INFO STATUS.");
+        return {Asked::Silent, ""};
+    }
+    return {Asked::Answered, std::move(answer)};
+}
+
+bool isColour(pappl_printer_t* printer)
+{
+    pappl_pr_driver_data_t data;
+    papplPrinterGetDriverData(printer, &data);
+    return (data.color_supported & PAPPL_COLOR_MODE_COLOR) != 0;
+}
+
+bool suppliesPage(pappl_client_t* client, void* data)
+{
+    auto* printer = static_cast<pappl_printer_t*>(data);
+    UpdatePrinterStatus(printer);
+    std::string text;
+    // Which cartridge is low is known only when there is one.
+    bool low = !isColour(printer);
+    {
+        std::lock_guard<std::mutex> hold(knownLock);
+        const Known& k = known[papplPrinterGetID(printer)];
+        low = low && polling && (k.reasons & PAPPL_PREASON_TONER_LOW) != 0;
+        text = !polling ? "Status queries are turned off (status-poll=off)."
+               : k.reported ? k.text
+                            : "The printer has not answered a status query.";
+    }
+    papplClientHTMLPrinterHeader(client, printer, "Supplies", 0, nullptr, nullptr);
+    papplClientHTMLPuts(client, "          <p class=\"printer-status\">");
+    papplClientHTMLEscape(client, text.c_str(), 0);
+    papplClientHTMLPuts(client, "</p>\n          <table class=\"list\">\n            <tbody>\n");
+    pappl_supply_t supplies[16];
+    const int count = papplPrinterGetSupplies(printer, 16, supplies);
+    for (int i = 0; i < count && i < 16; ++i) {
+        papplClientHTMLPuts(client, "              <tr><th>");
+        papplClientHTMLEscape(client, supplies[i].description, 0);
+        papplClientHTMLPuts(client, ":</th><td>");
+        if (low && supplies[i].color == PAPPL_SUPPLY_COLOR_BLACK) papplClientHTMLPuts(client, "low");
+        else if (supplies[i].level < 0) papplClientHTMLPuts(client, "level unknown");
+        else papplClientHTMLPrintf(client, "%d%%", supplies[i].level);
+        papplClientHTMLPuts(client, "</td></tr>\n");
+    }
+    papplClientHTMLPuts(client, "            </tbody>\n          </table>\n");
+    papplClientHTMLPrinterFooter(client);
+    return true;
+}
+
+}  // namespace
+
+void SetStatusPolling(bool on) { polling = on; }
+
+bool UpdatePrinterStatus(pappl_printer_t* printer)
+{
+    const char* uri = papplPrinterGetDeviceURI(printer);
+    if (!polling || uri == nullptr || std::string_view(uri).substr(0, 7) != "socket:" ||
+        papplPrinterGetState(printer) == IPP_PSTATE_PROCESSING)
+        return true;
+    const int id = papplPrinterGetID(printer);
+    {
+        std::lock_guard<std::mutex> hold(knownLock);
+        Known& k = known[id];
+        const auto now = Clock::now();
+        if (k.asking || (k.askedAt != Clock::time_point{} && now - k.askedAt < k.retry))
+            return true;
+        k.asking = true;
+        k.askedAt = now;
+    }
+    const Asked asked = query(printer, uri);
+    const PjlStatus status = ParsePjlStatus(asked.outcome == Asked::Answered ? asked.text : "");
+    Condition now = status.valid ? ConditionOf(status, isColour(printer)) : Condition{};
+    // A printer that cannot be reached is offline; one that does not answer
+    // says nothing, and what it said before goes.
+    if (asked.outcome == Asked::Unreachable) now = {PAPPL_PREASON_OFFLINE, asked.text};
+    pappl_preason_t previous;
+    {
+        std::lock_guard<std::mutex> hold(knownLock);
+        Known& k = known[id];
+        previous = k.reasons;
+        if (asked.outcome == Asked::Busy) {
+            // Asked again as soon as the job is done.
+            k.asking = false;
+            k.askedAt = {};
+            return true;
+        }
+        k = Known{false, status.valid || asked.outcome == Asked::Unreachable, k.askedAt, now.reasons, now.text};
+        k.retry = status.valid ? kAskEvery : asked.outcome == Asked::Unreachable ? kAskUnreachableEvery : kAskSilentEvery;
+    }
+    papplPrinterSetReasons(printer, now.reasons, previous & ~now.reasons & kStatusReasons);
+    return true;
+}
+
+void AddSuppliesPage(pappl_printer_t* printer)
+{
+    // printer-supply-info-uri names "<printer>/supplies"; PAPPL 1.3 serves
+    // nothing there unless the driver reports levels it does not have.
+    char path[1024];
+    papplPrinterGetPath(printer, "supplies", path, sizeof path);
+    papplSystemAddResourceCallback(papplPrinterGetSystem(printer), path, "text/html", suppliesPage, printer);
+    papplPrinterAddLink(printer, "Supplies", path, PAPPL_LOPTIONS_STATUS);
+}
+
+}  // namespace pdftopjl::app

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+// A PJL printer on a loopback port (socket://host:port): it records the job
+// streams sent to it and answers "@PJL INFO STATUS" and "@PJL INFO ID" from
+// a scripted state.
+namespace testsupport {
+
+class SimPrinter {
+public:
+    enum class State { Ready, TonerLow, PaperOutTray2, Jam, DoorOpen, Offline, Busy };
+    // Answer: as a printer does; Silent: reads queries, never answers;
+    // Drop: closes a connection as soon as it asks for status.
+    enum class Mode { Answer, Silent, Drop };
+
+    // A connection that sent a job ("@PJL JOB"), checked as this project's
+    // job streams are framed.
+    struct Job {
+        bool valid = false;
+        std::string error;   // why the framing is wrong
+        std::string pdf;     // the FSIZ bytes between header and trailer
+    };
+
+    // On a free port, or on `port` (a printer that comes back where it was).
+    explicit SimPrinter(int port = 0);
+    ~SimPrinter();
+    SimPrinter(const SimPrinter&) = delete;
+    SimPrinter& operator=(const SimPrinter&) = delete;
+
+    std::string Uri() const { return "socket://127.0.0.1:" + std::to_string(port_); }
+    void Set(State state);
+    void Set(Mode mode);
+    // The status answer for a state, as the printer sends it.
+    static std::string StatusAnswer(State state);
+
+    // The jobs received so far, once `count` have arrived or timeoutMs passed.
+    std::vector<Job> WaitForJobs(size_t count, int timeoutMs);
+    int StatusQueries() const { return queries_; }
+
+private:
+    struct Connection {
+        int fd;
+        std::string data;
+        size_t scanned = 0;  // bytes searched for queries
+    };
+    void run();
+    // False when the connection is to be closed.
+    bool answerQueries(Connection& c);
+    void finish(Connection& c);
+
+    int listener_ = -1;
+    int port_ = 0;
+    std::atomic<bool> stop_{false};
+    std::atomic<int> queries_{0};
+    std::mutex lock_;
+    std::condition_variable changed_;
+    State state_ = State::Ready;
+    Mode mode_ = Mode::Answer;
+    std::vector<Job> jobs_;
+    std::thread thread_;
+};
+
+}  // namespace testsupport
