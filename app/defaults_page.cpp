@@ -106,14 +106,19 @@ std::vector<Field> fieldsOf(pappl_printer_t* printer)
     type.choices.insert(type.choices.begin(), {"", "Printer's own"});
     fields.push_back(type);
 
+    // Only what the model can do: a printer without duplex or colour offers
+    // one choice.
     const char* sides[] = {"one-sided", "two-sided-long-edge", "two-sided-short-edge"};
+    const bool duplex = (data.sides_supported & PAPPL_SIDES_TWO_SIDED_LONG_EDGE) != 0;
     fields.push_back(choice("sides", "Two-sided", sides[data.sides_default == PAPPL_SIDES_TWO_SIDED_LONG_EDGE    ? 1
                                                         : data.sides_default == PAPPL_SIDES_TWO_SIDED_SHORT_EDGE ? 2
                                                                                                                  : 0],
-                            sides, 3));
+                            sides, duplex ? 3 : 1));
     const char* colors[] = {"color", "monochrome"};
-    fields.push_back(choice("print-color-mode", "Colour", colors[data.color_default == PAPPL_COLOR_MODE_MONOCHROME],
-                            colors, 2));
+    const bool colour = (data.color_supported & PAPPL_COLOR_MODE_COLOR) != 0;
+    fields.push_back(choice("print-color-mode", "Colour",
+                            colors[!colour || data.color_default == PAPPL_COLOR_MODE_MONOCHROME],
+                            colour ? colors : colors + 1, colour ? 2 : 1));
     const char* qualities[] = {"draft", "normal", "high"};
     fields.push_back(choice("print-quality", "Quality",
                             ippEnumString("print-quality", static_cast<int>(data.quality_default)), qualities, 3));

@@ -350,6 +350,10 @@ TEST_F(AppAdmin, EachModelIsADriverOfferingItsRow)
         EXPECT_EQ(attrs["print-color-mode-default"], model.colour ? "color" : "monochrome");
         EXPECT_EQ(attrs["finishings-supported"].find("staple") != std::string::npos, pdftopjl::Staples(model));
         EXPECT_EQ(attrs["finishings-supported"].find("punch") != std::string::npos, pdftopjl::Punches(model));
+        // The defaults page offers only what the model can do.
+        const std::string defaults = server_->WebPage("/" + name + "/printing");
+        EXPECT_EQ(defaults.find("value=\"color\"") != std::string::npos, model.colour);
+        EXPECT_EQ(defaults.find("value=\"two-sided-long-edge\"") != std::string::npos, model.duplex);
         EXPECT_EQ(server_->Command({"delete", "-d", name}).exitCode, 0);
     }
 }
