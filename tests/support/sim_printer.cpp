@@ -128,10 +128,6 @@ void SimPrinter::run()
         std::vector<pollfd> fds = {{listener_, POLLIN, 0}};
         for (const Connection& c : connections) fds.push_back({c.fd, POLLIN, 0});
         if (poll(fds.data(), fds.size(), 100) <= 0) continue;
-        if (fds[0].revents & POLLIN) {
-            if (const int fd = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC); fd >= 0)
-                connections.push_back({fd, ""});
-        }
         size_t i = 1;
         for (auto c = connections.begin(); c != connections.end(); ++i) {
             bool open = true;
@@ -151,6 +147,11 @@ void SimPrinter::run()
                 finish(*c);
                 c = connections.erase(c);
             }
+        }
+        // Only after the polled ones: a new connection has no entry in fds yet.
+        if (fds[0].revents & POLLIN) {
+            if (const int fd = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC); fd >= 0)
+                connections.push_back({fd, ""});
         }
     }
     for (Connection& c : connections) close(c.fd);

@@ -41,7 +41,9 @@ std::string Decoded(const std::string& encoded, int width, int height, const Tem
     page.getKey("/Resources").getKey("/XObject").replaceKey("/Im0", image);
     page.replaceKey("/Contents", QPDFObjectHandle::newStream(&pdf, "q 72 0 0 72 0 0 cm /Im0 Do Q\n"));
     QPDFPageDocumentHelper(pdf).addPage(QPDFPageObjectHelper(pdf.makeIndirectObject(page)), false);
-    QPDFWriter writer(pdf, dir.file("g4.pdf").c_str());
+    // QPDFWriter keeps the name's pointer until it writes.
+    const std::string written = dir.file("g4.pdf");
+    QPDFWriter writer(pdf, written.c_str());
     writer.write();
     RunOptions extract;
     extract.program = "/usr/bin/pdfimages";
