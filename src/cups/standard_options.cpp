@@ -320,12 +320,15 @@ void ApplyOfficeOptions(const JobOptions& options, const ppd_file_t* ppd,
                      "not held at the printer");
     }
     if (held.userName.empty())
-        if (std::optional<std::string> name = CustomValue(choice("ZRUserName")))
+        if (std::optional<std::string> name = CustomValue(choice("ZRUserName"))) {
             held.userName = *name;
+            held.userNameIsText = true;
+        }
     if (choices.documentNameType == -1) {
         if (std::optional<std::string> name = CustomValue(choice("ZRJobName"))) {
             choices.documentNameType = 2;
             held.jobName = *name;
+            held.jobNameIsText = true;
         }
     }
 

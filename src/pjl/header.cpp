@@ -57,8 +57,9 @@ HeaderTexts EncodeHeaderTexts(const JobTicket& ticket, const PrinterProfile& pri
 
     HeaderTexts texts;
     texts.documentName = FitDocumentName(ticket.title, utf8Mode, ticket.productType);
-    texts.userName = encoded(held.userName, name, kUserName);
-    texts.jobName = encoded(held.jobName, name, kJobName);
+    const Coding text = utf8Mode ? Coding::UTF8 : coded;
+    texts.userName = encoded(held.userName, held.userNameIsText ? text : name, kUserName);
+    texts.jobName = encoded(held.jobName, held.jobNameIsText ? text : name, kJobName);
     if (held.jobNameSource != JobNameSource::Given) texts.jobName.clear();
 
     Accounting& a = texts.accounting;

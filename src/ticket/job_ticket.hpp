@@ -50,6 +50,11 @@ struct HeldJob {
     std::string userName;      // empty: the job's user where the job is held
     JobNameSource jobNameSource = JobNameSource::Unset;
     std::string jobName;       // with JobNameSource::Given
+    // The names came as text (a PPD option's custom value), not in the
+    // printer's own bytes as the print dialog sends them: a Shift-JIS
+    // printer gets them converted.
+    bool userNameIsText = false;
+    bool jobNameIsText = false;
 };
 
 // Why a stored job's passcode the job asked for could not be taken.

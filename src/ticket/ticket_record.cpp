@@ -23,6 +23,7 @@ void ticketFields(Visit& v, Ticket& t)
 {
     v(t.jobId), v(t.user), v(t.title), v(t.productType), v(t.copies), v(t.collation);
     v(t.held.type), v(t.held.passcode), v(t.held.userName), v(t.held.jobNameSource), v(t.held.jobName);
+    v(t.held.userNameIsText), v(t.held.jobNameIsText);
     v(t.passcodeIssue);
     auto& a = t.accounting;
     v(a.manageType), v(a.adminUserIdListCtrl), v(a.adminUserInputRadio), v(a.userId), v(a.password);
@@ -46,7 +47,7 @@ void profileFields(Visit& v, Profile& p)
 }
 
 // A field added to either struct must be added to its list above too.
-static_assert(sizeof(JobTicket) == 1600, "a JobTicket field is missing from ticketFields");
+static_assert(sizeof(JobTicket) == 1608, "a JobTicket field is missing from ticketFields");
 static_assert(sizeof(PrinterProfile) == 120, "a PrinterProfile field is missing from profileFields");
 
 struct Append {

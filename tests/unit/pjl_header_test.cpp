@@ -203,6 +203,18 @@ INSTANTIATE_TEST_SUITE_P(
                  {"OUTBIN"}, {"@PJL SET OUTBIN=FACEUPTRAY"}}),
     [](const ::testing::TestParamInfo<LineCase>& info) { return std::string(info.param.name); });
 
+// Names typed as a PPD option's custom value are text: a Shift-JIS printer
+// gets them in its code set, while the dialog's names arrive in its bytes.
+TEST(JobHeader, TypedNamesReachAShiftJisPrinterConverted)
+{
+    const Lines lines = DocumentBlock([](JobTicket& t, PrinterProfile& p) {
+        p.codeSet = CodeSet::ShiftJis;
+        t.held = {PrintType::Proof, "", "\u5c71\u7530", JobNameSource::Given, "\u5c71\u7530", true, false};
+    });
+    EXPECT_EQ(Only(lines, {"USERNAME", "JOBNAME"}),
+              (Lines{"@PJL SET USERNAME=\"\x8e\x52\x93\x63\"", "@PJL SET JOBNAME=\"\u5c71\u7530\""}));
+}
+
 // The texts are cut to the printer's fields, whatever its code set.
 TEST(JobHeader, NamesAreCutAfterConversion)
 {
