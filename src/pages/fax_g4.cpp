@@ -55,14 +55,17 @@ public:
     BitWriter(unsigned char* out, size_t limit) : out_(out), limit_(limit) {}
     void put(Code code)
     {
+        // Once past the limit nothing more is kept, and no bits pile up.
+        if (full_) return;
         bits_ = bits_ << code.length | code.bits;
         count_ += code.length;
         while (count_ >= 8) {
-            count_ -= 8;
             if (size_ == limit_) {
                 full_ = true;
+                count_ = 0;
                 return;
             }
+            count_ -= 8;
             out_[size_++] = static_cast<unsigned char>(bits_ >> count_);
         }
     }
@@ -79,7 +82,7 @@ public:
     // The last bits padded with zeros: the size, 0 once `limit` was passed.
     size_t finish()
     {
-        if (count_ > 0) put(Code{0, static_cast<uint8_t>(8 - count_)});
+        if (!full_ && count_ > 0) put(Code{0, static_cast<uint8_t>(8 - count_)});
         return full_ ? 0 : size_;
     }
     bool full() const { return full_; }
