@@ -27,11 +27,13 @@ protected:
         skip_ = PrivateCupsd::Unavailable();
         if (!skip_.empty()) return;
         server_ = std::make_unique<PrivateCupsd>("warn");
-        const std::string ppd = SamplePpd(ServeBuiltFilter(server_->Root()), "UTF-8");
         std::string error;
+        // The server's directory exists once it has started.
+        const bool started = server_->Start(&error);
+        const std::string ppd = started ? SamplePpd(ServeBuiltFilter(server_->Root()), "UTF-8") : "";
         // "qd": a queue whose default passcode every user can read; "qs": the
         // same, making every job a stored one.
-        if (!server_->Start(&error) || !server_->AddQueue("zx", ppd, &error) ||
+        if (!started || !server_->AddQueue("zx", ppd, &error) ||
             !server_->AddQueue("qd", ppd, &error) || !server_->AddQueue("qs", ppd, &error) ||
             !server_->SetDefaults("qd", {"ZRPasscode=Custom.4321"}, &error) ||
             !server_->SetDefaults("qs", {"ZRPasscode=Custom.4321", "ZRPrintType=Stored"}, &error))

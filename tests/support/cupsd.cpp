@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <stdexcept>
 #include <ftw.h>
 
 #include "support/fixtures.hpp"
@@ -343,6 +344,8 @@ bool PrivateCupsd::CancelJob(int jobId) const
 // filter the test's sanitizer settings, so that its reports are not lost.
 std::string ServeBuiltFilter(const std::string& dir)
 {
+    // An empty directory would put the copy at the file system's root.
+    if (dir.empty()) throw std::logic_error("ServeBuiltFilter needs the server's directory");
     const std::string filter = dir + "/pdftopjl";
     WriteFile(filter, ReadFile(FilterBinary()));
     chmod(filter.c_str(), 0755);
