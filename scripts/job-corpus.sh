@@ -59,6 +59,7 @@ run_one() {
                CUPS_REQUESTROOT="$tmp" "${envppd[@]}")
     local status
     if [[ $doc == pipe:* ]]; then
+        # cat, not a redirection: the filter must see a pipe.
         cat "$JC_WORK/in/${doc#pipe:}.pdf" |
             timeout -k 5 60 "${env[@]}" "$JC_BIN" "$n" "$user" "$title" "$copies" "$opts" \
                 >"$tmp.out" 2>"$tmp.err"
@@ -112,6 +113,7 @@ prepare() {
     echo "This is not a PDF." >"$in/notpdf.pdf"
     # Case lines without comments and blank lines; names must be unique.
     LC_ALL=C grep -vE '^[[:space:]]*(#|$)' "$cases" >"$JC_WORK/cases"
+    [ -s "$JC_WORK/cases" ] || { echo "$0: no cases in $cases" >&2; exit 2; }
     local dup
     dup=$(cut -d'|' -f1 "$JC_WORK/cases" | sed 's/[[:space:]]//g' | sort | uniq -d | head -1)
     if [ -n "$dup" ]; then
@@ -126,7 +128,7 @@ run_all() {
     [ -x "$JC_BIN" ] || { echo "$0: not an executable: $1" >&2; exit 2; }
     mkdir -p "$JC_OUT" && rm -f "$JC_OUT"/*.job "$JC_OUT"/*.msg
     export JC_WORK JC_BIN JC_OUT
-    seq 1 "$(wc -l <"$JC_WORK/cases")" | xargs -P2 -n1 "$self" --one
+    seq 1 "$(wc -l <"$JC_WORK/cases")" | xargs -r -P2 -n1 "$self" --one
 }
 
 names() { cut -d'|' -f1 "$JC_WORK/cases" | sed 's/[[:space:]]//g'; }
