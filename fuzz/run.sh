@@ -17,7 +17,7 @@ BUILD=${2:-build-fuzz}
 TARGETS=${*:-header utf8 jobstream}
 
 if [ ! -f "$BUILD/CMakeCache.txt" ]; then
-    CC=clang CXX=clang++ cmake -S . -B "$BUILD" -DPDFTOPJL_FUZZ=ON -DPDFTOPJL_BUILD_TESTS=OFF
+    CC=clang CXX=clang++ cmake -S . -B "$BUILD" -DPDFTOPJL_FUZZ=ON -DPDFTOPJL_TESTS=OFF
 fi
 cmake --build "$BUILD" -j2 --target fuzz_header fuzz_utf8 fuzz_jobstream
 WORK=$BUILD/fuzz
@@ -26,7 +26,7 @@ WORK=$BUILD/fuzz
 awk '/#define QBD_TICKET_PREFIX/ { match($0, /"[^"]*"/); prefix = substr($0, RSTART + 1, RLENGTH - 2); next }
      match($0, /"[^"]*"/) { key = substr($0, RSTART + 1, RLENGTH - 2)
                             if ($0 ~ /QBD_TICKET_PREFIX "/) key = prefix key
-                            printf "\"%s=\"\n", key }' src/settings/ticket_keys.hpp > "$WORK/header.dict"
+                            printf "\"%s=\"\n", key }' src/cups/ticket_keys.hpp > "$WORK/header.dict"
 printf '%s\n' '"*OpenUI *"' '"*CloseUI: *"' '"*Default"' '"*ModelName: \""' \
     '"*ZRPrinterLanguageEncoding: \""' '"\x00"' >> "$WORK/header.dict"
 

@@ -15,7 +15,7 @@ if ! command -v chromium >/dev/null 2>&1; then
     DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommends chromium
 fi
 if [ ! -x "$APP" ]; then
-    cmake -S . -B build -DPDFTOPJL_BUILD_TESTS=OFF
+    cmake -S . -B build
     cmake --build build -j2 --target pdftopjl-app
 fi
 

@@ -14,7 +14,7 @@ run_suite() {
     dir=$1
     shift
     # Test builds keep the job-copy marker inside the build tree.
-    cmake -S . -B "$dir" -DPDFTOPJL_BUILD_TESTS=ON \
+    cmake -S . -B "$dir" -DPDFTOPJL_TESTS=ON \
         -DPDFTOPJL_JOBCOPY_MARKER="$ROOT/$dir/jobcopy-marker/jobcopy" "$@"
     cmake --build "$dir" -j "$JOBS"
     (cd "$dir" && ctest -j "$JOBS" --output-on-failure --timeout 900)
@@ -46,7 +46,7 @@ if command -v clang++ >/dev/null 2>&1; then
     (
         unset ASAN_OPTIONS UBSAN_OPTIONS LSAN_OPTIONS
         CC=clang CXX=clang++ cmake -S . -B build-fuzz -DPDFTOPJL_FUZZ=ON \
-            -DPDFTOPJL_BUILD_TESTS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo
+            -DPDFTOPJL_TESTS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo
         cmake --build build-fuzz -j "$JOBS"
         cd build-fuzz && ctest -j "$JOBS" --output-on-failure --timeout 300
     ) || status=$?
