@@ -19,7 +19,7 @@
 #include "runtime.hpp"
 
 #ifndef PDFTOPJL_APP_VERSION
-#define PDFTOPJL_APP_VERSION "1.0.0"
+#define PDFTOPJL_APP_VERSION "0.9.0"
 #endif
 
 namespace pdftopjl::app {
