@@ -1,6 +1,6 @@
 // CUPS's IPP conformance suites (cups-ipp-utils) against a pdftopjl-app
 // printer.  Each suite's report is printed; the subtests allowed to fail are
-// those PAPPL 1.3 itself cannot pass (README, "Conformance").
+// those PAPPL 1.3 itself cannot pass (docs/printer-app.md, "Conformance").
 #include <gtest/gtest.h>
 #include <unistd.h>
 
