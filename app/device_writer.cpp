@@ -40,8 +40,9 @@ int createInFolder(FileTarget& target)
     for (char& c : base)
         if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f || (c & 0x80) != 0 || c == '/') c = '_';
     for (int attempt = 1; attempt < 1000; ++attempt) {
-        target.path = target.folder + "/" + base + (attempt > 1 ? "-" + std::to_string(attempt) : "") + "." +
-                      target.ext;
+        target.path = target.folder + "/" + base;
+        if (attempt > 1) target.path.append("-").append(std::to_string(attempt));
+        target.path.append(".").append(target.ext);
         const int fd = open(target.path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (fd >= 0 || errno != EEXIST) return fd;
     }
@@ -163,7 +164,7 @@ JobOutput::JobOutput(pappl_job_t* job, pappl_device_t* shared) : job_(job), devi
         struct stat info;
         if (stat(resource, &info) == 0 && S_ISCHR(info.st_mode)) return;
         std::string name = papplJobGetName(job) != nullptr ? papplJobGetName(job) : "untitled";
-        name += "-" + std::to_string(papplJobGetID(job));
+        name.append("-").append(std::to_string(papplJobGetID(job)));
         own_ = papplDeviceOpen(uri, name.c_str(), papplLogDevice, papplPrinterGetSystem(papplJobGetPrinter(job)));
         if (own_ != nullptr) {
             device_ = own_;

@@ -31,7 +31,9 @@ std::string onePagePdf(const std::vector<std::string>& lines, double width, doub
 {
     std::string content = "BT\n/F1 20 Tf\n56 " + std::to_string(static_cast<int>(height) - 90) + " Td\n";
     for (size_t i = 0; i < lines.size(); ++i) {
-        content += "(" + pdfText(lines[i]) + ") Tj\n";
+        content += '(';
+        content += pdfText(lines[i]);
+        content += ") Tj\n";
         if (i == 0) content += "/F1 11 Tf\n0 -34 Td\n";
         else content += "0 -16 Td\n";
     }

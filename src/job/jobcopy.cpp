@@ -166,8 +166,9 @@ UniqueFd CreateJobCopyFile(const JobCopySettings& settings, std::string* problem
     // counter joins the name.  The open never waits.
     const std::string base = std::string("nd") + stamp;
     for (int attempt = 1; attempt <= kNameTries; ++attempt) {
-        const std::string name =
-            base + (attempt == 1 ? std::string() : "-" + std::to_string(attempt)) + ".job";
+        std::string name = base;
+        if (attempt > 1) name.append("-").append(std::to_string(attempt));
+        name += ".job";
         UniqueFd fd(openat(dir.get(), name.c_str(),
                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
         if (!fd && errno == EEXIST) continue;

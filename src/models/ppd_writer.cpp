@@ -31,9 +31,11 @@ PpdSize ppdSize(const char* pwgName)
 
 class Ppd {
 public:
-    void line(std::string_view text)
+    // A line from its parts, appended in turn.
+    template <typename... Parts>
+    void line(const Parts&... parts)
     {
-        out_ += text;
+        ((out_ += std::string_view(parts)), ...);
         out_ += '\n';
     }
     void blank() { out_ += '\n'; }
@@ -45,7 +47,7 @@ public:
         out_ += value;
         out_ += '\n';
     }
-    void quoted(std::string_view name, std::string_view value) { keyword(name, "\"" + std::string(value) + "\""); }
+    void quoted(std::string_view name, std::string_view value) { line("*", name, ": \"", value, "\""); }
     void openUi(std::string_view option, std::string_view text, std::string_view type, std::string_view defaultChoice,
                 bool installable = false)
     {
@@ -56,8 +58,7 @@ public:
     }
     void choice(std::string_view option, std::string_view name, std::string_view text, std::string_view code = "")
     {
-        line("*" + std::string(option) + " " + std::string(name) + "/" + std::string(text) + ": \"" +
-             std::string(code) + "\"");
+        line("*", option, " ", name, "/", text, ": \"", code, "\"");
     }
     void closeUi(std::string_view option)
     {
@@ -135,7 +136,7 @@ void writeHead(Ppd& ppd, const PrinterModel& m)
     ppd.keyword("LanguageEncoding", "ISOLatin1");
     ppd.quoted("PCFileName", m.pcFileName);
     ppd.quoted("Manufacturer", m.manufacturer);
-    ppd.quoted("Product", "(" + std::string(m.makeAndModel) + ")");
+    ppd.line("*Product: \"(", m.makeAndModel, ")\"");
     ppd.quoted("ModelName", m.modelName);
     ppd.quoted("ShortNickName", m.modelName);
     ppd.quoted("NickName", std::string(m.modelName) + ", pdftopjl");

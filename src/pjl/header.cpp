@@ -88,9 +88,9 @@ HeaderTexts EncodeHeaderTexts(const JobTicket& ticket, const PrinterProfile& pri
 
     // "N" keeps what the job gave apart from the plain one page per sheet.
     const Layout& layout = ticket.layout;
-    const std::string numberUp = layout.numberUp                   ? "N" + *layout.numberUp
-                                 : layout.dialogPagesPerSheet > 1 ? "N" + std::to_string(layout.dialogPagesPerSheet)
-                                                                   : "1";
+    std::string numberUp = "1";
+    if (layout.numberUp) numberUp = "N" + *layout.numberUp;
+    else if (layout.dialogPagesPerSheet > 1) numberUp.assign("N").append(std::to_string(layout.dialogPagesPerSheet));
     texts.numberUp = encoded(numberUp, coded, kShortText);
 
     // A held job is listed on the printer's panel by user and job name:
