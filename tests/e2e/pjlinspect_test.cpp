@@ -45,9 +45,9 @@ TEST(PjlInspect, BothProgramsAnswerHelpAndVersion)
         const char* start;
     };
     for (const Case& c : {Case{Inspector(), "--help", "Usage: pjlinspect [--show-passcode] [job-file]\n"},
-                          Case{Inspector(), "--version", "pjlinspect 1."},
+                          Case{Inspector(), "--version", "pjlinspect " PDFTOPJL_VERSION "\n"},
                           Case{FilterBinary(), "--help", "Usage: pdftopjl job-id user title copies options [file]\n"},
-                          Case{FilterBinary(), "--version", "pdftopjl 1."}}) {
+                          Case{FilterBinary(), "--version", "pdftopjl " PDFTOPJL_VERSION "\n"}}) {
         RunOptions o;
         o.program = c.program;
         o.args = {"program", c.flag};
