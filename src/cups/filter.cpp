@@ -12,6 +12,7 @@
 #include <string>
 
 #include "cups/adapter.hpp"
+#include "cups/printer_state.hpp"
 #include "core/platform.hpp"
 #include "job/output.hpp"
 #include "job/log.hpp"
@@ -145,6 +146,26 @@ JobHooks cupsHooks()
     return hooks;
 }
 
+// cupsd hands every filter the back channel's reading end here.
+constexpr int kBackChannelFd = 3;
+
+// How long the printer is heard once the job is at the backend: until the
+// backend is done (the channel closes), which is at once for a printer that
+// takes the job and closes the connection, or at most this long (a
+// document of a job with more to come, whose channel stays open).
+constexpr int kListenAfterJobMs = 5000;
+
+// The job's output handed on whole: the backend sees its end and can finish
+// while the printer is still heard.  The stream stays usable, on /dev/null.
+void endOutput(FILE* output)
+{
+    fflush(output);
+    const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (null < 0) return;
+    dup2(null, fileno(output));
+    close(null);
+}
+
 }  // namespace
 
 int RunCupsFilter(int argc, char* argv[], const JobServices& services, FILE* output)
@@ -168,7 +189,26 @@ int RunCupsFilter(int argc, char* argv[], const JobServices& services, FILE* out
         JobInputs inputs(std::move(*args), openPrinterPpd(ppdPath));
         adapted = AdaptCupsJob(inputs, copies);
     }
-    return ExitStatus(RunJob(adapted.ticket, adapted.printer, document, output, cupsHooks(), services));
+    JobHooks hooks = cupsHooks();
+    // The printer's state, when its backend passes on what it says; banner
+    // pages are left out, since more of the job follows them.
+    const char* fileType = std::getenv("CUPS_FILETYPE");
+    CupsPrinterState state;
+    std::optional<PrinterWatch> watch;
+    if (adapted.printerStatus && (fileType == nullptr || std::strcmp(fileType, "job-sheet") != 0) &&
+        BackChannelOffered(std::getenv("DEVICE_URI"), kBackChannelFd))
+        watch.emplace(kBackChannelFd, adapted.colourDevice,
+                      [&state](const PrinterCondition& now) { job::WriteText(state.Update(now), stderr); });
+    hooks.printerWatch = watch ? &*watch : nullptr;
+    const Outcome outcome = RunJob(adapted.ticket, adapted.printer, document, output, hooks, services);
+    if (watch) {
+        if (outcome == Outcome::Printed) {
+            endOutput(output);
+            watch->Listen(kListenAfterJobMs);
+        }
+        job::WriteText(state.EndJob(), stderr);
+    }
+    return ExitStatus(outcome);
 }
 
 int FilterMain(int argc, char* argv[])
