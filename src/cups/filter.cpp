@@ -150,10 +150,9 @@ JobHooks cupsHooks()
 constexpr int kBackChannelFd = 3;
 
 // How long the printer is heard once the job is at the backend: until the
-// backend is done (the channel closes), which is at once for a printer that
-// takes the job and closes the connection, or at most this long (a
-// document of a job with more to come, whose channel stays open).
-constexpr int kListenAfterJobMs = 5000;
+// backend is done (the channel closes: cupsd waits for the backend then
+// anyway), at most this long.
+constexpr int kListenAfterJobMs = 15000;
 
 // The job's output handed on whole: the backend sees its end and can finish
 // while the printer is still heard.  The stream stays usable, on /dev/null.
@@ -191,11 +190,13 @@ int RunCupsFilter(int argc, char* argv[], const JobServices& services, FILE* out
     }
     JobHooks hooks = cupsHooks();
     // The printer's state, when its backend passes on what it says; banner
-    // pages are left out, since more of the job follows them.
+    // pages and documents with more of the job after them are left out,
+    // since the channel stays open for the rest of the job.
     const char* fileType = std::getenv("CUPS_FILETYPE");
     CupsPrinterState state;
     std::optional<PrinterWatch> watch;
     if (adapted.printerStatus && (fileType == nullptr || std::strcmp(fileType, "job-sheet") != 0) &&
+        !LaterDocumentFollows(document.path ? document.path->c_str() : nullptr) &&
         BackChannelOffered(std::getenv("DEVICE_URI"), kBackChannelFd))
         watch.emplace(kBackChannelFd, adapted.colourDevice,
                       [&state](const PrinterCondition& now) { job::WriteText(state.Update(now), stderr); });

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <cstdlib>
 #include <string_view>
 
 namespace pdftopjl {
@@ -59,6 +60,22 @@ bool BackChannelOffered(const char* deviceUri, int fd)
     if (!socketPrinter && !uri.starts_with("usb:")) return false;
     struct stat st;
     return fstat(fd, &st) == 0 && (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode));
+}
+
+bool LaterDocumentFollows(const char* spoolFile)
+{
+    if (spoolFile == nullptr) return false;
+    const std::string_view path = spoolFile;
+    const size_t name = path.rfind('/') + 1;  // 0 without a folder
+    const size_t dash = path.rfind('-');
+    if (dash == std::string_view::npos || dash < name || path.substr(name, 1) != "d" ||
+        path.find_first_not_of("0123456789", name + 1) != dash || dash == name + 1 || path.size() - dash < 4 ||
+        path.find_first_not_of("0123456789", dash + 1) != std::string_view::npos || path.size() - dash > 6)
+        return false;
+    std::string next = std::to_string(std::strtol(spoolFile + dash + 1, nullptr, 10) + 1);
+    next.insert(0, next.size() < 3 ? 3 - next.size() : 0, '0');
+    struct stat st;
+    return stat((std::string(path.substr(0, dash + 1)) + next).c_str(), &st) == 0;
 }
 
 std::string CupsPrinterState::Update(const PrinterCondition& now)

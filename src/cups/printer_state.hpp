@@ -15,6 +15,11 @@ namespace pdftopjl {
 // socket printers), and `fd` is a pipe or socket, as cupsd gives filters.
 bool BackChannelOffered(const char* deviceUri, int fd);
 
+// Whether `spoolFile` is a document of a job with more after it in cupsd's
+// spool (d<job>-<n> with d<job>-<n+1> beside it): cupsd keeps such a job's
+// back channel open for the next document.
+bool LaterDocumentFollows(const char* spoolFile);
+
 class CupsPrinterState {
 public:
     // The lines for a newly reported condition.  The first sets every
