@@ -10,7 +10,7 @@
 
 #include "device_status.hpp"
 #include "device_writer.hpp"
-#include "pjl_status.hpp"
+#include "pjl/status.hpp"
 
 namespace pdftopjl::app {
 
@@ -35,6 +35,26 @@ constexpr pappl_preason_t kStatusReasons =
 constexpr char kQuery[] = "\x1b%-12345X@PJL\r\n@PJL INFO STATUS\r\n\x1b%-12345X";
 
 std::atomic<bool> polling{true};
+
+// The shared table's reasons as PAPPL has them: PAPPL 1.3 never reports
+// door-open (and then no reasons at all), and has no severities.
+pappl_preason_t papplReasons(uint32_t reasons)
+{
+    constexpr std::pair<uint32_t, pappl_preason_t> kNames[] = {
+        {kReasonMediaEmpty, PAPPL_PREASON_MEDIA_EMPTY}, {kReasonMediaNeeded, PAPPL_PREASON_MEDIA_NEEDED},
+        {kReasonMediaJam, PAPPL_PREASON_MEDIA_JAM},     {kReasonDoorOpen, PAPPL_PREASON_COVER_OPEN},
+        {kReasonTonerLow, PAPPL_PREASON_TONER_LOW},     {kReasonOffline, PAPPL_PREASON_OFFLINE},
+        {kReasonOtherWarning, PAPPL_PREASON_OTHER},     {kReasonOther, PAPPL_PREASON_OTHER}};
+    pappl_preason_t mapped = PAPPL_PREASON_NONE;
+    for (const auto& [ours, theirs] : kNames)
+        if ((reasons & ours) != 0) mapped |= theirs;
+    return mapped;
+}
+
+struct Condition {
+    pappl_preason_t reasons = PAPPL_PREASON_NONE;
+    std::string text;
+};
 
 struct Known {
     bool asking = false;
@@ -157,7 +177,11 @@ bool UpdatePrinterStatus(pappl_printer_t* printer)
     }
     const Asked asked = query(printer, uri);
     const PjlStatus status = ParsePjlStatus(asked.outcome == Asked::Answered ? asked.text : "");
-    Condition now = status.valid ? ConditionOf(status, isColour(printer)) : Condition{};
+    Condition now;
+    if (status.valid) {
+        PrinterCondition meaning = ConditionOf(status, isColour(printer));
+        now = {papplReasons(meaning.reasons), std::move(meaning.text)};
+    }
     // A printer that cannot be reached is offline; one that does not answer
     // says nothing, and what it said before goes.
     if (asked.outcome == Asked::Unreachable) now = {PAPPL_PREASON_OFFLINE, asked.text};

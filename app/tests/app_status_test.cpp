@@ -8,7 +8,6 @@
 #include <thread>
 
 #include "app_server.hpp"
-#include "pjl_status.hpp"
 #include "support/fixtures.hpp"
 #include "support/sim_printer.hpp"
 
@@ -117,39 +116,6 @@ TEST_F(AppStatus, MonochromeTonerLowNamesBlack)
     sim_.Set(SimPrinter::State::TonerLow);
     EXPECT_EQ(Shows("toner-low", "Toner low: black", "mono"), "");
     EXPECT_NE(server_.WebPage("/mono/supplies").find("Black Toner:</th><td>low</td>"), std::string::npos);
-}
-
-// Answers the simulated printer does not give: what the reasons and the
-// page's line become.
-TEST(PjlStatusAnswer, Meaning)
-{
-    struct Case {
-        const char* answer;
-        bool colour;
-        bool valid;
-        pappl_preason_t reasons;
-        const char* text;
-    };
-    const Case cases[] = {
-        {"@PJL INFO STATUS\r\nCODE=44102\r\nDISPLAY=\"Jam in duplexer\"\r\nONLINE=FALSE\r\n\f", false, true,
-         PAPPL_PREASON_MEDIA_JAM | PAPPL_PREASON_OFFLINE, "Offline; Paper jam"},
-        {"CODE=10006\r\nONLINE=TRUE\r\n\f", true, true, PAPPL_PREASON_TONER_LOW, "Toner low"},
-        {"CODE=41013\r\n\f", false, true, PAPPL_PREASON_MEDIA_EMPTY | PAPPL_PREASON_MEDIA_NEEDED, "Out of paper"},
-        {"CODE=30016\r\nDISPLAY=\"<b>Memory\x1b full\"\r\n\f", false, true, PAPPL_PREASON_OTHER,
-         "Warning: <b>Memory full"},
-        {"CODE=50000\r\n\f", false, true, PAPPL_PREASON_OTHER, "The printer needs attention: code 50000"},
-        {"CODE=10001x\r\nDISPLAY=\"Ready\"\r\n\f", false, false, PAPPL_PREASON_NONE, ""},
-        {"", false, false, PAPPL_PREASON_NONE, ""},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.answer);
-        const pdftopjl::app::PjlStatus status = pdftopjl::app::ParsePjlStatus(c.answer);
-        EXPECT_EQ(status.valid, c.valid);
-        if (!status.valid) continue;
-        const pdftopjl::app::Condition meaning = pdftopjl::app::ConditionOf(status, c.colour);
-        EXPECT_EQ(meaning.reasons, c.reasons);
-        EXPECT_EQ(meaning.text, c.text);
-    }
 }
 
 TEST_F(AppStatus, SilentPrinterStillPrints) { PrintsWithout(SimPrinter::Mode::Silent); }

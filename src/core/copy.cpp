@@ -41,13 +41,15 @@ size_t nextStep(size_t step, int64_t maxBytes, int64_t done)
 }
 
 // Moves the rest of inFd to outFd without passing it through user space.
-Kernel kernelCopy(int inFd, int outFd, int64_t maxBytes, CopyOutcome& outcome)
+Kernel kernelCopy(int inFd, int outFd, int64_t maxBytes, CopyOutcome& outcome,
+                  const std::function<void()>& betweenBlocks)
 {
     const bool toRegular = isRegular(outFd);
     bool useCopyRange = toRegular;
     bool movedAny = false;
     for (;;) {
         if (job::Cancelled()) return Kernel::Cancelled;
+        if (betweenBlocks) betweenBlocks();
         const size_t chunk = nextStep(kKernelChunk, maxBytes, outcome.bytes);
         if (chunk == 0) return Kernel::Done;
         ssize_t n;
@@ -80,14 +82,14 @@ Kernel kernelCopy(int inFd, int outFd, int64_t maxBytes, CopyOutcome& outcome)
 }  // namespace
 
 CopyOutcome CopyToStream(int inFd, FILE* out, bool viaChannel, bool stopOnWriteError,
-                         int64_t maxBytes)
+                         int64_t maxBytes, const std::function<void()>& betweenBlocks)
 {
     CopyOutcome outcome;
     const bool channelIdle = !viaChannel || !job::JobCopyOpen();
 
     if (channelIdle && isRegular(inFd)) {
         fflush(out);
-        switch (kernelCopy(inFd, fileno(out), maxBytes, outcome)) {
+        switch (kernelCopy(inFd, fileno(out), maxBytes, outcome, betweenBlocks)) {
         case Kernel::Done:
             return outcome;
         case Kernel::Cancelled:
@@ -107,6 +109,7 @@ CopyOutcome CopyToStream(int inFd, FILE* out, bool viaChannel, bool stopOnWriteE
             outcome.status = CopyStatus::Cancelled;
             return outcome;
         }
+        if (betweenBlocks) betweenBlocks();
         if (mayBlock) {
             // Wait in short slices so a cancel request is noticed while the
             // writer at the other end is slow.

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 
 namespace pdftopjl {
 
@@ -21,8 +22,9 @@ struct CopyOutcome {
 // a block copy goes on (so the job-copy file still receives everything) and
 // the failure is left for the caller to find with ferror().  A cancel request
 // ends the copy with Cancelled.  At most maxBytes are copied when it is not
-// negative.
+// negative.  `betweenBlocks`, when given, runs before each block (it must
+// not wait).
 CopyOutcome CopyToStream(int inFd, FILE* out, bool viaChannel, bool stopOnWriteError,
-                         int64_t maxBytes = -1);
+                         int64_t maxBytes = -1, const std::function<void()>& betweenBlocks = {});
 
 }  // namespace pdftopjl

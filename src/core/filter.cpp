@@ -96,18 +96,22 @@ Outcome RunJob(const JobTicket& ticket, const PrinterProfile& printer, const Job
         hostLookup.finish(printer.codeSet == CodeSet::Utf8, ticket.accounting.clientAddress.empty());
     if (job::Cancelled()) return endJob(Outcome::Cancelled);
     PjlWriter out(output);
-    const HeaderInputs header{ticket, printer, texts, host,
-                              services.clock ? services.clock() : time(nullptr), staged->size};
+    PrinterWatch* const watch = hooks.printerWatch;
+    HeaderInputs header{ticket, printer, texts, host, services.clock ? services.clock() : time(nullptr), staged->size};
+    header.askStatus = watch != nullptr;
     if (hooks.impressionsKnown) hooks.impressionsKnown(staged->pages * ticket.copies);
     beforeOutput.reset();
     WriteJobHeader(header, out);
 
     // Once the header is out the trailer always follows, so the printer is
     // left in step even when the body fails or the job is cancelled.
-    const bool bodyOk = SendStagedDocument(*staged, output);
-    WriteJobTrailer(out);
+    const bool bodyOk =
+        SendStagedDocument(*staged, output, watch != nullptr ? std::function<void()>([watch] { watch->Poll(); })
+                                                             : std::function<void()>());
+    WriteJobTrailer(out, header.askStatus);
 
     const bool outputOk = fflush(output) == 0 && !ferror(output);
+    if (watch != nullptr) watch->Poll();
     if (!outputOk && !job::OutputClosed())
         job::Log(job::Severity::Error,
                  "Cannot write the job to standard output; the printer may have received part "

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "core/printer_watch.hpp"
 #include "host/host_address.hpp"
 #include "ticket/job_ticket.hpp"
 #include "ticket/printer_profile.hpp"
@@ -43,6 +44,12 @@ struct JobHooks {
     std::function<void(int64_t pages, int32_t copies)> pagesSent;
     // Before the first byte goes out: the impressions the job will make.
     std::function<void(int64_t impressions)> impressionsKnown;
+    // When the printer's answers reach the caller (the CUPS filter behind a
+    // backend with a back channel): the header asks the printer for its
+    // state and changes, and what it says is heard while the body goes out
+    // and once the trailer is written.  The caller listens on after closing
+    // the output (PrinterWatch::Listen).
+    PrinterWatch* printerWatch = nullptr;
 };
 
 // The document: a path, or (no path) an open descriptor such as standard input.

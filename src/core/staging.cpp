@@ -498,7 +498,7 @@ std::optional<StagedDocument> StageDocument(const JobTicket& ticket, const Print
     return staged;
 }
 
-bool SendStagedDocument(const StagedDocument& staged, FILE* out)
+bool SendStagedDocument(const StagedDocument& staged, FILE* out, const std::function<void()>& betweenBlocks)
 {
     // From the start of the file as it was written, whatever its path names
     // by now, and exactly the size the header announced.
@@ -509,7 +509,7 @@ bool SendStagedDocument(const StagedDocument& staged, FILE* out)
         return false;
     }
     CopyOutcome outcome = CopyToStream(staged.fd.get(), out, /*viaChannel=*/true,
-                                       /*stopOnWriteError=*/false, staged.size);
+                                       /*stopOnWriteError=*/false, staged.size, betweenBlocks);
     job::RemoveTempFile(staged.path);
     if (outcome.status == CopyStatus::ReadError) {
         Logf(Severity::Error, "Cannot read the staged document: %s; the job is incomplete",

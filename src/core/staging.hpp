@@ -37,8 +37,9 @@ bool NeedsLayoutPreFilter(const Layout& layout);
 std::optional<StagedDocument> StageDocument(const JobTicket& ticket, const PrinterProfile& printer,
                                            const JobDocument& document, Outcome* failure);
 
-// Sends the staged file to `out` through the output channel and removes it.
-// False after a message when it cannot be read in full.
-bool SendStagedDocument(const StagedDocument& staged, FILE* out);
+// Sends the staged file to `out` through the output channel and removes it,
+// running `betweenBlocks` (if given) before each block.  False after a
+// message when it cannot be read in full.
+bool SendStagedDocument(const StagedDocument& staged, FILE* out, const std::function<void()>& betweenBlocks = {});
 
 }  // namespace pdftopjl

@@ -1,5 +1,7 @@
 #include "cups/adapter.hpp"
 
+#include <strings.h>
+
 #include <cstring>
 #include <string_view>
 
@@ -210,6 +212,20 @@ std::string_view firstToken(std::string_view value)
 // Type names longer than this are not taken from cupsFilter.
 constexpr size_t kTypeSize = 32;
 
+// ZRPrinterStatus from the job, the PPD's option or the PPD's keyword.
+bool printerStatusAllowed(const JobOptions& options, const ppd_file_t* ppd)
+{
+    const char* value = options.get(kPrinterStatusKey);
+    if (value == nullptr) value = PpdDefaultChoice(ppd, kPrinterStatusKey);
+    if (value == nullptr && ppd != nullptr)
+        if (ppd_attr_t* attr = ppdFindAttr(const_cast<ppd_file_t*>(ppd), kPrinterStatusKey, nullptr))
+            value = attr->value;
+    if (value == nullptr) return true;
+    for (const char* off : {"false", "off", "no"})
+        if (strcasecmp(value, off) == 0) return false;
+    return true;
+}
+
 }  // namespace
 
 std::string FilterInputType(const ppd_file_t* ppd)
@@ -278,6 +294,8 @@ CupsJob AdaptCupsJob(const JobInputs& job, int32_t copies)
     CupsJob adapted;
     adapted.printer = ProfileFromPpd(job.ppd.get());
     adapted.printer.queueName = job.args.program;
+    adapted.printerStatus = printerStatusAllowed(job.options, job.ppd.get());
+    adapted.colourDevice = job.ppd && job.ppd->color_device != 0;
     JobTicket& ticket = adapted.ticket;
     const JobOptions& options = job.options;
     const ppd_file_t* ppd = job.ppd.get();

@@ -16,6 +16,11 @@ namespace pdftopjl {
 struct CupsJob {
     JobTicket ticket;
     PrinterProfile printer;
+    // The queue lets the filter ask the printer for its state: ZRPrinterStatus
+    // in the job (where lpadmin -o puts a queue's default) or the PPD is not
+    // False/off/no.
+    bool printerStatus = true;
+    bool colourDevice = false;  // *ColorDevice: a low toner is not named
 };
 
 // Each setting from the first of: the print dialog's tickets and the

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "cups/adapter.hpp"
+#include "cups/printer_state.hpp"
 #include "core/platform.hpp"
 #include "job/output.hpp"
 #include "job/log.hpp"
@@ -145,6 +146,25 @@ JobHooks cupsHooks()
     return hooks;
 }
 
+// cupsd hands every filter the back channel's reading end here.
+constexpr int kBackChannelFd = 3;
+
+// How long the printer is heard once the job is at the backend: until the
+// backend is done (the channel closes: cupsd waits for the backend then
+// anyway), at most this long.
+constexpr int kListenAfterJobMs = 15000;
+
+// The job's output handed on whole: the backend sees its end and can finish
+// while the printer is still heard.  The stream stays usable, on /dev/null.
+void endOutput(FILE* output)
+{
+    fflush(output);
+    const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (null < 0) return;
+    dup2(null, fileno(output));
+    close(null);
+}
+
 }  // namespace
 
 int RunCupsFilter(int argc, char* argv[], const JobServices& services, FILE* output)
@@ -168,7 +188,28 @@ int RunCupsFilter(int argc, char* argv[], const JobServices& services, FILE* out
         JobInputs inputs(std::move(*args), openPrinterPpd(ppdPath));
         adapted = AdaptCupsJob(inputs, copies);
     }
-    return ExitStatus(RunJob(adapted.ticket, adapted.printer, document, output, cupsHooks(), services));
+    JobHooks hooks = cupsHooks();
+    // The printer's state, when its backend passes on what it says; banner
+    // pages and documents with more of the job after them are left out,
+    // since the channel stays open for the rest of the job.
+    const char* fileType = std::getenv("CUPS_FILETYPE");
+    CupsPrinterState state;
+    std::optional<PrinterWatch> watch;
+    if (adapted.printerStatus && (fileType == nullptr || std::strcmp(fileType, "job-sheet") != 0) &&
+        !LaterDocumentFollows(document.path ? document.path->c_str() : nullptr) &&
+        BackChannelOffered(std::getenv("DEVICE_URI"), kBackChannelFd))
+        watch.emplace(kBackChannelFd, adapted.colourDevice,
+                      [&state](const PrinterCondition& now) { job::WriteText(state.Update(now), stderr); });
+    hooks.printerWatch = watch ? &*watch : nullptr;
+    const Outcome outcome = RunJob(adapted.ticket, adapted.printer, document, output, hooks, services);
+    if (watch) {
+        if (outcome == Outcome::Printed) {
+            endOutput(output);
+            watch->Listen(kListenAfterJobMs);
+        }
+        job::WriteText(state.EndJob(), stderr);
+    }
+    return ExitStatus(outcome);
 }
 
 int FilterMain(int argc, char* argv[])

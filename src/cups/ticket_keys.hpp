@@ -94,6 +94,9 @@ inline constexpr const char* kDialogTotalSidesTicketKey =
 
 // The printer's code set, as a PPD main keyword (and, carried, as a job option).
 inline constexpr const char* KPPDPrinterLanguageEncodingKey = "ZRPrinterLanguageEncoding";
+// Whether the filter may ask the printer for its state: a queue option
+// (lpadmin -o), a PPD option or a PPD main keyword.
+inline constexpr const char* kPrinterStatusKey = "ZRPrinterStatus";
 
 }  // namespace pdftopjl
 

@@ -135,6 +135,9 @@ bool StoredJobPasscodeUsable(const JobTicket& ticket)
 void WriteJobHeader(const HeaderInputs& in, PjlWriter& out)
 {
     out.raw(std::string(kUEL) + "@PJL JOB MODE=PRINTER\n");
+    // Changes only come unasked, so the state as it stands is asked too:
+    // it replaces what an earlier job reported.
+    if (in.askStatus) out.raw("@PJL USTATUS DEVICE = ON\n@PJL INFO STATUS\n");
     out.set("STRINGCODESET", stringCodeSet(in.printer.codeSet));
     out.comment("begin");
     out.comment("Version:4.00");
@@ -146,9 +149,11 @@ void WriteJobHeader(const HeaderInputs& in, PjlWriter& out)
     out.raw("@PJL ENTER LANGUAGE=PDF\n");
 }
 
-void WriteJobTrailer(PjlWriter& out)
+void WriteJobTrailer(PjlWriter& out, bool statusAsked)
 {
     out.raw(kUEL);
+    // The PDF ends at the universal exit: the request is PJL again after it.
+    if (statusAsked) out.raw("@PJL USTATUSOFF\n");
     out.raw("@PJL EOJ\n");
 }
 

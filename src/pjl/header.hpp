@@ -34,14 +34,19 @@ struct HeaderInputs {
     const HostIdentity& host;
     time_t now;
     int64_t fileSize;  // bytes of the PDF that follows
+    // The printer's answers reach the job (a back channel): it is asked for
+    // its state and its changes.
+    bool askStatus = false;
 };
 
-// The whole header: universal exit and job line, string code set, comments,
-// owner and document blocks, FSIZ and the switch to PDF.
+// The whole header: universal exit and job line, the status requests when
+// asked, string code set, comments, owner and document blocks, FSIZ and the
+// switch to PDF.
 void WriteJobHeader(const HeaderInputs& in, PjlWriter& out);
 
-// Universal exit and end of job.
-void WriteJobTrailer(PjlWriter& out);
+// Universal exit, the end of the status changes when the header asked for
+// them, and end of job.
+void WriteJobTrailer(PjlWriter& out, bool statusAsked = false);
 
 // A stored job is held under the passcode the job gave, or not sent at all:
 // true when it can be, false after an error saying why (a passcode that is not

@@ -16,7 +16,6 @@ namespace {
 constexpr std::string_view kUEL = "\x1b%-12345X";
 constexpr std::string_view kJobLine = "@PJL JOB MODE=PRINTER\n";
 constexpr std::string_view kEnter = kEnterLanguageLine;
-constexpr std::string_view kTrailer = "\x1b%-12345X@PJL EOJ\n";
 constexpr std::string_view kFsiz = "@PJL SET JOBATTR=\"@FSIZ=";
 constexpr std::string_view kCodeSet = "@PJL SET STRINGCODESET=";
 
@@ -85,11 +84,14 @@ JobStream ParseJobStream(std::string_view stream)
     }
     const size_t bodyStart = header.size();
     const std::string_view rest = stream.substr(bodyStart);
-    if (rest.size() < kTrailer.size() || rest.substr(rest.size() - kTrailer.size()) != kTrailer) {
+    std::string_view trailer;
+    for (const std::string_view form : {kStatusTrailer, kTrailer})
+        if (rest.ends_with(form)) trailer = form;
+    if (trailer.empty()) {
         job.error = "the stream does not end with the trailer (ESC%-12345X@PJL EOJ)";
         return job;
     }
-    const size_t bodySize = rest.size() - kTrailer.size();
+    const size_t bodySize = rest.size() - trailer.size();
     if (static_cast<uint64_t>(job.fileSize) != bodySize) {
         job.error = "FSIZ announces " + std::to_string(job.fileSize) + " bytes but " +
                     std::to_string(bodySize) + " bytes come before the trailer";
@@ -150,6 +152,13 @@ std::string ReadableLine(std::string_view line, std::string_view codeSet)
     }
     if (cd != reinterpret_cast<iconv_t>(-1)) iconv_close(cd);
     return out;
+}
+
+size_t TrailerLength(std::string_view text)
+{
+    for (const std::string_view form : {kStatusTrailer, kTrailer})
+        if (text.starts_with(form)) return form.size();
+    return 0;
 }
 
 size_t EnterLanguageLine(std::string_view stream)

@@ -7,7 +7,8 @@
 
 // A job stream as this filter writes it, taken apart for inspection:
 // UEL + job line, header lines, ENTER LANGUAGE=PDF, FSIZ bytes of PDF, then
-// the UEL + EOJ trailer.
+// the UEL + EOJ trailer (with USTATUSOFF before EOJ when the header asked
+// for status changes).
 namespace pdftopjl {
 
 struct JobStream {
@@ -28,6 +29,11 @@ JobStream ParseJobStream(std::string&& stream) = delete;
 // only, since a header value may hold the same text.  npos when there is none.
 size_t EnterLanguageLine(std::string_view stream);
 inline constexpr std::string_view kEnterLanguageLine = "@PJL ENTER LANGUAGE=PDF\n";
+
+inline constexpr std::string_view kTrailer = "\x1b%-12345X@PJL EOJ\n";
+inline constexpr std::string_view kStatusTrailer = "\x1b%-12345X@PJL USTATUSOFF\n@PJL EOJ\n";
+// The length of the trailer `text` starts with, 0 when it starts with none.
+size_t TrailerLength(std::string_view text);
 
 // A header line made readable: ESC as "<ESC>", texts decoded from the
 // printer code set (Shift-JIS X0213) or UTF-8, other bytes as \xNN.

@@ -43,7 +43,6 @@ constexpr std::string_view kUsage = "Usage: pjlinspect [--show-passcode] [job-fi
 
 // The framing lines as the filter writes them (see pjl/jobstream.cpp).
 constexpr std::string_view kFsizLine = "\n@PJL SET JOBATTR=\"@FSIZ=";
-constexpr std::string_view kTrailer = "\x1b%-12345X@PJL EOJ\n";
 constexpr std::string_view kPasscodeLine = "@PJL SET HOLDENCRYPTKEY=";
 
 // Length of the job at the start of `rest` as its FSIZ tells it, or npos
@@ -60,11 +59,9 @@ size_t jobLength(std::string_view rest)
     uint64_t size = 0;
     if (std::from_chars(digits, rest.data() + bodyStart, size).ec != std::errc())
         return std::string_view::npos;
-    if (size > rest.size() - bodyStart || rest.size() - bodyStart - size < kTrailer.size())
-        return std::string_view::npos;
-    const size_t end = bodyStart + size + kTrailer.size();
-    return rest.substr(end - kTrailer.size(), kTrailer.size()) == kTrailer ? end
-                                                                           : std::string_view::npos;
+    if (size > rest.size() - bodyStart) return std::string_view::npos;
+    const size_t trailer = TrailerLength(rest.substr(bodyStart + size));
+    return trailer > 0 ? bodyStart + size + trailer : std::string_view::npos;
 }
 
 struct FramedJob {

@@ -169,11 +169,11 @@ std::string PrivateCupsd::OutputFile(const std::string& queue) const
 }
 
 bool PrivateCupsd::AddQueue(const std::string& name, const std::string& ppdText,
-                            std::string* error)
+                            std::string* error, const std::string& deviceUri)
 {
     std::string ppd = root_ + "/" + name + ".ppd";
     WriteFile(ppd, ppdText);
-    return addQueue(name, {"-P", ppd}, error);
+    return addQueue(name, {"-P", ppd}, error, deviceUri);
 }
 
 bool PrivateCupsd::AddQueueFromModel(const std::string& name, const std::string& model, std::string* error)
@@ -190,11 +190,12 @@ std::string PrivateCupsd::Models() const
 }
 
 bool PrivateCupsd::addQueue(const std::string& name, const std::vector<std::string>& ppdArgs,
-                            std::string* error)
+                            std::string* error, const std::string& deviceUri)
 {
     RunOptions o;
     o.program = kLpadmin;
-    o.args = {"lpadmin", "-h", Server(), "-p", name, "-E", "-v", "file://" + OutputFile(name)};
+    o.args = {"lpadmin", "-h", Server(), "-p", name, "-E", "-v",
+              deviceUri.empty() ? "file://" + OutputFile(name) : deviceUri};
     o.args.insert(o.args.end(), ppdArgs.begin(), ppdArgs.end());
     o.args.insert(o.args.end(), {"-o", "printer-error-policy=abort-job"});
     RunResult r = RunProgram(o);

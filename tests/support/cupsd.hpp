@@ -39,9 +39,10 @@ public:
     std::string Server() const;                      // "127.0.0.1:PORT"
     const std::string& Root() const { return root_; }
 
-    // Adds an enabled queue that writes each job to OutputFile(name) and
-    // aborts a job whose filter fails.
-    bool AddQueue(const std::string& name, const std::string& ppdText, std::string* error);
+    // Adds an enabled queue that writes each job to OutputFile(name) (or
+    // sends it to `deviceUri`) and aborts a job whose filter fails.
+    bool AddQueue(const std::string& name, const std::string& ppdText, std::string* error,
+                  const std::string& deviceUri = "");
     std::string OutputFile(const std::string& queue) const;
     // The same from a PPD the scheduler lists (lpadmin -m), as administrators add them.
     bool AddQueueFromModel(const std::string& name, const std::string& model, std::string* error);
@@ -75,7 +76,8 @@ public:
     std::map<std::string, std::string> PrinterAttributes(const std::string& queue) const;
 
 private:
-    bool addQueue(const std::string& name, const std::vector<std::string>& ppdArgs, std::string* error);
+    bool addQueue(const std::string& name, const std::vector<std::string>& ppdArgs, std::string* error,
+                  const std::string& deviceUri = "");
     // One start on a newly chosen port.
     bool Launch(std::string* error);
 

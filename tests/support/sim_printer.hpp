@@ -9,14 +9,17 @@
 
 // A PJL printer on a loopback port (socket://host:port): it records the job
 // streams sent to it and answers "@PJL INFO STATUS" and "@PJL INFO ID" from
-// a scripted state.
+// a scripted state.  A job whose header asks "@PJL USTATUS DEVICE = ON" is
+// sent each change of the state as "@PJL USTATUS DEVICE" until its trailer's
+// "@PJL USTATUSOFF".
 namespace testsupport {
 
 class SimPrinter {
 public:
     enum class State { Ready, TonerLow, PaperOutTray2, Jam, DoorOpen, Offline, Busy };
     // Answer: as a printer does; Silent: reads queries, never answers;
-    // Drop: closes a connection as soon as it asks for status.
+    // Drop: closes a connection as soon as it asks for status (in a job:
+    // sends status messages cut off before their end).
     enum class Mode { Answer, Silent, Drop };
 
     // A connection that sent a job ("@PJL JOB"), checked as this project's
@@ -36,6 +39,10 @@ public:
     std::string Uri() const { return "socket://127.0.0.1:" + std::to_string(port_); }
     void Set(State state);
     void Set(Mode mode);
+    // While held, a job that has come whole is recorded but its connection
+    // stays open and what follows its PDF is not read on, as a printer's
+    // while it prints; released, it closes.
+    void Hold(bool hold);
     // The status answer for a state, as the printer sends it.
     static std::string StatusAnswer(State state);
 
@@ -48,12 +55,22 @@ private:
         int fd;
         std::string data;
         size_t scanned = 0;  // bytes searched for queries
+        size_t bodyEnd = std::string::npos;  // a job's: where its trailer starts
+        bool statusChanges = false;  // USTATUS DEVICE is on
+        State told = State::Ready;   // the state it knows of
+        bool held = false;
     };
     void run();
     // False when the connection is to be closed.
     bool answerQueries(Connection& c);
-    void finish(Connection& c);
+    // A job's header and trailer lines, as they come.
+    bool serveJob(Connection& c);
+    void send(Connection& c, State state, const char* kind);
+    void record(Connection& c);
+    void wake();
 
+    int wake_[2] = {-1, -1};
+    bool hold_ = false;
     int listener_ = -1;
     int port_ = 0;
     std::atomic<bool> stop_{false};

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "pjl/header.hpp"
+#include "pjl/jobstream.hpp"
 #include "pjl/writer.hpp"
 #include "support/fixtures.hpp"
 #include "unit/job_fixture.hpp"
@@ -148,6 +149,33 @@ TEST(Trailer, IsUniversalExitAndEndOfJob)
 {
     EXPECT_EQ(testjob::Captured([](PjlWriter& out) { WriteJobTrailer(out); }),
               "\x1b%-12345X@PJL EOJ\n");
+}
+
+// With a back channel the printer is asked for its state and its changes
+// after the job line, and the changes end before the end of job; the
+// stream still reads as a job.
+TEST(StatusRequests, FollowTheJobLineAndEndBeforeEndOfJob)
+{
+    JobTicket ticket;
+    PrinterProfile printer;
+    const HeaderTexts texts = EncodeHeaderTexts(ticket, printer);
+    const HostIdentity host;
+    const std::string pdf = "%PDF-1.4\n%%EOF\n";
+    HeaderInputs in{ticket, printer, texts, host, 0, static_cast<int64_t>(pdf.size())};
+    in.askStatus = true;
+    const std::string stream = testjob::Captured([&](PjlWriter& out) {
+        WriteJobHeader(in, out);
+        out.raw(pdf);
+        WriteJobTrailer(out, true);
+    });
+    const std::vector<std::string> lines = testjob::Lines(stream);
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines[1], "@PJL USTATUS DEVICE = ON");
+    EXPECT_EQ(lines[2], "@PJL INFO STATUS");
+    EXPECT_TRUE(stream.ends_with("%%EOF\n\x1b%-12345X@PJL USTATUSOFF\n@PJL EOJ\n"));
+    const JobStream job = ParseJobStream(std::string_view(stream));
+    EXPECT_TRUE(job.valid) << job.error;
+    EXPECT_EQ(job.body, pdf);
 }
 
 }  // namespace
