@@ -70,11 +70,11 @@ cleanup() {
     stop_pid "$APP_PID"
     stop_pid "$SERVICE_PID"
     stop_pid "$LISTENER_PID"
-    [ -n "$QUEUE_MADE" ] && lpadmin -x "$QUEUE" 2>/dev/null
+    [ -n "$QUEUE_MADE" ] && delete_queue 2>/dev/null
     if [ -n "$INSTALLED" ]; then
         echo "package-check: purging the packages after the failure"
         # shellcheck disable=SC2086
-        apt-get purge -y -q $PACKAGES >/dev/null 2>&1
+        apt-get purge -y -q -o Dpkg::Use-Pty=0 $PACKAGES >/dev/null 2>&1
     fi
     stop_pid "$CUPSD_PID"
     rm -rf "$WORK"
@@ -85,6 +85,12 @@ cleanup() {
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
+
+# cupsd 2.4 leaves the queue's strings cache behind when it deletes a queue.
+delete_queue() {
+    lpadmin -x "$QUEUE"
+    rm -f "/var/cache/cups/$QUEUE.strings"
+}
 
 cups_log() {
     echo "--- last lines of /var/log/cups/error_log:"
@@ -192,7 +198,7 @@ fi
 # ---------------------------------------------------------------------------
 step "5/10 install"
 # shellcheck disable=SC2086
-apt-get install -y -q $DEBS
+apt-get install -y -q -o Dpkg::Use-Pty=0 $DEBS
 INSTALLED=yes
 for p in $PACKAGES; do
     dpkg -L "$p" >"$WORK/files-$p"
@@ -359,12 +365,12 @@ fi
 
 # ---------------------------------------------------------------------------
 step "10/10 purge"
-lpadmin -x "$QUEUE"
+delete_queue
 QUEUE_MADE=""
 stop_pid "$LISTENER_PID"
 LISTENER_PID=""
 # shellcheck disable=SC2086
-apt-get purge -y -q $PACKAGES
+apt-get purge -y -q -o Dpkg::Use-Pty=0 $PACKAGES
 INSTALLED=""
 left=""
 for p in $PACKAGES; do
@@ -374,14 +380,14 @@ for p in $PACKAGES; do
     esac
     while read -r path; do
         # Shared directories (/usr/bin, ...) stay; the packages' own go.
-        if [ -d "$path" ] && [ ! -L "$path" ]; then
+        if [ -d "$path" ]; then
             case "$path" in *pdftopjl*) left="$left $path" ;; esac
         elif [ -e "$path" ] || [ -L "$path" ]; then
             left="$left $path"
         fi
     done <"$WORK/files-$p"
 done
-find /etc /usr /lib /var/lib /var/spool /var/log /run -path /usr/local -prune -o -name '*pdftopjl*' -print \
+find /etc /usr /lib /var/lib /var/cache /var/spool /var/log /run -path /usr/local -prune -o -name '*pdftopjl*' -print \
     2>/dev/null >"$WORK/found" || true
 [ ! -s "$WORK/found" ] || left="$left $(tr '\n' ' ' <"$WORK/found")"
 [ -z "$left" ] || fail "left after purge:$left"
