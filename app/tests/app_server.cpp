@@ -100,8 +100,9 @@ bool AppServer::Launch(std::string* error)
         // spool, under SNAP_COMMON: each test server has its own.
         setenv("SNAP_COMMON", dir_.path().c_str(), 1);
         unwindSlowlyUnderAsan();
-        freopen(dir_.file("server.out").c_str(), "w", stdout);
-        freopen(dir_.file("server.out").c_str(), "a", stderr);
+        if (!freopen(dir_.file("server.out").c_str(), "w", stdout) ||
+            !freopen(dir_.file("server.out").c_str(), "a", stderr))
+            _exit(126);
         const std::string port = "server-port=" + std::to_string(port_);
         const std::string log = "log-file=" + dir_.file("log");
         // The printers' output folders are the test's own.

@@ -32,12 +32,18 @@ const char kLpadmin[] = "/usr/sbin/lpadmin";
 const char kLpinfo[] = "/usr/sbin/lpinfo";
 
 // Links to every entry of `from` but `except` in `to`, which is made.
+void linkOrThrow(const std::string& target, const std::string& link)
+{
+    if (symlink(target.c_str(), link.c_str()) != 0 && errno != EEXIST)
+        throw std::runtime_error("cannot link " + link + ": " + std::strerror(errno));
+}
+
 void linkEntries(const std::string& from, const std::string& to, const std::string& except)
 {
     mkdir(to.c_str(), 0755);
     for (const auto& entry : std::filesystem::directory_iterator(from))
         if (entry.path().filename() != except)
-            symlink(entry.path().c_str(), (to + "/" + entry.path().filename().string()).c_str());
+            linkOrThrow(entry.path().string(), to + "/" + entry.path().filename().string());
 }
 
 }  // namespace
@@ -117,8 +123,9 @@ bool PrivateCupsd::Launch(std::string* error)
     if (pid == 0) {
         std::string conf = root_ + "/etc/cupsd.conf";
         std::string files = root_ + "/etc/cups-files.conf";
-        freopen((root_ + "/log/cupsd.out").c_str(), "w", stdout);
-        freopen((root_ + "/log/cupsd.out").c_str(), "a", stderr);
+        if (!freopen((root_ + "/log/cupsd.out").c_str(), "w", stdout) ||
+            !freopen((root_ + "/log/cupsd.out").c_str(), "a", stderr))
+            _exit(126);
         execl(kCupsd, "cupsd", "-f", "-c", conf.c_str(), "-s", files.c_str(),
               static_cast<char*>(nullptr));
         _exit(127);
@@ -148,7 +155,7 @@ std::string PrivateCupsd::InstalledLayout()
     // since the scheduler's helpers run as lp, which may not reach the build.
     linkEntries("/usr/lib/cups", serverBin, "filter");
     linkEntries("/usr/lib/cups/filter", serverBin + "/filter", "");
-    symlink(installedFilter_.c_str(), (serverBin + "/filter/pdftopjl").c_str());
+    linkOrThrow(installedFilter_, serverBin + "/filter/pdftopjl");
     linkEntries("/usr/share/cups", data, "model");
     mkdir((data + "/model").c_str(), 0755);
     mkdir((data + "/model/pdftopjl").c_str(), 0755);
