@@ -3,7 +3,9 @@
 #include <poll.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <chrono>
 #include <map>
 #include <mutex>
@@ -11,6 +13,7 @@
 #include "device_status.hpp"
 #include "device_writer.hpp"
 #include "pjl_status.hpp"
+#include "snmp_status.hpp"
 
 namespace pdftopjl::app {
 
@@ -30,7 +33,10 @@ constexpr auto kAskUnreachableEvery = std::chrono::seconds(10);
 // for the device) belong to PAPPL and the device watch.
 constexpr pappl_preason_t kStatusReasons =
     PAPPL_PREASON_MEDIA_EMPTY | PAPPL_PREASON_MEDIA_NEEDED | PAPPL_PREASON_MEDIA_JAM | PAPPL_PREASON_COVER_OPEN |
-    PAPPL_PREASON_TONER_LOW | PAPPL_PREASON_TONER_EMPTY | PAPPL_PREASON_OFFLINE | PAPPL_PREASON_OTHER;
+    PAPPL_PREASON_TONER_LOW | PAPPL_PREASON_TONER_EMPTY | PAPPL_PREASON_OFFLINE | PAPPL_PREASON_OTHER |
+    PAPPL_PREASON_MEDIA_LOW;
+
+constexpr int kMaxSupplies = 16;
 
 constexpr char kQuery[] = "\x1b%-12345X@PJL\r\n@PJL INFO STATUS\r\n\x1b%-12345X";
 
@@ -38,11 +44,15 @@ std::atomic<bool> polling{true};
 
 struct Known {
     bool asking = false;
-    bool reported = false;  // text holds what is known
+    bool answered = false;  // pjl holds the last answer (or why none can come)
     Clock::time_point askedAt{};
-    pappl_preason_t reasons = PAPPL_PREASON_NONE;  // what the last answer set
-    std::string text;
+    Condition pjl;
     Clock::duration retry{};
+    // What the printer shows: the PJL answer and what SNMP adds to it.
+    bool reported = false;
+    pappl_preason_t reasons = PAPPL_PREASON_NONE;
+    std::string text;
+    bool levelsShown = false;  // the supplies carry SNMP's levels
 };
 std::mutex knownLock;
 std::map<int, Known> known;  // by printer id
@@ -100,6 +110,58 @@ bool isColour(pappl_printer_t* printer)
     return (data.color_supported & PAPPL_COLOR_MODE_COLOR) != 0;
 }
 
+// The PJL answer with what SNMP adds to it: a condition both report is
+// shown once, in the PJL answer's words.
+Condition merged(const Known& k, const SnmpState& snmp)
+{
+    Condition c = k.answered ? k.pjl : Condition{};
+    for (const SnmpCondition& more : snmp.conditions) {
+        if ((more.reasons & ~c.reasons) == 0) continue;
+        c.text = c.reasons == PAPPL_PREASON_NONE ? more.text : c.text + "; " + more.text;
+        c.reasons |= more.reasons;
+    }
+    if (c.text.empty() && snmp.answered) c.text = "Ready";
+    return c;
+}
+
+bool sameSupplies(const std::vector<pappl_supply_t>& a, const pappl_supply_t* b, int count)
+{
+    return a.size() == static_cast<size_t>(count) &&
+           std::equal(a.begin(), a.end(), b, [](const pappl_supply_t& x, const pappl_supply_t& y) {
+               return x.color == y.color && x.is_consumed == y.is_consumed && x.level == y.level &&
+                      x.type == y.type && std::strcmp(x.description, y.description) == 0;
+           });
+}
+
+void showState(pappl_printer_t* printer, int id, const SnmpState& snmp)
+{
+    pappl_preason_t previous, reasons;
+    bool levelsShown;
+    {
+        std::lock_guard<std::mutex> hold(knownLock);
+        Known& k = known[id];
+        const Condition c = merged(k, snmp);
+        previous = k.reasons;
+        reasons = k.reasons = c.reasons;
+        k.text = c.text;
+        k.reported = k.answered || snmp.answered;
+        levelsShown = k.levelsShown;
+        k.levelsShown = !snmp.supplies.empty();
+    }
+    papplPrinterSetReasons(printer, reasons, previous & ~reasons & kStatusReasons);
+    pappl_supply_t current[kMaxSupplies];
+    const int count = std::min(papplPrinterGetSupplies(printer, kMaxSupplies, current), kMaxSupplies);
+    if (!snmp.supplies.empty()) {
+        // The printer's own list, as it names and measures its supplies.
+        std::vector<pappl_supply_t> own = snmp.supplies;
+        if (!sameSupplies(own, current, count)) papplPrinterSetSupplies(printer, static_cast<int>(own.size()), own.data());
+    } else if (levelsShown) {
+        // Levels nobody reports any more are no longer known.
+        for (int i = 0; i < count; ++i) current[i].level = -1;
+        papplPrinterSetSupplies(printer, count, current);
+    }
+}
+
 bool suppliesPage(pappl_client_t* client, void* data)
 {
     auto* printer = static_cast<pappl_printer_t*>(data);
@@ -119,15 +181,15 @@ bool suppliesPage(pappl_client_t* client, void* data)
     papplClientHTMLPuts(client, "          <p class=\"printer-status\">");
     papplClientHTMLEscape(client, text.c_str(), 0);
     papplClientHTMLPuts(client, "</p>\n          <table class=\"list\">\n            <tbody>\n");
-    pappl_supply_t supplies[16];
-    const int count = papplPrinterGetSupplies(printer, 16, supplies);
-    for (int i = 0; i < count && i < 16; ++i) {
+    pappl_supply_t supplies[kMaxSupplies];
+    const int count = papplPrinterGetSupplies(printer, kMaxSupplies, supplies);
+    for (int i = 0; i < count && i < kMaxSupplies; ++i) {
         papplClientHTMLPuts(client, "              <tr><th>");
         papplClientHTMLEscape(client, supplies[i].description, 0);
         papplClientHTMLPuts(client, ":</th><td>");
-        if (low && supplies[i].color == PAPPL_SUPPLY_COLOR_BLACK) papplClientHTMLPuts(client, "low");
-        else if (supplies[i].level < 0) papplClientHTMLPuts(client, "level unknown");
-        else papplClientHTMLPrintf(client, "%d%%", supplies[i].level);
+        const bool isLow = low && supplies[i].color == PAPPL_SUPPLY_COLOR_BLACK;
+        if (supplies[i].level >= 0) papplClientHTMLPrintf(client, isLow ? "%d%%, low" : "%d%%", supplies[i].level);
+        else papplClientHTMLPuts(client, isLow ? "low" : "level unknown");
         papplClientHTMLPuts(client, "</td></tr>\n");
     }
     papplClientHTMLPuts(client, "            </tbody>\n          </table>\n");
@@ -146,37 +208,47 @@ bool UpdatePrinterStatus(pappl_printer_t* printer)
         papplPrinterGetState(printer) == IPP_PSTATE_PROCESSING)
         return true;
     const int id = papplPrinterGetID(printer);
+    AskSnmpSoon(id, uri);
+    bool ask;
     {
         std::lock_guard<std::mutex> hold(knownLock);
         Known& k = known[id];
         const auto now = Clock::now();
-        if (k.asking || (k.askedAt != Clock::time_point{} && now - k.askedAt < k.retry))
-            return true;
-        k.asking = true;
-        k.askedAt = now;
+        ask = !k.asking && (k.askedAt == Clock::time_point{} || now - k.askedAt >= k.retry);
+        if (ask) {
+            k.asking = true;
+            k.askedAt = now;
+        }
     }
-    const Asked asked = query(printer, uri);
-    const PjlStatus status = ParsePjlStatus(asked.outcome == Asked::Answered ? asked.text : "");
-    Condition now = status.valid ? ConditionOf(status, isColour(printer)) : Condition{};
-    // A printer that cannot be reached is offline; one that does not answer
-    // says nothing, and what it said before goes.
-    if (asked.outcome == Asked::Unreachable) now = {PAPPL_PREASON_OFFLINE, asked.text};
-    pappl_preason_t previous;
-    {
+    if (ask) {
+        const Asked asked = query(printer, uri);
+        const PjlStatus status = ParsePjlStatus(asked.outcome == Asked::Answered ? asked.text : "");
+        Condition now = status.valid ? ConditionOf(status, isColour(printer)) : Condition{};
+        // A printer that cannot be reached is offline; one that does not
+        // answer says nothing, and what it said before goes.
+        if (asked.outcome == Asked::Unreachable) now = {PAPPL_PREASON_OFFLINE, asked.text};
         std::lock_guard<std::mutex> hold(knownLock);
         Known& k = known[id];
-        previous = k.reasons;
+        k.asking = false;
         if (asked.outcome == Asked::Busy) {
             // Asked again as soon as the job is done.
-            k.asking = false;
             k.askedAt = {};
-            return true;
+        } else {
+            k.answered = status.valid || asked.outcome == Asked::Unreachable;
+            k.pjl = now;
+            k.retry = status.valid                                ? kAskEvery
+                      : asked.outcome == Asked::Unreachable ? kAskUnreachableEvery
+                                                                  : kAskSilentEvery;
         }
-        k = Known{false, status.valid || asked.outcome == Asked::Unreachable, k.askedAt, now.reasons, now.text};
-        k.retry = status.valid ? kAskEvery : asked.outcome == Asked::Unreachable ? kAskUnreachableEvery : kAskSilentEvery;
     }
-    papplPrinterSetReasons(printer, now.reasons, previous & ~now.reasons & kStatusReasons);
+    showState(printer, id, LastSnmp(id));
     return true;
+}
+
+void StatusAroundJob(pappl_printer_t* printer)
+{
+    const char* uri = papplPrinterGetDeviceURI(printer);
+    if (polling && uri != nullptr) AskSnmpSoon(papplPrinterGetID(printer), uri, true);
 }
 
 void AddSuppliesPage(pappl_printer_t* printer)
