@@ -22,6 +22,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr int kAnswerLimitMs = 2000;
+constexpr long kJobCheckMs = 20;
 // PAPPL asks on each Get-Printer-Attributes, at most once a second: a
 // printer is asked less often than that, and one that does not answer
 // rarely, since each try holds a client for the whole time limit.
@@ -57,17 +58,27 @@ struct Known {
 std::mutex knownLock;
 std::map<int, Known> known;  // by printer id
 
-// The answer, up to its form feed, or empty when none came within the limit.
-std::string ask(int fd)
+// The answer, up to its form feed, or empty when none came within the limit;
+// `jobCame` when a job arrived meanwhile: PAPPL starts it only once the
+// device is closed, so the question is given up at once.
+std::string ask(pappl_printer_t* printer, int fd, bool* jobCame)
 {
     if (send(fd, kQuery, sizeof kQuery - 1, MSG_NOSIGNAL | MSG_DONTWAIT) != static_cast<ssize_t>(sizeof kQuery - 1))
         return "";
+    const int jobs = papplPrinterGetNumberOfActiveJobs(printer);
     const auto deadline = Clock::now() + std::chrono::milliseconds(kAnswerLimitMs);
     std::string answer;
     while (answer.find('\f') == std::string::npos) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0) return "";
+        if (papplPrinterGetNumberOfActiveJobs(printer) > jobs) {
+            *jobCame = true;
+            return "";
+        }
         pollfd wait{fd, POLLIN, 0};
-        if (left <= 0 || poll(&wait, 1, static_cast<int>(left)) != 1) return "";
+        const int ready = poll(&wait, 1, static_cast<int>(std::min<long>(left, kJobCheckMs)));
+        if (ready < 0) return "";
+        if (ready == 0) continue;
         char buffer[1024];
         const ssize_t n = recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
         if (n <= 0) return "";
@@ -94,8 +105,10 @@ Asked query(pappl_printer_t* printer, const std::string& uri)
     pappl_device_t* device = papplPrinterOpenDevice(printer);
     if (device == nullptr) return {Asked::Busy, ""};
     const int fd = DeviceConnection(device);
-    std::string answer = fd >= 0 ? ask(fd) : "";
+    bool jobCame = false;
+    std::string answer = fd >= 0 ? ask(printer, fd, &jobCame) : "";
     papplPrinterCloseDevice(printer);
+    if (jobCame) return {Asked::Busy, ""};
     if (answer.empty()) {
         papplLogPrinter(printer, PAPPL_LOGLEVEL_DEBUG, "The printer did not answer @PJL INFO STATUS.");
         return {Asked::Silent, ""};

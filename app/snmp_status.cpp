@@ -154,19 +154,22 @@ std::optional<std::vector<Row>> readSupplies(Agent& agent, int timeoutMs)
         if (!answer) return std::nullopt;
         // The end of the agent's MIB (v1).
         if (answer->errorStatus != 0 || answer->vars.size() != cursor.size()) break;
-        Row row;
-        bool inTable = true;
-        for (size_t i = 0; i < cursor.size() && inTable; ++i) {
-            const snmp::VarBind& var = answer->vars[i];
+        // Rows are those of the level column; a column a printer leaves out
+        // (or leaves gaps in) gives no value.  Index: hrDeviceIndex,
+        // prtMarkerSuppliesIndex.
+        auto inColumn = [&](size_t i) {
             Oid column = kSupplyEntry;
             column.push_back(kColumns[i]);
-            // Index: hrDeviceIndex, prtMarkerSuppliesIndex.
-            inTable = snmp::HasPrefix(var.oid, column) && var.oid.size() == column.size() + 2 &&
-                      (i == 0 || var.oid.back() == answer->vars[0].oid.back());
-            row.columns[kColumns[i]] = var.value;
+            return snmp::HasPrefix(answer->vars[i].oid, column) && answer->vars[i].oid.size() == column.size() + 2;
+        };
+        constexpr size_t level = std::size(kColumns) - 1;
+        if (!inColumn(level)) break;
+        Row row;
+        for (size_t i = 0; i < cursor.size(); ++i) {
+            const snmp::VarBind& var = answer->vars[i];
+            if (inColumn(i) && var.oid.back() == answer->vars[level].oid.back()) row.columns[kColumns[i]] = var.value;
             cursor[i] = var.oid;
         }
-        if (!inTable) break;
         rows.push_back(std::move(row));
     }
     return rows;

@@ -185,6 +185,13 @@ TEST(ModelPpd, NetworkQueueShowsThePrintersSupplies)
         EXPECT_EQ(seen["marker-names"], "Black Toner,Imaging Drum");
         EXPECT_EQ(seen["printer-state-reasons"], c.reasons);
     }
+    // A printer without SNMP still prints (after the backend's questions
+    // have gone unanswered: about 4 s).
+    printer.SetSnmp(false);
+    const int id = cupsd.Submit("zx", {}, served.file("doc.pdf"), &error);
+    ASSERT_GT(id, 0) << error;
+    EXPECT_EQ(cupsd.WaitForJob(id, 30000), "completed") << cupsd.ErrorLog();
+    EXPECT_EQ(printer.WaitForJobs(++jobs, 10000).size(), jobs);
 }
 
 }  // namespace
