@@ -5,8 +5,8 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstring>
 #include <chrono>
+#include <cstring>
 #include <map>
 #include <mutex>
 
@@ -249,9 +249,9 @@ bool UpdatePrinterStatus(pappl_printer_t* printer)
         } else {
             k.answered = status.valid || asked.outcome == Asked::Unreachable;
             k.pjl = now;
-            k.retry = status.valid                                ? kAskEvery
+            k.retry = status.valid ? kAskEvery
                       : asked.outcome == Asked::Unreachable ? kAskUnreachableEvery
-                                                                  : kAskSilentEvery;
+                                                            : kAskSilentEvery;
         }
     }
     showState(printer, id, LastSnmp(id));
