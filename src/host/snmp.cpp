@@ -95,7 +95,9 @@ bool takeInteger(std::string_view& in, int64_t* value, uint8_t want = kInteger)
     uint8_t tag;
     std::string_view c;
     if (!take(in, &tag, &c) || tag != want || c.empty() || c.size() > 8) return false;
-    // Counters are unsigned, though some printers leave out the leading zero.
+    // Counters, gauges and time ticks are unsigned 32-bit, though some
+    // printers leave out the leading zero.
+    if (want != kInteger && (c.size() > 5 || (c.size() == 5 && c[0] != 0))) return false;
     int64_t v = want == kInteger && (static_cast<uint8_t>(c[0]) & 0x80) ? -1 : 0;
     for (const char ch : c) v = static_cast<int64_t>(static_cast<uint64_t>(v) << 8 | static_cast<uint8_t>(ch));
     *value = v;
