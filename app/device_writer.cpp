@@ -10,6 +10,8 @@
 #include <cstring>
 #include <string>
 
+#include "printer_status.hpp"
+
 // PAPPL 1.3 adds its built-in schemes the first time a device is used,
 // unless a scheme was added before; these add the others then.
 extern "C" void _papplDeviceAddNetworkSchemes(void);
@@ -175,11 +177,13 @@ JobOutput::JobOutput(pappl_job_t* job, pappl_device_t* shared) : job_(job), devi
         // is sent, and the rest goes to the connection directly.
         papplDeviceFlush(device_);
         socket_ = DeviceConnection(device_);
+        StatusAroundJob(papplJobGetPrinter(job));
     }
 }
 
 JobOutput::~JobOutput()
 {
+    if (socket_ >= 0) StatusAroundJob(papplJobGetPrinter(job_));
     // An unfinished job (failed, aborted, cancelled) leaves no file behind.
     if (own_ != nullptr) {
         FileTarget* target = folder_ ? folderTarget(own_) : nullptr;

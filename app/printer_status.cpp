@@ -3,14 +3,17 @@
 #include <poll.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <map>
 #include <mutex>
 
 #include "device_status.hpp"
 #include "device_writer.hpp"
 #include "pjl/status.hpp"
+#include "snmp_status.hpp"
 
 namespace pdftopjl::app {
 
@@ -19,6 +22,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr int kAnswerLimitMs = 2000;
+constexpr long kJobCheckMs = 20;
 // PAPPL asks on each Get-Printer-Attributes, at most once a second: a
 // printer is asked less often than that, and one that does not answer
 // rarely, since each try holds a client for the whole time limit.
@@ -30,7 +34,10 @@ constexpr auto kAskUnreachableEvery = std::chrono::seconds(10);
 // for the device) belong to PAPPL and the device watch.
 constexpr pappl_preason_t kStatusReasons =
     PAPPL_PREASON_MEDIA_EMPTY | PAPPL_PREASON_MEDIA_NEEDED | PAPPL_PREASON_MEDIA_JAM | PAPPL_PREASON_COVER_OPEN |
-    PAPPL_PREASON_TONER_LOW | PAPPL_PREASON_TONER_EMPTY | PAPPL_PREASON_OFFLINE | PAPPL_PREASON_OTHER;
+    PAPPL_PREASON_TONER_LOW | PAPPL_PREASON_TONER_EMPTY | PAPPL_PREASON_OFFLINE | PAPPL_PREASON_OTHER |
+    PAPPL_PREASON_MEDIA_LOW;
+
+constexpr int kMaxSupplies = 16;
 
 constexpr char kQuery[] = "\x1b%-12345X@PJL\r\n@PJL INFO STATUS\r\n\x1b%-12345X";
 
@@ -58,26 +65,40 @@ struct Condition {
 
 struct Known {
     bool asking = false;
-    bool reported = false;  // text holds what is known
+    bool answered = false;  // pjl holds the last answer (or why none can come)
     Clock::time_point askedAt{};
-    pappl_preason_t reasons = PAPPL_PREASON_NONE;  // what the last answer set
-    std::string text;
+    Condition pjl;
     Clock::duration retry{};
+    // What the printer shows: the PJL answer and what SNMP adds to it.
+    bool reported = false;
+    pappl_preason_t reasons = PAPPL_PREASON_NONE;
+    std::string text;
+    bool levelsShown = false;  // the supplies carry SNMP's levels
 };
 std::mutex knownLock;
 std::map<int, Known> known;  // by printer id
 
-// The answer, up to its form feed, or empty when none came within the limit.
-std::string ask(int fd)
+// The answer, up to its form feed, or empty when none came within the limit;
+// `jobCame` when a job arrived meanwhile: PAPPL starts it only once the
+// device is closed, so the question is given up at once.
+std::string ask(pappl_printer_t* printer, int fd, bool* jobCame)
 {
     if (send(fd, kQuery, sizeof kQuery - 1, MSG_NOSIGNAL | MSG_DONTWAIT) != static_cast<ssize_t>(sizeof kQuery - 1))
         return "";
+    const int jobs = papplPrinterGetNumberOfActiveJobs(printer);
     const auto deadline = Clock::now() + std::chrono::milliseconds(kAnswerLimitMs);
     std::string answer;
     while (answer.find('\f') == std::string::npos) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0) return "";
+        if (papplPrinterGetNumberOfActiveJobs(printer) > jobs) {
+            *jobCame = true;
+            return "";
+        }
         pollfd wait{fd, POLLIN, 0};
-        if (left <= 0 || poll(&wait, 1, static_cast<int>(left)) != 1) return "";
+        const int ready = poll(&wait, 1, static_cast<int>(std::min<long>(left, kJobCheckMs)));
+        if (ready < 0) return "";
+        if (ready == 0) continue;
         char buffer[1024];
         const ssize_t n = recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
         if (n <= 0) return "";
@@ -104,8 +125,10 @@ Asked query(pappl_printer_t* printer, const std::string& uri)
     pappl_device_t* device = papplPrinterOpenDevice(printer);
     if (device == nullptr) return {Asked::Busy, ""};
     const int fd = DeviceConnection(device);
-    std::string answer = fd >= 0 ? ask(fd) : "";
+    bool jobCame = false;
+    std::string answer = fd >= 0 ? ask(printer, fd, &jobCame) : "";
     papplPrinterCloseDevice(printer);
+    if (jobCame) return {Asked::Busy, ""};
     if (answer.empty()) {
         papplLogPrinter(printer, PAPPL_LOGLEVEL_DEBUG, "The printer did not answer @PJL INFO STATUS.");
         return {Asked::Silent, ""};
@@ -118,6 +141,58 @@ bool isColour(pappl_printer_t* printer)
     pappl_pr_driver_data_t data;
     papplPrinterGetDriverData(printer, &data);
     return (data.color_supported & PAPPL_COLOR_MODE_COLOR) != 0;
+}
+
+// The PJL answer with what SNMP adds to it: a condition both report is
+// shown once, in the PJL answer's words.
+Condition merged(const Known& k, const SnmpState& snmp)
+{
+    Condition c = k.answered ? k.pjl : Condition{};
+    for (const SnmpCondition& more : snmp.conditions) {
+        if ((more.reasons & ~c.reasons) == 0) continue;
+        c.text = c.reasons == PAPPL_PREASON_NONE ? more.text : c.text + "; " + more.text;
+        c.reasons |= more.reasons;
+    }
+    if (c.text.empty() && snmp.answered) c.text = "Ready";
+    return c;
+}
+
+bool sameSupplies(const std::vector<pappl_supply_t>& a, const pappl_supply_t* b, int count)
+{
+    return a.size() == static_cast<size_t>(count) &&
+           std::equal(a.begin(), a.end(), b, [](const pappl_supply_t& x, const pappl_supply_t& y) {
+               return x.color == y.color && x.is_consumed == y.is_consumed && x.level == y.level &&
+                      x.type == y.type && std::strcmp(x.description, y.description) == 0;
+           });
+}
+
+void showState(pappl_printer_t* printer, int id, const SnmpState& snmp)
+{
+    pappl_preason_t previous, reasons;
+    bool levelsShown;
+    {
+        std::lock_guard<std::mutex> hold(knownLock);
+        Known& k = known[id];
+        const Condition c = merged(k, snmp);
+        previous = k.reasons;
+        reasons = k.reasons = c.reasons;
+        k.text = c.text;
+        k.reported = k.answered || snmp.answered;
+        levelsShown = k.levelsShown;
+        k.levelsShown = !snmp.supplies.empty();
+    }
+    papplPrinterSetReasons(printer, reasons, previous & ~reasons & kStatusReasons);
+    pappl_supply_t current[kMaxSupplies];
+    const int count = std::min(papplPrinterGetSupplies(printer, kMaxSupplies, current), kMaxSupplies);
+    if (!snmp.supplies.empty()) {
+        // The printer's own list, as it names and measures its supplies.
+        std::vector<pappl_supply_t> own = snmp.supplies;
+        if (!sameSupplies(own, current, count)) papplPrinterSetSupplies(printer, static_cast<int>(own.size()), own.data());
+    } else if (levelsShown) {
+        // Levels nobody reports any more are no longer known.
+        for (int i = 0; i < count; ++i) current[i].level = -1;
+        papplPrinterSetSupplies(printer, count, current);
+    }
 }
 
 bool suppliesPage(pappl_client_t* client, void* data)
@@ -139,15 +214,15 @@ bool suppliesPage(pappl_client_t* client, void* data)
     papplClientHTMLPuts(client, "          <p class=\"printer-status\">");
     papplClientHTMLEscape(client, text.c_str(), 0);
     papplClientHTMLPuts(client, "</p>\n          <table class=\"list\">\n            <tbody>\n");
-    pappl_supply_t supplies[16];
-    const int count = papplPrinterGetSupplies(printer, 16, supplies);
-    for (int i = 0; i < count && i < 16; ++i) {
+    pappl_supply_t supplies[kMaxSupplies];
+    const int count = papplPrinterGetSupplies(printer, kMaxSupplies, supplies);
+    for (int i = 0; i < count && i < kMaxSupplies; ++i) {
         papplClientHTMLPuts(client, "              <tr><th>");
         papplClientHTMLEscape(client, supplies[i].description, 0);
         papplClientHTMLPuts(client, ":</th><td>");
-        if (low && supplies[i].color == PAPPL_SUPPLY_COLOR_BLACK) papplClientHTMLPuts(client, "low");
-        else if (supplies[i].level < 0) papplClientHTMLPuts(client, "level unknown");
-        else papplClientHTMLPrintf(client, "%d%%", supplies[i].level);
+        const bool isLow = low && supplies[i].color == PAPPL_SUPPLY_COLOR_BLACK;
+        if (supplies[i].level >= 0) papplClientHTMLPrintf(client, isLow ? "%d%%, low" : "%d%%", supplies[i].level);
+        else papplClientHTMLPuts(client, isLow ? "low" : "level unknown");
         papplClientHTMLPuts(client, "</td></tr>\n");
     }
     papplClientHTMLPuts(client, "            </tbody>\n          </table>\n");
@@ -166,41 +241,51 @@ bool UpdatePrinterStatus(pappl_printer_t* printer)
         papplPrinterGetState(printer) == IPP_PSTATE_PROCESSING)
         return true;
     const int id = papplPrinterGetID(printer);
+    AskSnmpSoon(id, uri);
+    bool ask;
     {
         std::lock_guard<std::mutex> hold(knownLock);
         Known& k = known[id];
         const auto now = Clock::now();
-        if (k.asking || (k.askedAt != Clock::time_point{} && now - k.askedAt < k.retry))
-            return true;
-        k.asking = true;
-        k.askedAt = now;
+        ask = !k.asking && (k.askedAt == Clock::time_point{} || now - k.askedAt >= k.retry);
+        if (ask) {
+            k.asking = true;
+            k.askedAt = now;
+        }
     }
-    const Asked asked = query(printer, uri);
-    const PjlStatus status = ParsePjlStatus(asked.outcome == Asked::Answered ? asked.text : "");
-    Condition now;
-    if (status.valid) {
-        PrinterCondition meaning = ConditionOf(status, isColour(printer));
-        now = {papplReasons(meaning.reasons), std::move(meaning.text)};
-    }
-    // A printer that cannot be reached is offline; one that does not answer
-    // says nothing, and what it said before goes.
-    if (asked.outcome == Asked::Unreachable) now = {PAPPL_PREASON_OFFLINE, asked.text};
-    pappl_preason_t previous;
-    {
+    if (ask) {
+        const Asked asked = query(printer, uri);
+        const PjlStatus status = ParsePjlStatus(asked.outcome == Asked::Answered ? asked.text : "");
+        Condition now;
+        if (status.valid) {
+            PrinterCondition meaning = ConditionOf(status, isColour(printer));
+            now = {papplReasons(meaning.reasons), std::move(meaning.text)};
+        }
+        // A printer that cannot be reached is offline; one that does not
+        // answer says nothing, and what it said before goes.
+        if (asked.outcome == Asked::Unreachable) now = {PAPPL_PREASON_OFFLINE, asked.text};
         std::lock_guard<std::mutex> hold(knownLock);
         Known& k = known[id];
-        previous = k.reasons;
+        k.asking = false;
         if (asked.outcome == Asked::Busy) {
             // Asked again as soon as the job is done.
-            k.asking = false;
             k.askedAt = {};
-            return true;
+        } else {
+            k.answered = status.valid || asked.outcome == Asked::Unreachable;
+            k.pjl = now;
+            k.retry = status.valid ? kAskEvery
+                      : asked.outcome == Asked::Unreachable ? kAskUnreachableEvery
+                                                            : kAskSilentEvery;
         }
-        k = Known{false, status.valid || asked.outcome == Asked::Unreachable, k.askedAt, now.reasons, now.text};
-        k.retry = status.valid ? kAskEvery : asked.outcome == Asked::Unreachable ? kAskUnreachableEvery : kAskSilentEvery;
     }
-    papplPrinterSetReasons(printer, now.reasons, previous & ~now.reasons & kStatusReasons);
+    showState(printer, id, LastSnmp(id));
     return true;
+}
+
+void StatusAroundJob(pappl_printer_t* printer)
+{
+    const char* uri = papplPrinterGetDeviceURI(printer);
+    if (polling && uri != nullptr) AskSnmpSoon(papplPrinterGetID(printer), uri, true);
 }
 
 void AddSuppliesPage(pappl_printer_t* printer)

@@ -7,14 +7,14 @@
 # and, once the cause is fixed, add it to the seeds in fuzz/corpus/ so every
 # test run replays it.  A run stops at
 # its first failure; FUZZ_FLAGS="-fork=1 -ignore_crashes=1" keeps it going.
-#   fuzz/run.sh [seconds] [build-dir] [target...]    (targets: header utf8 jobstream)
+#   fuzz/run.sh [seconds] [build-dir] [target...]    (targets: header utf8 jobstream snmp)
 set -eu
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
 TIME=${1:-300}
 BUILD=${2:-build-fuzz}
 [ $# -gt 2 ] && shift 2 || set --
-TARGETS=${*:-header utf8 jobstream}
+TARGETS=${*:-header utf8 jobstream snmp}
 
 if [ ! -f "$BUILD/CMakeCache.txt" ]; then
     CC=clang CXX=clang++ cmake -S . -B "$BUILD" -DPDFTOPJL_FUZZ=ON -DPDFTOPJL_TESTS=OFF

@@ -152,6 +152,8 @@ void writeHead(Ppd& ppd, const PrinterModel& m)
         ppd.keyword("LandscapeOrientation", m.landscape == LandscapeDirection::Minus90 ? "Minus90" : "Plus90");
     ppd.keyword("cupsVersion", "2.4");
     ppd.quoted("cupsLanguages", "en");
+    ppd.line("*% The network backends read supply levels and the printer's state over SNMP.");
+    ppd.keyword("cupsSNMPSupplies", "True");
     ppd.line("*% PDF goes to the filter directly; images and text arrive as PDF from imagetopdf and");
     ppd.line("*% texttopdf. The filter runs the layout filter itself for the layout options a job");
     ppd.line("*% asks for, so that nothing is laid out twice; its first line names the type it takes.");

@@ -13,6 +13,7 @@
 #include "support/cupsd.hpp"
 #include "support/fixtures.hpp"
 #include "support/process.hpp"
+#include "support/sim_printer.hpp"
 
 using namespace testsupport;
 
@@ -135,6 +136,62 @@ TEST(ModelPpd, ListedQueuedAndPrintedThroughCupsd)
         // The standard colour option, beside the print-color-mode lp adds.
         EXPECT_TRUE(Has(print({"-o", "ColorModel=Gray", "-o", "cupsPrintQuality=High"}), "@PJL SET RENDERMODE=GRAYSCALE"));
     }
+}
+
+// A queue on a network printer: around each job CUPS's socket backend reads
+// the printer's supplies and state over SNMP (the PPD's cupsSNMPSupplies),
+// and the queue shows them until the next job.
+TEST(ModelPpd, NetworkQueueShowsThePrintersSupplies)
+{
+    if (const std::string why = PrivateCupsd::Unavailable(); !why.empty()) GTEST_SKIP() << why;
+    SimPrinter printer;
+    if (!printer.SnmpProblem().empty()) GTEST_SKIP() << printer.SnmpProblem();
+    TempDir served;
+    chmod(served.path().c_str(), 0755);
+    PrivateCupsd cupsd("warn");
+    cupsd.ServeInstalled(ServeBuiltFilter(served.path()), kPpdDir);
+    std::string error;
+    ASSERT_TRUE(cupsd.Start(&error)) << error;
+    const pdftopjl::PrinterModel* model = pdftopjl::FindModelByDriver("zarelle_zx4200");
+    ASSERT_NE(model, nullptr);
+    ASSERT_TRUE(cupsd.AddQueueFromModel("zx", "pdftopjl/" + pdftopjl::PpdFileName(*model), &error)) << error;
+    RunOptions device;
+    device.program = "/usr/sbin/lpadmin";
+    device.args = {"lpadmin", "-h", cupsd.Server(), "-p", "zx", "-v", printer.Uri()};
+    ASSERT_EQ(RunProgram(device).exitCode, 0);
+    WriteFile(served.file("doc.pdf"), MakePdf(1, 595, 842));
+    chmod(served.file("doc.pdf").c_str(), 0644);
+
+    struct Case {
+        SimPrinter::State state;
+        const char* levels;   // black toner, imaging drum (level unknown)
+        const char* reasons;  // printer-state-reasons after the job
+    };
+    const Case cases[] = {
+        {SimPrinter::State::TonerLow, "5,-1", "toner-low-report"},
+        {SimPrinter::State::Jam, "80,-1", "media-jam-warning"},
+        {SimPrinter::State::Ready, "80,-1", "none"},
+    };
+    size_t jobs = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.levels + std::string(" ") + c.reasons);
+        printer.Set(c.state);
+        const int id = cupsd.Submit("zx", {}, served.file("doc.pdf"), &error);
+        ASSERT_GT(id, 0) << error;
+        EXPECT_EQ(cupsd.WaitForJob(id, 30000), "completed") << cupsd.ErrorLog();
+        EXPECT_EQ(printer.WaitForJobs(++jobs, 10000).size(), jobs);
+        auto seen = cupsd.PrinterAttributes("zx");
+        EXPECT_EQ(seen["marker-levels"], c.levels);
+        EXPECT_EQ(seen["marker-names"], "Black Toner,Imaging Drum");
+        EXPECT_EQ(seen["printer-state-reasons"], c.reasons);
+    }
+    // A printer without SNMP still prints (after the backend's questions
+    // have gone unanswered: about 4 s).
+    printer.SetSnmp(false);
+    const int id = cupsd.Submit("zx", {}, served.file("doc.pdf"), &error);
+    ASSERT_GT(id, 0) << error;
+    EXPECT_EQ(cupsd.WaitForJob(id, 30000), "completed") << cupsd.ErrorLog();
+    EXPECT_EQ(printer.WaitForJobs(++jobs, 10000).size(), jobs);
 }
 
 }  // namespace

@@ -11,7 +11,10 @@
 // streams sent to it and answers "@PJL INFO STATUS" and "@PJL INFO ID" from
 // a scripted state.  A job whose header asks "@PJL USTATUS DEVICE = ON" is
 // sent each change of the state as "@PJL USTATUS DEVICE" until its trailer's
-// "@PJL USTATUSOFF".
+// "@PJL USTATUSOFF".  It answers SNMP (v1/v2c, community "public") on UDP
+// port 161 from the same state: the Printer MIB's supplies, the Host MIB's
+// error bits.  Clients ask SNMP on the fixed port, so each printer has a
+// loopback address of its own (127.0.x.y), which only root can bind.
 namespace testsupport {
 
 class SimPrinter {
@@ -30,19 +33,27 @@ public:
         std::string pdf;     // the FSIZ bytes between header and trailer
     };
 
-    // On a free port, or on `port` (a printer that comes back where it was).
+    // On an address of its own answering SNMP, or on `port` of 127.0.0.1 (a
+    // printer that comes back where it was) without SNMP.
     explicit SimPrinter(int port = 0);
     ~SimPrinter();
     SimPrinter(const SimPrinter&) = delete;
     SimPrinter& operator=(const SimPrinter&) = delete;
 
-    std::string Uri() const { return "socket://127.0.0.1:" + std::to_string(port_); }
+    std::string Uri() const { return "socket://" + host_ + ":" + std::to_string(port_); }
+    const std::string& Host() const { return host_; }
+    int Port() const { return port_; }
     void Set(State state);
     void Set(Mode mode);
     // While held, a job that has come whole is recorded but its connection
     // stays open and what follows its PDF is not read on, as a printer's
     // while it prints; released, it closes.
     void Hold(bool hold);
+    // Why this printer has no SNMP (empty when it answers SNMP).
+    const std::string& SnmpProblem() const { return snmpProblem_; }
+    // Whether SNMP requests are answered (they are unless told).
+    void SetSnmp(bool answers);
+    int SnmpRequests() const { return snmpRequests_; }
     // The status answer for a state, as the printer sends it.
     static std::string StatusAnswer(State state);
 
@@ -68,11 +79,17 @@ private:
     void send(Connection& c, State state, const char* kind);
     void record(Connection& c);
     void wake();
+    void answerSnmp();
 
     int wake_[2] = {-1, -1};
     bool hold_ = false;
     int listener_ = -1;
+    int snmp_ = -1;
+    std::string host_ = "127.0.0.1";
+    std::string snmpProblem_;
     int port_ = 0;
+    std::atomic<int> snmpRequests_{0};
+    bool snmpAnswers_ = true;
     std::atomic<bool> stop_{false};
     std::atomic<int> queries_{0};
     std::mutex lock_;

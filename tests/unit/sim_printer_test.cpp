@@ -19,12 +19,12 @@ namespace {
 // Sends `data` on a connection of its own; what came back within 2 s.
 std::string Exchange(const SimPrinter& printer, const std::string& data, bool waitForAnswer)
 {
-    const int port = std::stoi(printer.Uri().substr(printer.Uri().rfind(':') + 1));
+    const int port = printer.Port();
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(static_cast<uint16_t>(port));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    inet_pton(AF_INET, printer.Host().c_str(), &addr.sin_addr);
     std::string answer;
     if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
         send(fd, data.data(), data.size(), MSG_NOSIGNAL);
