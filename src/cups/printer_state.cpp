@@ -15,12 +15,13 @@ struct ReasonName {
     bool jobOnly;  // holds only while a job prints
 };
 
-// -error: the printer waits for someone; -warning: it goes on; -report:
-// for information (cupsd itself clears offline-report after a network job).
+// The keywords and severities CUPS's network backends give the same
+// conditions from SNMP, so that a condition both see shows once.  cupsd
+// itself clears offline-report after a network job.
 constexpr ReasonName kReasonNames[] = {
     {kReasonMediaEmpty, "media-empty-warning", false}, {kReasonMediaNeeded, "media-needed-error", true},
-    {kReasonMediaJam, "media-jam-error", false},       {kReasonDoorOpen, "door-open-error", false},
-    {kReasonTonerLow, "toner-low-warning", false},     {kReasonOffline, "offline-report", true},
+    {kReasonMediaJam, "media-jam-warning", false},       {kReasonDoorOpen, "door-open-report", false},
+    {kReasonTonerLow, "toner-low-report", false},     {kReasonOffline, "offline-report", true},
     {kReasonOtherWarning, "other-warning", false},     {kReasonOther, "other-error", false},
 };
 

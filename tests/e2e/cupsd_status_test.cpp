@@ -21,8 +21,8 @@ namespace {
 constexpr int kJobTimeoutMs = 20000;
 
 // Every reason the filter reports.
-const std::vector<std::string> kReasons = {"media-empty-warning", "media-needed-error", "media-jam-error",
-                                           "door-open-error",     "toner-low-warning",  "offline-report",
+const std::vector<std::string> kReasons = {"media-empty-warning", "media-needed-error", "media-jam-warning",
+                                           "door-open-report",     "toner-low-report",  "offline-report",
                                            "other-warning",       "other-error"};
 
 struct StatusCase {
@@ -175,11 +175,11 @@ using Mode = SimPrinter::Mode;
 INSTANTIATE_TEST_SUITE_P(
     States, CupsdStatus,
     ::testing::Values(
-        StatusCase{"TonerLow", State::TonerLow, {"toner-low-warning"}, "Toner low", {"toner-low-warning"}},
+        StatusCase{"TonerLow", State::TonerLow, {"toner-low-report"}, "Toner low", {"toner-low-report"}},
         StatusCase{"PaperOut", State::PaperOutTray2, {"media-empty-warning", "media-needed-error"}, "Tray 2 is empty",
                    {"media-empty-warning"}},
-        StatusCase{"Jam", State::Jam, {"media-jam-error"}, "Paper jam", {"media-jam-error"}},
-        StatusCase{"DoorOpen", State::DoorOpen, {"door-open-error"}, "Door open", {"door-open-error"}},
+        StatusCase{"Jam", State::Jam, {"media-jam-warning"}, "Paper jam", {"media-jam-warning"}},
+        StatusCase{"DoorOpen", State::DoorOpen, {"door-open-report"}, "Door open", {"door-open-report"}},
         StatusCase{"Offline", State::Offline, {"offline-report"}, "Offline", {}},
         StatusCase{"SilentPrinter", State::Jam, {}, "", {}, Mode::Silent},
         StatusCase{"AnswersCutShort", State::Jam, {}, "", {}, Mode::Drop},
