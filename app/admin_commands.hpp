@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // The sub-commands PAPPL 1.3's main loop gets wrong, done by the application

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // PAPPL 1.3 browses and resolves DNS-SD services with the avahi client it
 // made at start-up, without checking that it has one: when avahi-daemon (or
 // the system bus) is not there, that client is null, and avahi aborts the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // pdftopjl-app: a PAPPL Printer Application that serves the printers the

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: Apache-2.0
 # A job's settings work for 200 options and a 300 KiB PPD: open the PPD,
 # parse the options, the CUPS adapter and the header, beside one bare PPD
 # parse and one option parse, both measured in one run.

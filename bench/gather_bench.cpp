@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A job's settings work with 200 options and a 300 KiB PPD: opening the PPD,
 // parsing the options, AdaptCupsJob and the header, against the bare
 // library work it cannot avoid (one ppdOpenFile and one cupsParseOptions).

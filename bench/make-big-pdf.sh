@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: Apache-2.0
 # make-big-pdf.sh OUT MIB: a valid one-page PDF padded to about MIB MiB by an
 # unused stream of random bytes, so that PDF libraries open it without
 # scanning it.

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: Apache-2.0
 # Body copy speed and memory: a 512 MiB document through the filter (no
 # re-rendering, no job copy), sent from where it lies, against one read of it
 # (`cat doc >/dev/null`), both into /dev/null; beside them the same two into a

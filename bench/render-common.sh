@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Shared by the re-rendering benchmarks (sourced): work directory, a minimal
 # PPD, the median and the timing helpers.
 [ -x "$FILTER" ] || { echo "build the filter first ($FILTER)"; exit 2; }

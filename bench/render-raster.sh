@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: Apache-2.0
 # Raster mode (ZRPDFRasterizedMode=true) on letter pages, 20 and 100 by
 # default, of three kinds: black text; dense colour office pages (the same
 # text under a coloured heading box and rule, one line in colour: six colours

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 """render-text-pdf.py [--colour|--office] OUT PAGES [WIDTH HEIGHT]: a text
 document for the re-rendering benchmarks: every page holds about 50 lines of
 10 pt Helvetica text in a Flate-compressed content stream; the font is shared

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: Apache-2.0
 # Vector half turn: text documents of 10, 1,000 and 10,000 pages through the
 # filter with ZRTurnPage=true, against `qpdf --rotate=+180` on the same file,
 # the two interleaved in the same run.  Target: median time ratio at most 1.1

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: Apache-2.0
 # Small jobs, what almost every job is: a 1-page and a 10-page document with
 # the sample PPD and typical options, through the filter and through
 # cups-filters' pdftopdf with the same document, PPD and options, runs

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: Apache-2.0
 # Status queries never hold up a job: small jobs to the Printer Application,
 # from Print-Job until the simulated printer has them, while a client watches
 # the printer (which is what makes PAPPL ask for status), against a printer

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // How long a small job takes from Print-Job to the printer while a client
 // watches the printer (Get-Printer-Attributes every 250 ms, which is what
 // starts status queries), for a simulated printer that answers, one whose

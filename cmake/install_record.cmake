@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Run by `cmake --install` after every other install rule: writes
 # PDFTOPJL_INSTALL_RECORD, the files this install put in place with DESTDIR
 # included, for the uninstall target.  CMake's install_manifest.txt leaves

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Removes the files the last `cmake --install` from this build tree put in
 # place, as its record lists them (RECORD, written by install_record.cmake),
 # DESTDIR included: a staged install is removed from its staging root with or

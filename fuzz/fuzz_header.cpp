@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The header rules over any job.  The input holds, split on NUL bytes (no
 // command-line text can hold one): option string, title, PPD text, user,
 // copies, host name, host address.  Missing parts take plain values.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The job stream reader over any bytes: it never crashes, and what it calls
 // valid is framed as the filter frames it.
 #include <cstdint>

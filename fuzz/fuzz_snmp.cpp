@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // SNMP decoding over any bytes, as a printer's agent or anyone on the
 // network may send them: it never reads past the packet, and what it
 // decodes encodes back to a message that decodes the same.

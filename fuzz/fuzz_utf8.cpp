@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The text conversions over any bytes and any buffer size.  The first byte
 // is the buffer size (0-255); the rest, up to a NUL, is the source text.
 #include <cstdint>

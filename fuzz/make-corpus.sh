@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: Apache-2.0
 # Writes the seed corpora in fuzz/corpus/: header inputs (option string,
 # title, PPD, user, copies, host name, host address, split on NUL), text
 # conversion inputs (buffer size byte, then text) and job streams from the

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: Apache-2.0
 # A longer fuzzing run: each target for the given seconds (default 300), one
 # after the other, on a working corpus in the build dir grown from the seeds
 # in fuzz/corpus/.  The header target gets the ticket keys as a dictionary.

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: Apache-2.0
 # Fails when a source file includes a header from a layer above its own.  The
 # layers, lowest first; folders on one line sit side by side and may not
 # include each other.

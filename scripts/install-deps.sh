@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: Apache-2.0
 # Installs what pdftopjl needs to build, test and benchmark, from Debian's
 # archive.  Safe to run again: only missing packages are installed.
 set -eu

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: Apache-2.0
 # Runs the filter on every case of a case list the way cupsd does, and keeps
 # each job stream with its exit status and messages, so two builds can be
 # shown to write the same jobs.

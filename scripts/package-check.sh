@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: Apache-2.0
 # Builds the Debian packages (debian/) from this tree, checks them with
 # lintian, installs them and proves them from the installed files alone:
 # lpinfo -m lists every model, a queue prints through the system cupsd to a

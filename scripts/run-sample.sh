@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: Apache-2.0
 # Installs dependencies, builds the filter and the models' PPDs in a folder of
 # its own (build-sample/, so that the build an administrator installs from is
 # left as it was), runs the filter on the bundled sample the way CUPS would

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: Apache-2.0
 # Takes a screenshot of pdftopjl-app's web page for a ZX-4200 with headless
 # Chromium: docs/app-printer-page.png.  Builds the application in build/ when
 # it is not there, runs it on a free loopback port with its state in a

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: Apache-2.0
 # Installs dependencies, builds, and runs the whole test suite twice: once in
 # a plain build and once with AddressSanitizer and UndefinedBehaviorSanitizer.
 # Any sanitizer report fails the run.  Then each fuzz target runs a short,

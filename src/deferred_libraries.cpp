@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // libcups linked into the filter from its archive brings calls into Avahi
 // (printer discovery) and GSSAPI (Kerberos authentication), which the filter
 // never reaches: it only reads the PPD, options and files.  Loading those

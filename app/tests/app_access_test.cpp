@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What requests may carry and who may administer: refused requests never
 // reach PAPPL's state, and only administrators change the server.
 #include <cups/cups.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Administering pdftopjl-app as a person does: its sub-commands, IPP
 // Set-Printer-Attributes, the web interface's pages.
 #include <cups/cups.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // CUPS's IPP conformance suites (cups-ipp-utils) against a pdftopjl-app
 // printer.  Each suite's report is printed; the subtests allowed to fail are
 // those PAPPL 1.3 itself cannot pass (docs/printer-app.md, "Conformance").

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A CUPS queue made driverless from the application: cupsd (private, running
 // filters as lp) -> IPP -> pdftopjl-app -> file device.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Jobs through pdftopjl-app: ipptool -> PAPPL -> the core -> file device.
 #include <gtest/gtest.h>
 #include <unistd.h>

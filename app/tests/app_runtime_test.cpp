@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // pdftopjl-app under faults: pages and sub-commands that could bring it
 // down, crashes (SIGKILL) while it saves or prints, a printer that stops
 // taking data.

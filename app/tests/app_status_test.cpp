@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The printer's own state, asked with "@PJL INFO STATUS" and over SNMP: the
 // reasons and supply levels clients see in Get-Printer-Attributes and the
 // supplies page's text, and jobs that print whatever the printer does with

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A job's IPP attributes and the printer's defaults, as the core's ticket.
 #include <gtest/gtest.h>
 

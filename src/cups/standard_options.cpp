@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "cups/standard_options.hpp"
 
 #include <cups/cups.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // Names of the job options read as tickets.  The print dialog's own tickets

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "host/host_address.hpp"
 
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "models/ppd_writer.hpp"
 
 #include <cups/cups.h>

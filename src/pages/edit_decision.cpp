@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "pages/edit_decision.hpp"
 
 #include <string>

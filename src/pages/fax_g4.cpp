@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "pages/fax_g4.hpp"
 
 #include <cstdint>

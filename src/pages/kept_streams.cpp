@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "pages/kept_streams.hpp"
 
 #include <qpdf/Pipeline.hh>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "pages/page_writer.hpp"
 
 #include <cstdarg>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The painting module: the only code that calls poppler (and libdeflate,
 // which only painted pages need), built as a module of its own (see
 // pages/painter.hpp).

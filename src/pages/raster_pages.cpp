@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The raster pass: each emitted page painted by poppler at 300 dpi on white,
 // turned or mirrored by moving pixels, and written as one image over the
 // page: black and white (one bit a pixel) when every pixel is one or the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "pages/raster_pdf.hpp"
 
 #include <qpdf/QPDFPageDocumentHelper.hh>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The vector pass: each emitted page becomes a form XObject, drawn through
 // one cm onto a new page of the same media box.  The new pages live in the
 // source document itself, so fonts, images and other resources are written

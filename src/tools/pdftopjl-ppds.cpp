@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Writes each model's PPD into a folder, for the build to install: the
 // table in src/models is the only description of the printers.
 #include <cstdio>

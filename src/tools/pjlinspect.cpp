@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // pjlinspect: checks the framing of a job stream written by pdftopjl and shows
 // each job's PJL header readably and its PDF body's pages.
 //   pjlinspect [--show-passcode] [job-file]     (standard input when no file is given)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What administrators and users see through a private cupsd running at the
 // default LogLevel warn: why a job failed, and how many pages it printed.
 #include <dirent.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The printer's own state under CUPS, through the filter: a private cupsd's
 // queue on the simulated printer's socket://, and what lpstat shows of it.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Jobs through a real, private CUPS scheduler: lp -> cupsd -> pdftopjl -> file.
 #include <gtest/gtest.h>
 #include <sys/stat.h>

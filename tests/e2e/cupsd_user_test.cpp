@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The filter as users meet it through a private cupsd at the default LogLevel
 // warn: stored jobs and their passcodes, collated copies, and successful jobs
 // that say nothing, as lp, lpstat -l and the error log show them.

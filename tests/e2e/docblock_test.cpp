@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The document block as the built filter writes it from a PPD and an option
 // string.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The sample PPD and the install rules.
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The job's own bounds as CUPS meets them: pages poppler could not paint
 // whole, and inputs built to exhaust the job's memory, disk or time, or a
 // cancel's patience.  Every hostile input is generated here, when its test

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The job copy.  These tests create the build's marker file, so they run
 // alone (see tests/CMakeLists.txt) and only in builds that name a marker of
 // their own.

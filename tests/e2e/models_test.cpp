@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The PPDs the build writes from the model table: what CUPS makes of them
 // and what the filter makes of them.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The owner block as the built filter writes it, on this machine and on a
 // host name and hosts file of our own (private namespaces, when allowed).
 #include <gtest/gtest.h>

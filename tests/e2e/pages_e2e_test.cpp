@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Page editing as CUPS runs the filter: re-rendered jobs, and damaged or
 // hostile documents that must go out unchanged, never as pages of garbage.
 #include <dirent.h>

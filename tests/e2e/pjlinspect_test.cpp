@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The job-stream inspector on good and damaged streams.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Each job reads its PPD once, however many settings come from it.
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Whole jobs through the pre-filter: the real cups-filters pdftopdf for the
 // layout settings, and fake pre-filters for the arguments and the failures.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The string code set the header announces, for each printer encoding.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The filter run as CUPS runs it: framing, body copy, failures, signals.
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "support/sim_printer.hpp"
 
 #include <arpa/inet.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Writes one of our own test documents: make_pdf PAGES WIDTH HEIGHT OUT
 #include <cstdio>
 #include <cstdlib>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The core as one call: what a front door that calls RunJob directly gets
 // back through its hooks and the outcome.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The CUPS adapter: the filter's options and the PPD into the typed ticket
 // and the printer's profile.  One row per rule users meet.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // When the filter asks the printer for its state under CUPS: only behind a
 // backend that passes the printer's answers on, and not for a document with
 // more of its job after it.

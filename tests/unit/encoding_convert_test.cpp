@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Conversion of UTF-8 text into the printer code set and the UTF-8 rebuild.
 #include <gtest/gtest.h>
 

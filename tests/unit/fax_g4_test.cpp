@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Group 4 as poppler decodes it: pdfimages of a page holding the encoded
 // image gives back every bit, at widths around the run codes' bounds.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The address chosen from resolved lists, and the consistency checks.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Stand-ins for the resolver, for tests of the address selection and of the
 // owner block.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The local host name and its cut to the printer's limits.
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The system resolver behind the job's address: answers, failures, the time
 // limit, and a lookup through a hosts file of our own.
 #include <arpa/inet.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // A job as the entry point builds it, for in-process tests: arguments, the
 // parsed options and an opened PPD, and the header it leads to.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The model table's device matching, as auto-adding uses it.
 #include <gtest/gtest.h>
 

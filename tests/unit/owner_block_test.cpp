@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The job owner block: which identity is written, date and time, client
 // name, owner, host address and passcode text.
 #include <gtest/gtest.h>

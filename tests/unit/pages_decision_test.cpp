@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The edit decision: which rules fire for which options and PPD, and what
 // they leave in the plan, and the intake document as it is opened.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Page placement: the transformation each emitted page is drawn through, and
 // the page geometry read from the source.
 #include <gtest/gtest.h>

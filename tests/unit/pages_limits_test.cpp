@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The job's own process at a processor-time limit: work qpdf cannot leave
 // part way ends the job there, visibly, without leaving its files behind.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Page pictures for the page-editing tests: pages painted by poppler at a low
 // resolution, turned or flipped, and compared.
 #pragma once

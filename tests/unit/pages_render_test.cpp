@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Re-rendering checked on the written file: its pages, boxes and images as
 // qpdf reads them, and its pictures as poppler paints them.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Fitting the job title into the document name, and the range validator.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The job header from a typed ticket and the printer's profile: one row per
 // line (or group of lines) a printer acts on.
 #include <gtest/gtest.h>

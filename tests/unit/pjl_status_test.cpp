@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What a PJL printer says about its state, as the app and the filter read
 // it: the meaning of answers the simulated printer does not give, and
 // status messages as they come back during a job, cut anywhere.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Starting the pre-filter and staging its output: the arguments passed on,
 // and every way a pre-filter can fail.
 #include <dirent.h>

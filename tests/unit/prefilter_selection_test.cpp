@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Choosing the layout filter from the PPD's cupsFilter and the CUPS
 // conversion tables, against fixture tables and programs.
 #include <gtest/gtest.h>

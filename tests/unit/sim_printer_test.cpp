@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The simulated printer the app's status tests rely on: it must tell a
 // well-framed job from a broken one and answer status as a printer does.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // SNMP messages: what one side encodes the other decodes, and a packet that
 // is cut short or lies about its lengths is no message, never a read past
 // its end.

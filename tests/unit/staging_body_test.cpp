@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The staged document is used only through its descriptor: whatever appears
 // afterwards at its path, or at the document's own path when it is sent in
 // place (another file, a link), is never sent in its place.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Which jobs need the layout pre-filter, from what the job asks through the
 // CUPS adapter.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The ticket and profile as a record between two processes of one job.
 #include <gtest/gtest.h>
 
