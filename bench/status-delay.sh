@@ -8,7 +8,7 @@
 # Target: each printer's median and max at most 100 ms above status-poll=off.
 # "answer max" is the slowest Get-Printer-Attributes the watching client saw.
 #   bench/status-delay.sh [build-dir] [jobs] [printer (rows whose name has it)]
-# The build dir needs the test suites built (PDFTOPJL_BUILD_TESTS=ON) for the
+# The build dir needs the test suites built (PDFTOPJL_TESTS=ON) for the
 # simulated printer; its SNMP needs root (UDP port 161), without which the
 # SNMP rows measure a printer without SNMP.
 set -eu
