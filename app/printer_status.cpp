@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <cctype>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -13,6 +14,7 @@
 
 #include "device_status.hpp"
 #include "device_writer.hpp"
+#include "models.hpp"
 #include "pjl/status.hpp"
 #include "snmp_status.hpp"
 
@@ -40,7 +42,44 @@ constexpr pappl_preason_t kStatusReasons =
 
 constexpr int kMaxSupplies = 16;
 
-constexpr char kQuery[] = "\x1b%-12345X@PJL\r\n@PJL INFO STATUS\r\n\x1b%-12345X";
+// INFO ID first: the status answer's form feed then ends both answers.
+constexpr char kQuery[] = "\x1b%-12345X@PJL\r\n@PJL INFO ID\r\n@PJL INFO STATUS\r\n\x1b%-12345X";
+
+// The status answer within what came back, or empty until it has ended.
+std::string_view statusAnswer(std::string_view answer)
+{
+    const size_t start = answer.find("@PJL INFO STATUS");
+    if (start == std::string_view::npos || answer.find('\f', start) == std::string_view::npos) return {};
+    return answer.substr(start);
+}
+
+// The model an "@PJL INFO ID" answer names ("ZARELLE ZX-4200"), or empty.
+std::string identityAnswer(std::string_view answer)
+{
+    const size_t start = answer.find("@PJL INFO ID");
+    if (start == std::string_view::npos) return "";
+    const size_t line = answer.find('\n', start);
+    if (line == std::string_view::npos) return "";
+    std::string_view id = answer.substr(line + 1);
+    id = id.substr(0, id.find_first_of("\r\n\f"));
+    while (!id.empty() && (id.front() == '"' || id.front() == ' ')) id.remove_prefix(1);
+    while (!id.empty() && (id.back() == '"' || id.back() == ' ')) id.remove_suffix(1);
+    return std::string(id.substr(0, 80));
+}
+
+// Why the printer at the address seems not to be the model set up for it,
+// or empty: a printer that names no model, or this one, is taken at its word.
+std::string identityProblem(pappl_printer_t* printer, const std::string& id)
+{
+    const Model* model = FindModel(papplPrinterGetDriverName(printer));
+    if (id.empty() || model == nullptr) return "";
+    std::string upper = id, mdl = model->row->model;
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    for (char& c : mdl) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (upper.find(mdl) != std::string::npos) return "";
+    return "The printer says it is \"" + id + "\", but it is set up as a " + model->makeAndModel +
+           ": check the model chosen for this address.";
+}
 
 std::atomic<bool> polling{true};
 
@@ -75,6 +114,7 @@ struct Known {
     pappl_preason_t reasons = PAPPL_PREASON_NONE;
     std::string text;
     bool levelsShown = false;  // the supplies carry SNMP's levels
+    std::string identity;      // why the printer may be another model
 };
 std::mutex knownLock;
 std::map<int, Known> known;  // by printer id
@@ -89,7 +129,7 @@ std::string ask(pappl_printer_t* printer, int fd, bool* jobCame)
     const int jobs = papplPrinterGetNumberOfActiveJobs(printer);
     const auto deadline = Clock::now() + std::chrono::milliseconds(kAnswerLimitMs);
     std::string answer;
-    while (answer.find('\f') == std::string::npos) {
+    while (statusAnswer(answer).empty()) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0) return "";
         if (papplPrinterGetNumberOfActiveJobs(printer) > jobs) {
@@ -200,13 +240,14 @@ bool suppliesPage(pappl_client_t* client, void* data)
 {
     auto* printer = static_cast<pappl_printer_t*>(data);
     UpdatePrinterStatus(printer);
-    std::string text;
+    std::string text, identity;
     // Which cartridge is low is known only when there is one.
     bool low = !isColour(printer);
     {
         std::lock_guard<std::mutex> hold(knownLock);
         const Known& k = known[papplPrinterGetID(printer)];
         low = low && polling && (k.reasons & PAPPL_PREASON_TONER_LOW) != 0;
+        identity = polling ? k.identity : "";
         text = !polling ? "Status queries are turned off (status-poll=off)."
                : k.reported ? k.text
                             : "The printer has not answered a status query.";
@@ -214,7 +255,13 @@ bool suppliesPage(pappl_client_t* client, void* data)
     papplClientHTMLPrinterHeader(client, printer, "Supplies", 0, nullptr, nullptr);
     papplClientHTMLPuts(client, "          <p class=\"printer-status\">");
     papplClientHTMLEscape(client, text.c_str(), 0);
-    papplClientHTMLPuts(client, "</p>\n          <table class=\"list\">\n            <tbody>\n");
+    papplClientHTMLPuts(client, "</p>\n");
+    if (!identity.empty()) {
+        papplClientHTMLPuts(client, "          <p class=\"printer-status\">");
+        papplClientHTMLEscape(client, identity.c_str(), 0);
+        papplClientHTMLPuts(client, "</p>\n");
+    }
+    papplClientHTMLPuts(client, "          <table class=\"list\">\n            <tbody>\n");
     pappl_supply_t supplies[kMaxSupplies];
     const int count = papplPrinterGetSupplies(printer, kMaxSupplies, supplies);
     for (int i = 0; i < count && i < kMaxSupplies; ++i) {
@@ -256,7 +303,9 @@ bool UpdatePrinterStatus(pappl_printer_t* printer)
     }
     if (ask) {
         const Asked asked = query(printer, uri);
-        const PjlStatus status = ParsePjlStatus(asked.outcome == Asked::Answered ? asked.text : "");
+        const bool answered = asked.outcome == Asked::Answered;
+        const PjlStatus status = ParsePjlStatus(answered ? statusAnswer(asked.text) : "");
+        const std::string identity = answered ? identityProblem(printer, identityAnswer(asked.text)) : "";
         Condition now;
         if (status.valid) {
             PrinterCondition meaning = ConditionOf(status, isColour(printer));
@@ -274,6 +323,10 @@ bool UpdatePrinterStatus(pappl_printer_t* printer)
         } else {
             k.answered = status.valid || asked.outcome == Asked::Unreachable;
             k.pjl = now;
+            if (answered && identity != k.identity) {
+                if (!identity.empty()) papplLogPrinter(printer, PAPPL_LOGLEVEL_WARN, "%s", identity.c_str());
+                k.identity = identity;
+            }
             k.retry = status.valid ? kAskEvery
                       : asked.outcome == Asked::Unreachable ? kAskUnreachableEvery
                                                             : kAskSilentEvery;

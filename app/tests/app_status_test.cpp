@@ -121,6 +121,7 @@ TEST_F(AppStatus, PrinterStateReachesReasonsAndSuppliesPage)
     const auto attrs = server_.PrinterAttributes("st");
     EXPECT_NE(attrs.at("printer-supply-info-uri").find("/st/supplies"), std::string::npos);
     EXPECT_NE(server_.WebPage("/st/").find("/st/supplies"), std::string::npos);
+    EXPECT_EQ(server_.WebPage("/st/supplies").find("The printer says it is"), std::string::npos);
     if (!snmp) GTEST_SKIP() << "the SNMP rows: " << sim_.SnmpProblem();
     EXPECT_EQ(attrs.at("marker-names"), "Black Toner,Imaging Drum");
     EXPECT_EQ(attrs.at("marker-colors"), "#000000,#777777");  // PAPPL's colour for none
@@ -147,6 +148,9 @@ TEST_F(AppStatus, MonochromeTonerLowNamesBlack)
     sim_.Set(SimPrinter::State::TonerLow);
     EXPECT_EQ(Shows("toner-low", "Toner low: black", "mono"), "");
     EXPECT_NE(server_.WebPage("/mono/supplies").find("Black Toner:</th><td>low</td>"), std::string::npos);
+    // The simulated printer calls itself a ZX-4200.
+    EXPECT_NE(server_.WebPage("/mono/supplies").find("The printer says it is &quot;ZARELLE ZX-4200&quot;, but it is set up as a Zarelle ZX-2100"),
+              std::string::npos);
 }
 
 TEST_F(AppStatus, SilentPrinterStillPrints) { PrintsWithout(SimPrinter::Mode::Silent); }
