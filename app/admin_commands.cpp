@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <iterator>
 #include <cstdio>
 #include <cstring>
@@ -42,6 +43,7 @@ struct Command {
     std::string name;            // sub-command
     std::string printer;         // -d
     std::string deviceUri;       // -v
+    int job = 0;                 // -j
     std::vector<std::pair<std::string, std::string>> options;  // -o
 };
 
@@ -60,6 +62,7 @@ std::optional<Command> parse(int argc, char* argv[])
             const char* value = argv[++i];
             if (letter == 'd') command.printer = value;
             if (letter == 'v') command.deviceUri = value;
+            if (letter == 'j') command.job = std::atoi(value);
             if (letter == 'o') {
                 cups_option_t* list = nullptr;
                 const int count = cupsParseOptions(value, 0, &list);
@@ -67,7 +70,7 @@ std::optional<Command> parse(int argc, char* argv[])
                 cupsFreeOptions(count, list);
             }
         } else if (command.name.empty() &&
-                   (arg == "modify" || arg == "delete" || arg == "default" || arg == "shutdown")) {
+                   (arg == "modify" || arg == "delete" || arg == "default" || arg == "shutdown" || arg == "status")) {
             command.name = arg;
         } else {
             return std::nullopt;
@@ -188,6 +191,86 @@ int removeOrMakeDefault(http_t* http, const Command& command)
     return 0;
 }
 
+// What PAPPL's reasons mean, as the supplies page says it.
+std::string reasonsText(ipp_attribute_t* reasons)
+{
+    static const std::pair<const char*, const char*> kTexts[] = {
+        {"media-empty", "Out of paper"}, {"media-jam", "Paper jam"},       {"cover-open", "Door open"},
+        {"toner-low", "Toner low"},      {"toner-empty", "Toner empty"},   {"media-low", "Paper low"},
+        {"offline", "Offline"},          {"other", "Needs attention"},     {"paused", "Paused"},
+        {"spool-area-full", "Spool area full"}, {"identify-printer-requested", "Identify requested"}};
+    std::string text;
+    for (int i = 0; i < ippGetCount(reasons); ++i) {
+        const std::string keyword = ippGetString(reasons, i, nullptr);
+        if (keyword == "none" || keyword == "media-needed") continue;  // media-needed goes with media-empty
+        const auto* known = std::find_if(std::begin(kTexts), std::end(kTexts),
+                                         [&](const auto& t) { return keyword == t.first; });
+        text += (text.empty() ? "" : ", ") + (known != std::end(kTexts) ? std::string(known->second) : keyword);
+    }
+    return text;
+}
+
+// "NAME: idle since DATE: Paper jam, Toner low" for one printer.
+bool printStatus(http_t* http, const std::string& name)
+{
+    IppPtr request(ippNewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES));
+    const std::string uri = "ipp://localhost/ipp/print/" + name;
+    ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri.c_str());
+    ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
+    static const char* const wanted[] = {"printer-state", "printer-state-reasons", "printer-state-change-date-time"};
+    ippAddStrings(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 3, nullptr, wanted);
+    IppPtr response(cupsDoRequest(http, request.release(), ("/ipp/print/" + name).c_str()));
+    if (cupsLastError() > IPP_STATUS_OK_EVENTS_COMPLETE) return false;
+    const int state = ippGetInteger(ippFindAttribute(response.get(), "printer-state", IPP_TAG_ENUM), 0);
+    std::string line = name + ": " +
+                       (state == IPP_PSTATE_PROCESSING ? "printing" : state == IPP_PSTATE_STOPPED ? "stopped" : "idle");
+    if (ipp_attribute_t* since = ippFindAttribute(response.get(), "printer-state-change-date-time", IPP_TAG_DATE))
+        line += std::string(" since ") + httpGetDateString(ippDateToTime(ippGetDate(since, 0)));
+    const std::string text = reasonsText(ippFindAttribute(response.get(), "printer-state-reasons", IPP_TAG_KEYWORD));
+    if (!text.empty()) line += ": " + text;
+    std::printf("%s\n", line.c_str());
+    return true;
+}
+
+// PAPPL 1.3 prints the reasons glued to the date ("GMToffline.") and an
+// idle server as idle since 1970.
+int status(http_t* http, const Command& command)
+{
+    if (command.job > 0) {
+        if (command.printer.empty()) return fail("Missing '-d PRINTER'.");
+        IppPtr request(ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES));
+        const std::string uri = "ipp://localhost/ipp/print/" + command.printer;
+        ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri.c_str());
+        ippAddInteger(request.get(), IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", command.job);
+        ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
+        IppPtr response(cupsDoRequest(http, request.release(), ("/ipp/print/" + command.printer).c_str()));
+        if (cupsLastError() > IPP_STATUS_OK_EVENTS_COMPLETE)
+            return fail("No job " + std::to_string(command.job) + " on '" + command.printer + "': " + cupsLastErrorString());
+        const int state = ippGetInteger(ippFindAttribute(response.get(), "job-state", IPP_TAG_ENUM), 0);
+        std::string line = "job " + std::to_string(command.job) + ": " + ippEnumString("job-state", state);
+        ipp_attribute_t* reasons = ippFindAttribute(response.get(), "job-state-reasons", IPP_TAG_KEYWORD);
+        for (int i = 0; i < ippGetCount(reasons); ++i)
+            line += (i == 0 ? ": " : ", ") + std::string(ippGetString(reasons, i, nullptr));
+        std::printf("%s\n", line.c_str());
+        return 0;
+    }
+    if (!command.printer.empty())
+        return printStatus(http, command.printer) ? 0 : fail("There is no printer named '" + command.printer + "'.");
+    IppPtr request = newRequest(IPP_OP_GET_SYSTEM_ATTRIBUTES);
+    ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr,
+                 "system-configured-printers");
+    IppPtr response(cupsDoRequest(http, request.release(), "/ipp/system"));
+    if (cupsLastError() > IPP_STATUS_OK_EVENTS_COMPLETE)
+        return fail(std::string("Unable to get the server's status: ") + cupsLastErrorString());
+    ipp_attribute_t* printers = ippFindAttribute(response.get(), "system-configured-printers", IPP_TAG_BEGIN_COLLECTION);
+    const int count = ippGetCount(printers);
+    std::printf("Running, %d printer%s.\n", count, count == 1 ? "" : "s");
+    for (int i = 0; i < count; ++i)
+        if (const char* name = ippGetString(ippFindAttribute(ippGetCollection(printers, i), "printer-name", IPP_TAG_ZERO), 0, nullptr))
+            printStatus(http, name);
+    return 0;
+}
+
 bool running(pid_t pid)
 {
     if (kill(pid, 0) != 0) return false;
@@ -250,6 +333,11 @@ bool RunAdminCommand(int argc, char* argv[], int* status)
     if (command->name == "shutdown") {
         Http http = connectLocal();
         *status = http ? shutdown(std::move(http)) : fail("Server is not running.");
+        return true;
+    }
+    if (command->name == "status") {
+        Http http = connectLocal();
+        *status = http ? pdftopjl::app::status(http.get(), *command) : fail("The server is not running.");
         return true;
     }
     if (command->printer.empty()) {

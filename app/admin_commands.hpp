@@ -5,7 +5,7 @@
 // over the server's local socket: "modify" (device, location, every default),
 // "delete" and "default" (PAPPL looks up a printer added since the server
 // started as printer-id 0), and "shutdown" (which returns only once the
-// server has stopped).
+// server has stopped), and "status" (PAPPL glues the reasons to the date).
 namespace pdftopjl::app {
 
 // True, after saying so, when argv is a sub-command for a running server that

@@ -135,8 +135,10 @@ TEST_F(AppStatus, UnreachablePrinterIsOfflineUntilItAnswers)
     const std::string uri = "socket://127.0.0.1:" + std::to_string(port);
     ASSERT_EQ(server_.Command({"add", "-d", "gone", "-m", "zarelle_zx4200", "-v", uri}).exitCode, 0);
     EXPECT_EQ(Shows("offline", "Cannot connect to " + uri + ": Connection refused", "gone"), "");
+    EXPECT_NE(server_.Command({"status", "-d", "gone"}).out.find(" GMT: Offline\n"), std::string::npos);
     SimPrinter back(port);
     EXPECT_EQ(Shows("none", "Ready", "gone"), "");
+    EXPECT_NE(server_.Command({"status"}).out.find("gone: idle since "), std::string::npos);
 }
 
 // A monochrome model has one cartridge, the one a low toner is about.
