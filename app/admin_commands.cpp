@@ -143,21 +143,34 @@ int fail(const std::string& what)
     return 1;
 }
 
-// The printer's number from the system's list, which PAPPL 1.3 gets right
-// for printers added since the server started.
-int printerId(http_t* http, const std::string& name)
+struct ConfiguredPrinter {
+    std::string name;
+    int id;
+};
+
+// The system's list of printers, whose numbers PAPPL 1.3 gets right for
+// printers added since the server started; cupsLastError() tells whether
+// the server answered.
+std::vector<ConfiguredPrinter> configuredPrinters(http_t* http)
 {
     IppPtr request = newRequest(IPP_OP_GET_SYSTEM_ATTRIBUTES);
     ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr,
                  "system-configured-printers");
     IppPtr response(cupsDoRequest(http, request.release(), "/ipp/system"));
     ipp_attribute_t* printers = ippFindAttribute(response.get(), "system-configured-printers", IPP_TAG_BEGIN_COLLECTION);
+    std::vector<ConfiguredPrinter> list;
     for (int i = 0; i < ippGetCount(printers); ++i) {
         ipp_t* col = ippGetCollection(printers, i);
-        const char* found = ippGetString(ippFindAttribute(col, "printer-name", IPP_TAG_ZERO), 0, nullptr);
-        if (found != nullptr && name == found)
-            return ippGetInteger(ippFindAttribute(col, "printer-id", IPP_TAG_INTEGER), 0);
+        if (const char* name = ippGetString(ippFindAttribute(col, "printer-name", IPP_TAG_ZERO), 0, nullptr))
+            list.push_back({name, ippGetInteger(ippFindAttribute(col, "printer-id", IPP_TAG_INTEGER), 0)});
     }
+    return list;
+}
+
+int printerId(http_t* http, const std::string& name)
+{
+    for (const ConfiguredPrinter& printer : configuredPrinters(http))
+        if (printer.name == name) return printer.id;
     return 0;
 }
 
@@ -256,18 +269,11 @@ int status(http_t* http, const Command& command)
     }
     if (!command.printer.empty())
         return printStatus(http, command.printer) ? 0 : fail("There is no printer named '" + command.printer + "'.");
-    IppPtr request = newRequest(IPP_OP_GET_SYSTEM_ATTRIBUTES);
-    ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr,
-                 "system-configured-printers");
-    IppPtr response(cupsDoRequest(http, request.release(), "/ipp/system"));
+    const std::vector<ConfiguredPrinter> printers = configuredPrinters(http);
     if (cupsLastError() > IPP_STATUS_OK_EVENTS_COMPLETE)
         return fail(std::string("Unable to get the server's status: ") + cupsLastErrorString());
-    ipp_attribute_t* printers = ippFindAttribute(response.get(), "system-configured-printers", IPP_TAG_BEGIN_COLLECTION);
-    const int count = ippGetCount(printers);
-    std::printf("Running, %d printer%s.\n", count, count == 1 ? "" : "s");
-    for (int i = 0; i < count; ++i)
-        if (const char* name = ippGetString(ippFindAttribute(ippGetCollection(printers, i), "printer-name", IPP_TAG_ZERO), 0, nullptr))
-            printStatus(http, name);
+    std::printf("Running, %zu printer%s.\n", printers.size(), printers.size() == 1 ? "" : "s");
+    for (const ConfiguredPrinter& printer : printers) printStatus(http, printer.name);
     return 0;
 }
 
